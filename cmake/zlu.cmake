@@ -1,0 +1,21 @@
+# Project-wide compile settings, applied to every target through zlu_settings.
+add_library(zlu_settings INTERFACE)
+target_compile_options(zlu_settings INTERFACE -Wall -Wextra -Wpedantic
+  # Source locations in failure reports name files relative to the project root.
+  -fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=)
+if(ZLU_WERROR)
+  target_compile_options(zlu_settings INTERFACE -Werror)
+endif()
+if(ZLU_SANITIZE)
+  target_compile_options(zlu_settings INTERFACE -fsanitize=${ZLU_SANITIZE} -fno-omit-frame-pointer)
+  target_link_options(zlu_settings INTERFACE -fsanitize=${ZLU_SANITIZE})
+endif()
+
+# zlu_test(NAME SOURCES... LIBS ...): a GoogleTest executable registered with CTest.
+function(zlu_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(${name} PRIVATE zlu_settings GTest::gtest GTest::gtest_main ${ARG_LIBS})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+endfunction()
