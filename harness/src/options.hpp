@@ -62,4 +62,56 @@ using EnvLookup = std::function<std::optional<std::string>(const std::string& na
 // The environment of the real process.
 EnvLookup process_environment();
 
+// A parse that ends the process before any test runs: the help (status 0), or
+// an option error ("error: <message>\n" on standard error, status 101).
+struct EarlyExit {
+  int status = 0;
+  std::string stdout_text;
+  std::string stderr_text;
+};
+
+// A successful parse. `warnings` is written to standard error as it stands
+// (the deprecated `--logfile` warning has no line end) before the run.
+struct ParsedOpts {
+  TestOpts opts;
+  std::string warnings;
+};
+
+// Parses the command line (args[0] is the program name) together with the
+// harness's own environment variables, and validates it in the fixed order.
+std::expected<ParsedOpts, EarlyExit> parse_opts(std::span<const std::string> args, const EnvLookup& env);
+
+// The help text, byte for byte, for a program called `program_name`.
+std::string help_text(std::string_view program_name);
+
+// Tests chosen by the filters, skips and ignored modes, in table order (or
+// shuffled, when the options carry a seed), with their ignore marks adjusted.
+struct Selection {
+  std::vector<TestDescAndFn> tests;
+  std::size_t filtered_out = 0;
+};
+Selection select_tests(const TestOpts& opts, std::span<const TestDescAndFn> tests);
+
+// The seed of the run when shuffling is on (from the options, else the clock),
+// or an error message when the clock is before 1970.
+std::expected<std::optional<std::uint64_t>, std::string> shuffle_seed(const TestOpts& opts);
+
+// Puts `tests` into the order that `seed` and the tests' names determine.
+void shuffle_tests(std::uint64_t seed, std::vector<TestDescAndFn>& tests);
+
+// The worker count: the command line, else the environment, else the
+// processors available, else 1; an error message for a bad environment value.
+std::expected<std::size_t, std::string> worker_count(const TestOpts& opts, const EnvLookup& env);
+
+// The worker thread stack size: the environment's minimum, else 2 MiB.
+std::size_t worker_stack_size(const EnvLookup& env);
+
+// What `--list` prints for `selection` in the options' format, and the lines
+// it writes to the log file.
+struct Listing {
+  std::string stdout_text;
+  std::string logfile_text;
+};
+Listing render_list(const TestOpts& opts, const Selection& selection);
+
 }  // namespace harness
