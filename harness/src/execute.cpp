@@ -1,0 +1,71 @@
+#include "execute.hpp"
+
+#include <chrono>
+#include <cxxabi.h>
+#include <fmt/format.h>
+
+#include "capture.hpp"
+#include "failure.hpp"
+
+namespace harness {
+namespace {
+
+// The outcome of a body that returned (`failure` empty) or failed.
+TestResult judge(const TestDesc& desc, const std::optional<FailureReport>& failure) {
+  switch (desc.should_panic.kind) {
+    case ShouldPanicKind::No:
+      return failure ? TestResult::failed() : TestResult::ok();
+    case ShouldPanicKind::Yes:
+      return failure ? TestResult::ok() : TestResult::failed_with_note("test did not fail as expected");
+    case ShouldPanicKind::YesWithMessage:
+      if (!failure) return TestResult::failed_with_note("test did not fail as expected");
+      if (failure->message.find(desc.should_panic.expected) != std::string::npos) return TestResult::ok();
+      return TestResult::failed_with_note(
+          fmt::format("failure message did not contain the expected text\n  failure message: \"{}\"\n"
+                      "    expected text: \"{}\"",
+                      failure->message, desc.should_panic.expected));
+  }
+  return TestResult::failed();
+}
+
+std::optional<FailureReport> run_body(const TestDescAndFn& test) {
+  try {
+    test.testfn();
+    return std::nullopt;
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    FailureReport report = describe_failure(std::current_exception(), test.desc);
+    report_failure(test.desc.name, report);
+    return report;
+  }
+}
+
+}  // namespace
+
+CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings) {
+  CompletedTest completed{id, test.desc, {}, std::nullopt, {}};
+  std::optional<CaptureScope> capture;
+  if (settings.capture) capture.emplace(completed.stdout_bytes);
+
+  const auto start = std::chrono::steady_clock::now();
+  const std::optional<FailureReport> failure = run_body(test);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  capture.reset();
+
+  completed.result = judge(test.desc, failure);
+  if (settings.time_options) {
+    completed.exec_time = TestExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed)};
+    const auto limit = settings.time_options->threshold(test.desc.test_type).critical;
+    if (settings.time_options->error_on_excess && completed.result.kind == TestResult::Kind::Ok && elapsed >= limit) {
+      completed.result = TestResult::time_limit_exceeded();
+    }
+  }
+  return completed;
+}
+
+CompletedTest ignored_test(TestId id, const TestDesc& desc) {
+  return CompletedTest{id, desc, TestResult::ignored(), std::nullopt, {}};
+}
+
+}  // namespace harness

@@ -1,0 +1,28 @@
+// Running one test body and turning its outcome into a result.
+#pragma once
+
+#include <optional>
+
+#include "options.hpp"
+#include "result.hpp"
+
+namespace harness {
+
+// What running a body needs from the options.
+struct ExecuteSettings {
+  bool capture = true;
+  std::optional<TestTimeOptions> time_options;  // present when times are measured
+};
+
+// Runs `test`'s body on the calling thread: with its output captured (unless
+// capture is off), any exception caught and reported as a failure, the sense
+// reversed for tests that must fail, and an ok turned into a time-limit
+// failure when ensure-time is on and the body ran at or over its critical
+// time. The thread's forced unwinding (pthread_exit, cancellation) is let
+// through, as it must be.
+CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings);
+
+// The result of a test that is not run: ignored.
+CompletedTest ignored_test(TestId id, const TestDesc& desc);
+
+}  // namespace harness

@@ -1,0 +1,52 @@
+// The report formats behind one event interface.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "console.hpp"
+#include "options.hpp"
+#include "result.hpp"
+#include "state.hpp"
+
+namespace harness {
+
+// What the run loop knows when the run starts.
+struct RunStart {
+  std::size_t test_count = 0;
+  std::size_t filtered_out = 0;
+  std::optional<std::uint64_t> shuffle_seed;
+};
+
+// What a formatter may need of the options, fixed for the run.
+struct FormatterSettings {
+  bool concurrent = false;  // more than one worker: results arrive in completion order
+  bool show_output = false;
+  std::optional<TestTimeOptions> time_options;
+};
+
+// One report format. The run loop calls, in this order: run_started once;
+// per test test_started, at most one still_running, test_result (after the
+// state has counted the result); run_finished once, also after a fail-fast
+// stop. A formatter writes only to the ConsoleOutput it was made with; the
+// run loop checks that output for write errors after every event, so an
+// event needs no error handling of its own.
+class Formatter {
+ public:
+  virtual ~Formatter() = default;
+  virtual void run_started(const RunStart& start) = 0;
+  virtual void test_started(const TestDesc& desc) = 0;
+  virtual void still_running(const TestDesc& desc) = 0;
+  virtual void test_result(const CompletedTest& test, const ConsoleTestState& state) = 0;
+  virtual void run_finished(const ConsoleTestState& state) = 0;
+};
+
+// The formatter of `format` writing to `out`, or the error message
+// ("the json format is not available yet") for a format not built.
+std::expected<std::unique_ptr<Formatter>, std::string> make_formatter(OutputFormat format, ConsoleOutput& out,
+                                                                      const FormatterSettings& settings);
+
+}  // namespace harness

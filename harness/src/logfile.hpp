@@ -1,0 +1,39 @@
+// The optional log file of a run (`--logfile PATH`).
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "result.hpp"
+
+namespace harness {
+
+// An open log file: created (or truncated) on open, closed with the value.
+// Writes are checked like the report's; the first failure is kept.
+class LogFile {
+ public:
+  // Creates or truncates `path`; the errno when it cannot.
+  static std::expected<LogFile, int> create(const std::string& path);
+
+  LogFile(LogFile&& other) noexcept;
+  LogFile& operator=(LogFile&&) = delete;
+  LogFile(const LogFile&) = delete;
+  ~LogFile();
+
+  void write(std::string_view text);
+
+  // The errno of the first failed write, or 0.
+  int error() const { return error_; }
+
+ private:
+  explicit LogFile(int fd) : fd_(fd) {}
+
+  int fd_;
+  int error_ = 0;
+};
+
+// The log line of one result: "<word> <name>", then " <time>" when measured.
+std::string render_log_line(const CompletedTest& test);
+
+}  // namespace harness

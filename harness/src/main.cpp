@@ -1,0 +1,127 @@
+#include <csignal>
+#include <fmt/format.h>
+#include <optional>
+#include <unistd.h>
+
+#include "color.hpp"
+#include "console.hpp"
+#include "decimal.hpp"
+#include "failure.hpp"
+#include "formatter.hpp"
+#include "io_error.hpp"
+#include "lib.hpp"
+#include "logfile.hpp"
+#include "options.hpp"
+#include "run_loop.hpp"
+
+namespace harness {
+namespace {
+
+constexpr int failure_status = 101;
+
+// Writes `text` to standard error; the status to end with stays the caller's.
+int fail_with(std::string_view text) {
+  write_all(2, text);
+  return failure_status;
+}
+
+// The still-running interval: 60 seconds, shortened by the harness's own
+// tests through ZLU_TEST_WARN_AFTER_MS.
+std::expected<std::chrono::milliseconds, std::string> warn_after(const EnvLookup& env) {
+  constexpr const char* variable = "ZLU_TEST_WARN_AFTER_MS";
+  auto value = env(variable);
+  if (!value) return std::chrono::milliseconds(std::chrono::seconds(60));
+  auto milliseconds = parse_decimal_u64(*value);
+  if (!milliseconds || *milliseconds == 0) {
+    return std::unexpected(fmt::format("{} is `{}`, should be a positive integer.\n", variable, *value));
+  }
+  return std::chrono::milliseconds(*milliseconds);
+}
+
+Palette palette_for(const TestOpts& opts, const EnvLookup& env) {
+  if (!wants_color(opts.color, !opts.nocapture, ::isatty(1) == 1)) return {};
+  return load_palette(env("TERM"));
+}
+
+std::optional<LogFile> open_log(const TestOpts& opts, int& error) {
+  error = 0;
+  if (!opts.logfile) return std::nullopt;
+  auto log = LogFile::create(*opts.logfile);
+  if (!log) {
+    error = log.error();
+    return std::nullopt;
+  }
+  return std::move(*log);
+}
+
+int list_tests(const TestOpts& opts, const Selection& selection) {
+  int error = 0;
+  std::optional<LogFile> log = open_log(opts, error);
+  if (error != 0) return fail_with(io_error_message(error));
+  const Listing listing = render_list(opts, selection);
+  if (const int written = write_all(1, listing.stdout_text); written != 0) return fail_with(io_error_message(written));
+  if (log) {
+    log->write(listing.logfile_text);
+    if (log->error() != 0) return fail_with(io_error_message(log->error()));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int test_main_static(std::span<const std::string> args, std::span<const TestDescAndFn> tests) {
+  // A closed standard output must end the run with an io error, not kill it.
+  std::signal(SIGPIPE, SIG_IGN);
+  const EnvLookup env = process_environment();
+
+  auto parsed = parse_opts(args, env);
+  if (!parsed) {
+    if (const int error = write_all(1, parsed.error().stdout_text); error != 0) return fail_with(io_error_message(error));
+    write_all(2, parsed.error().stderr_text);
+    return parsed.error().status;
+  }
+  write_all(2, parsed->warnings);
+  const TestOpts& opts = parsed->opts;
+  const auto backtrace = env("ZLU_TEST_BACKTRACE");
+  set_backtrace_enabled(backtrace && *backtrace != "0");
+
+  if (opts.list) return list_tests(opts, select_tests(opts, tests));
+
+  auto seed = shuffle_seed(opts);
+  if (!seed) return fail_with(seed.error() + "\n");
+  // The run shuffles with the seed it reports, whatever its source.
+  TestOpts unshuffled = opts;
+  unshuffled.shuffle = false;
+  unshuffled.shuffle_seed.reset();
+  Selection selection = select_tests(unshuffled, tests);
+  if (*seed) shuffle_tests(**seed, selection.tests);
+
+  auto workers = worker_count(opts, env);
+  if (!workers) return fail_with(workers.error() + "\n");
+  auto warn_interval = warn_after(env);
+  if (!warn_interval) return fail_with(warn_interval.error());
+
+  ConsoleOutput out(1, palette_for(opts, env));
+  const FormatterSettings settings{*workers > 1, opts.show_output, opts.time_options};
+  auto formatter = make_formatter(opts.format, out, settings);
+  if (!formatter) return fail_with(fmt::format("error: {}\n", formatter.error()));
+
+  int log_error = 0;
+  std::optional<LogFile> log = open_log(opts, log_error);
+  if (log_error != 0) return fail_with(io_error_message(log_error));
+
+  RunConfig config;
+  config.execute = ExecuteSettings{!opts.nocapture, opts.time_options};
+  config.run_tests = opts.run_tests;
+  config.fail_fast = opts.fail_fast;
+  config.workers = *workers;
+  config.stack_size = worker_stack_size(env);
+  config.warn_after = *warn_interval;
+
+  const RunStart start{selection.tests.size(), selection.filtered_out, *seed};
+  auto passed = run_tests(selection.tests, start, config, **formatter, out, log ? &*log : nullptr);
+  if (!passed) return fail_with(passed.error());
+  return *passed ? 0 : failure_status;
+}
+
+}  // namespace harness

@@ -1,0 +1,29 @@
+// The default report: one line per test.
+#pragma once
+
+#include "formatter.hpp"
+
+namespace harness {
+
+// Writes "test <name> ... <word>" per result. In a serial run the name goes
+// out when the test starts, so that a test that hangs is visible; in a
+// concurrent run the whole line goes out with the result.
+class PrettyFormatter : public Formatter {
+ public:
+  PrettyFormatter(ConsoleOutput& out, FormatterSettings settings) : out_(out), settings_(std::move(settings)) {}
+
+  void run_started(const RunStart& start) override;
+  void test_started(const TestDesc& desc) override;
+  void still_running(const TestDesc& desc) override;
+  void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
+  void run_finished(const ConsoleTestState& state) override;
+
+ private:
+  void write_result_word(const CompletedTest& test);
+  void write_time(const CompletedTest& test);
+
+  ConsoleOutput& out_;
+  FormatterSettings settings_;
+};
+
+}  // namespace harness

@@ -1,0 +1,57 @@
+// What a test's run produces and what the run loop learns about it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "lib.hpp"
+
+namespace harness {
+
+// A test's position among the selected tests, from 0.
+using TestId = std::size_t;
+
+// Figures of a benchmark run. The tables this harness runs hold no benchmarks,
+// so no result of this kind is produced today; the kind is kept so that the
+// report formats cover every outcome.
+struct BenchFigures {
+  double ns_per_iter = 0;
+  double deviation = 0;
+};
+
+// The outcome of one test.
+struct TestResult {
+  enum class Kind { Ok, Failed, FailedWithNote, Ignored, Bench, TimeLimitExceeded };
+  Kind kind = Kind::Ok;
+  std::string note;      // with FailedWithNote
+  BenchFigures bench{};  // with Bench
+
+  static TestResult ok() { return {}; }
+  static TestResult failed() { return {Kind::Failed, {}, {}}; }
+  static TestResult failed_with_note(std::string note) { return {Kind::FailedWithNote, std::move(note), {}}; }
+  static TestResult ignored() { return {Kind::Ignored, {}, {}}; }
+  static TestResult time_limit_exceeded() { return {Kind::TimeLimitExceeded, {}, {}}; }
+};
+
+// How long a test's body ran; measured only when time reporting is on.
+struct TestExecTime {
+  std::chrono::nanoseconds duration{};
+};
+
+// How long the whole run took, from just before the start line to the end.
+struct TestSuiteExecTime {
+  std::chrono::nanoseconds duration{};
+};
+
+// A finished test as the worker sends it to the run loop.
+struct CompletedTest {
+  TestId id = 0;
+  TestDesc desc;
+  TestResult result;
+  std::optional<TestExecTime> exec_time;
+  std::string stdout_bytes;  // the captured output, not necessarily UTF-8
+};
+
+}  // namespace harness

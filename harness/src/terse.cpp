@@ -1,0 +1,50 @@
+#include "terse.hpp"
+
+#include <fmt/format.h>
+
+#include "console_report.hpp"
+
+namespace harness {
+
+void TerseFormatter::run_started(const RunStart& start) {
+  total_ = start.test_count;
+  out_.write(render_start_line(start));
+}
+
+void TerseFormatter::still_running(const TestDesc& desc) { out_.write(render_still_running(desc)); }
+
+void TerseFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
+  switch (test.result.kind) {
+    case TestResult::Kind::Ok: write_character(Color::Green, "."); break;
+    case TestResult::Kind::Ignored: write_character(Color::Yellow, "i"); break;
+    case TestResult::Kind::Bench: write_character(Color::Cyan, "b"); break;
+    case TestResult::Kind::Failed:
+    case TestResult::Kind::FailedWithNote:
+    case TestResult::Kind::TimeLimitExceeded:
+      if (column_ > 0) write_progress();
+      out_.write(fmt::format("{} --- ", test.desc.name));
+      out_.write_colored(Color::Red, "FAILED");
+      out_.write("\n");
+      ++done_;
+      break;
+  }
+}
+
+void TerseFormatter::run_finished(const ConsoleTestState& state) { write_summary(out_, state, settings_.show_output); }
+
+void TerseFormatter::write_character(Color color, std::string_view character) {
+  out_.write_colored(color, character);
+  ++done_;
+  if (column_ % line_width == line_width - 1) {
+    write_progress();
+  } else {
+    ++column_;
+  }
+}
+
+void TerseFormatter::write_progress() {
+  out_.write(fmt::format(" {}/{}\n", done_, total_));
+  column_ = 0;
+}
+
+}  // namespace harness

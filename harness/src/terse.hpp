@@ -1,0 +1,36 @@
+// The compact report: one character per test.
+#pragma once
+
+#include <cstddef>
+
+#include "formatter.hpp"
+
+namespace harness {
+
+// Writes "." per passed and "i" per ignored test, wrapping after 88
+// characters with the progress " <done>/<total>"; a failed test gets a line
+// "<name> --- FAILED" of its own.
+class TerseFormatter : public Formatter {
+ public:
+  TerseFormatter(ConsoleOutput& out, FormatterSettings settings) : out_(out), settings_(std::move(settings)) {}
+
+  void run_started(const RunStart& start) override;
+  void test_started(const TestDesc&) override {}
+  void still_running(const TestDesc& desc) override;
+  void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
+  void run_finished(const ConsoleTestState& state) override;
+
+ private:
+  void write_character(Color color, std::string_view character);
+  void write_progress();
+
+  static constexpr std::size_t line_width = 88;
+
+  ConsoleOutput& out_;
+  FormatterSettings settings_;
+  std::size_t total_ = 0;
+  std::size_t done_ = 0;    // results written so far
+  std::size_t column_ = 0;  // characters on the current line
+};
+
+}  // namespace harness
