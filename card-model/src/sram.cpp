@@ -1,0 +1,52 @@
+#include "sram.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zlu_card {
+
+using zlu_exchange::ExchangeError;
+
+std::expected<void, ExchangeError> check_sram_range(std::uint32_t address, std::uint64_t bytes) {
+  if (address >= SRAM_BYTES) return std::unexpected(ExchangeError::Address{address});
+  if (bytes > SRAM_BYTES - address) return std::unexpected(ExchangeError::Address{SRAM_BYTES});
+  return {};
+}
+
+std::expected<void, ExchangeError> TileSram::read(std::uint32_t address, std::span<std::byte> out) const {
+  if (auto range = check_sram_range(address, out.size()); !range) return range;
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const std::uint32_t at = address + static_cast<std::uint32_t>(done);
+    const std::uint32_t offset = at % PAGE_BYTES;
+    const std::size_t chunk = std::min<std::size_t>(PAGE_BYTES - offset, out.size() - done);
+    if (const auto& page = pages_[at / PAGE_BYTES]) {
+      std::memcpy(out.data() + done, page->data() + offset, chunk);
+    } else {
+      std::memset(out.data() + done, 0, chunk);
+    }
+    done += chunk;
+  }
+  return {};
+}
+
+std::expected<void, ExchangeError> TileSram::write(std::uint32_t address, std::span<const std::byte> data) {
+  if (auto range = check_sram_range(address, data.size()); !range) return range;
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const std::uint32_t at = address + static_cast<std::uint32_t>(done);
+    const std::uint32_t offset = at % PAGE_BYTES;
+    const std::size_t chunk = std::min<std::size_t>(PAGE_BYTES - offset, data.size() - done);
+    auto& page = pages_[at / PAGE_BYTES];
+    if (!page) page = std::make_unique<Page>();  // value-initialised: zero-filled
+    std::memcpy(page->data() + offset, data.data() + done, chunk);
+    done += chunk;
+  }
+  return {};
+}
+
+std::uint32_t TileSram::pages_allocated() const {
+  return static_cast<std::uint32_t>(std::count_if(pages_.begin(), pages_.end(), [](const auto& p) { return p != nullptr; }));
+}
+
+}  // namespace zlu_card

@@ -1,0 +1,55 @@
+// One tile's SRAM, allocated lazily page by page.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <span>
+
+#include "zlu-exchange/src/lib.hpp"
+
+namespace zlu_card {
+
+// Size of a tile's SRAM: addresses 0x0 to 0x7FFFF.
+inline constexpr std::uint32_t SRAM_BYTES = 0x80000;
+// The SRAM is split into four arenas; a tensor that an allocator places must
+// not straddle an arena boundary, so large tensors are split into segments.
+inline constexpr std::uint32_t ARENA_BYTES = 0x20000;
+inline constexpr std::uint32_t ARENA_COUNT = SRAM_BYTES / ARENA_BYTES;
+// Granularity of the lazy allocation.
+inline constexpr std::uint32_t PAGE_BYTES = 0x1000;
+inline constexpr std::uint32_t PAGE_COUNT = SRAM_BYTES / PAGE_BYTES;
+
+// The SRAM of one tile. A page costs memory only once it is written; unwritten
+// bytes read as zero, so a card whose tiles are mostly untouched stays small.
+// Invariant: every allocated page holds PAGE_BYTES bytes.
+class TileSram {
+public:
+  TileSram() = default;
+  TileSram(TileSram&&) noexcept = default;
+  TileSram& operator=(TileSram&&) noexcept = default;
+
+  // Copies `out.size()` bytes starting at `address` into `out`. A range that
+  // leaves the SRAM is ExchangeError::Address carrying the first address
+  // outside it (or `address` itself when that is outside); nothing is read.
+  std::expected<void, zlu_exchange::ExchangeError> read(std::uint32_t address, std::span<std::byte> out) const;
+
+  // Stores `data` at `address`, allocating the pages it touches. Bounds are
+  // checked as for `read`; on an error nothing is written.
+  std::expected<void, zlu_exchange::ExchangeError> write(std::uint32_t address, std::span<const std::byte> data);
+
+  // Number of pages that have been allocated.
+  std::uint32_t pages_allocated() const;
+
+private:
+  using Page = std::array<std::byte, PAGE_BYTES>;
+  std::array<std::unique_ptr<Page>, PAGE_COUNT> pages_{};
+};
+
+// Checks that [address, address + bytes) lies in a tile's SRAM. On failure the
+// error is ExchangeError::Address with the first offending address.
+std::expected<void, zlu_exchange::ExchangeError> check_sram_range(std::uint32_t address, std::uint64_t bytes);
+
+}  // namespace zlu_card

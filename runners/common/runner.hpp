@@ -1,0 +1,27 @@
+// What every runner shares: its exit contract, configuration parsing, fault
+// injection and host-write jitter.
+//
+// A runner's main reads its whole environment once into a plain struct, and
+// only then runs:
+//
+//   int main() {
+//     const auto env = zlu_runner::process_environment();
+//     auto actions = zlu_runner::take_sim_faults("zlu-x-e2e", env, no_runner_actions);
+//     if (!actions) return zlu_runner::finish("zlu-x-e2e", std::unexpected(actions.error()));
+//     auto config = read_config(env);   // -> std::expected<Config, Failure>
+//     ...
+//     return zlu_runner::finish("zlu-x-e2e", run(*config));
+//   }
+#pragma once
+
+#include "environment.hpp"
+#include "jitter.hpp"
+#include "outcome.hpp"
+#include "sim_fault.hpp"
+
+namespace zlu_runner {
+
+// An ActionFilter for runners without actions of their own.
+inline bool no_runner_actions(std::string_view) { return false; }
+
+}  // namespace zlu_runner

@@ -1,0 +1,89 @@
+#include "sim_fault.hpp"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+namespace zlu_runner {
+namespace {
+
+constexpr std::uint64_t MAX_SIGNAL = 64;
+
+Failure malformed(std::string_view value, std::string_view item, std::string_view expected) {
+  return invalid_value(SIM_FAULT_VARIABLE, value, fmt::format("{} in item \"{}\"", expected, item));
+}
+
+}  // namespace
+
+std::expected<FaultPlan, Failure> parse_sim_fault(std::string_view runner, std::string_view value,
+                                                  const ActionFilter& runner_accepts) {
+  FaultPlan plan;
+  std::string_view rest = value;
+  while (true) {
+    const auto comma = rest.find(',');
+    const std::string_view item = rest.substr(0, comma);
+    const auto colon = item.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == item.size()) {
+      return std::unexpected(malformed(value, item, "comma-separated runner:action items"));
+    }
+    const std::string_view target = item.substr(0, colon);
+    const std::string_view action = item.substr(colon + 1);
+    if (target == runner) {
+      if (action.starts_with("exit=")) {
+        const auto code = parse_unsigned(SIM_FAULT_VARIABLE, action.substr(5), 255, false);
+        if (!code) return std::unexpected(malformed(value, item, "exit=N with N from 0 to 255"));
+        if (!plan.exit_code) plan.exit_code = static_cast<int>(*code);
+      } else if (action.starts_with("signal=")) {
+        const auto number = parse_unsigned(SIM_FAULT_VARIABLE, action.substr(7), MAX_SIGNAL, false);
+        if (!number || *number == 0) {
+          return std::unexpected(malformed(value, item, fmt::format("signal=S with S from 1 to {}", MAX_SIGNAL)));
+        }
+        if (!plan.exit_code && !plan.signal) plan.signal_first = true;
+        if (!plan.signal) plan.signal = static_cast<int>(*number);
+      } else if (runner_accepts(action)) {
+        plan.runner_actions.emplace_back(action);
+      } else {
+        return std::unexpected(malformed(value, item, fmt::format("an action that {} knows", runner)));
+      }
+    }
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  return plan;
+}
+
+void apply_process_faults(const FaultPlan& plan) {
+  const auto die_by_signal = [](int signal) {
+    std::fflush(nullptr);
+    std::signal(signal, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    std::raise(signal);
+    // A signal whose default is to be ignored (e.g. SIGCHLD) does not end the
+    // process; sending SIGKILL keeps the promise that the runner dies of a
+    // signal instead of carrying on as if nothing had been asked.
+    std::raise(SIGKILL);
+  };
+  if (plan.signal && (plan.signal_first || !plan.exit_code)) die_by_signal(*plan.signal);
+  if (plan.exit_code) {
+    std::fflush(nullptr);
+    std::_Exit(*plan.exit_code);
+  }
+}
+
+std::expected<std::vector<std::string>, Failure> take_sim_faults(std::string_view runner, const EnvLookup& env,
+                                                                 const ActionFilter& runner_accepts) {
+  const auto value = env(SIM_FAULT_VARIABLE);
+  if (!value) return std::vector<std::string>{};
+  auto plan = parse_sim_fault(runner, *value, runner_accepts);
+  if (!plan) return std::unexpected(plan.error());
+  apply_process_faults(*plan);
+  return std::move(plan->runner_actions);
+}
+
+}  // namespace zlu_runner
