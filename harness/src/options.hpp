@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "lib.hpp"
@@ -56,6 +57,18 @@ struct TestOpts {
   bool exclude_should_panic = false;
 };
 
+// The environment variables the harness reads for itself.
+inline constexpr std::string_view TEST_THREADS_VAR = "ZLU_TEST_THREADS";
+inline constexpr std::string_view MIN_STACK_VAR = "ZLU_TEST_MIN_STACK";  // bytes, decimal
+inline constexpr std::string_view NOCAPTURE_VAR = "ZLU_TEST_NOCAPTURE";
+inline constexpr std::string_view SHUFFLE_VAR = "ZLU_TEST_SHUFFLE";
+inline constexpr std::string_view SHUFFLE_SEED_VAR = "ZLU_TEST_SHUFFLE_SEED";
+inline constexpr std::string_view TIME_UNIT_VAR = "ZLU_TEST_TIME_UNIT";
+inline constexpr std::string_view TIME_INTEGRATION_VAR = "ZLU_TEST_TIME_INTEGRATION";
+inline constexpr std::string_view TIME_DOCTEST_VAR = "ZLU_TEST_TIME_DOCTEST";
+// Set to any value, it opens the gate of `-Z unstable-options`.
+inline constexpr std::string_view BOOTSTRAP_VAR = "ZLU_TEST_BOOTSTRAP";
+
 // Looks up one environment variable of the test process: nullopt when unset.
 using EnvLookup = std::function<std::optional<std::string>(const std::string& name)>;
 
@@ -70,7 +83,9 @@ struct EarlyExit {
   std::string stderr_text;
 };
 
-// A successful parse. `warnings` is written to standard error as it stands
+// A successful parse. Besides the command line, `opts` carries what the
+// harness's variables add: capture off, shuffling and its seed, the time
+// thresholds. `warnings` is written to standard error as it stands
 // (the deprecated `--logfile` warning has no line end) before the run.
 struct ParsedOpts {
   TestOpts opts;
@@ -78,14 +93,20 @@ struct ParsedOpts {
 };
 
 // Parses the command line (args[0] is the program name) together with the
-// harness's own environment variables, and validates it in the fixed order.
+// harness's own environment variables, and validates it in the fixed order:
+// help first (it wins over any later error), then the `-Z` gate, the gated
+// flags, the time thresholds, shuffling, the seed, the ignored modes,
+// capture, the worker count, colour, format, log file; last, a worker stack
+// size in the environment that is not a positive decimal is refused too.
 std::expected<ParsedOpts, EarlyExit> parse_opts(std::span<const std::string> args, const EnvLookup& env);
 
 // The help text, byte for byte, for a program called `program_name`.
 std::string help_text(std::string_view program_name);
 
 // Tests chosen by the filters, skips and ignored modes, in table order (or
-// shuffled, when the options carry a seed), with their ignore marks adjusted.
+// shuffled, when the options carry a seed), with their ignore marks adjusted;
+// all of them marked ignored when tests are not to run (`--bench` alone).
+// A run that shuffles with a clock seed puts it into the options first.
 struct Selection {
   std::vector<TestDescAndFn> tests;
   std::size_t filtered_out = 0;
@@ -95,19 +116,28 @@ Selection select_tests(const TestOpts& opts, std::span<const TestDescAndFn> test
 // The seed of the run when shuffling is on (from the options, else the clock),
 // or an error message when the clock is before 1970.
 std::expected<std::optional<std::uint64_t>, std::string> shuffle_seed(const TestOpts& opts);
+// The same, with `now` standing for the wall clock.
+std::expected<std::optional<std::uint64_t>, std::string> shuffle_seed_at(
+    const TestOpts& opts, std::chrono::system_clock::time_point now);
 
-// Puts `tests` into the order that `seed` and the tests' names determine.
+// Puts `tests` into the order that `seed` and the tests' names determine:
+// the order they come in does not matter. The names are sorted, a splitmix64
+// generator is seeded with `seed` mixed with the FNV-1a hash of the sorted
+// names joined by line ends, and a Fisher–Yates shuffle (unbiased draws by
+// rejection) permutes them.
 void shuffle_tests(std::uint64_t seed, std::vector<TestDescAndFn>& tests);
 
 // The worker count: the command line, else the environment, else the
 // processors available, else 1; an error message for a bad environment value.
 std::expected<std::size_t, std::string> worker_count(const TestOpts& opts, const EnvLookup& env);
 
-// The worker thread stack size: the environment's minimum, else 2 MiB.
+// The worker thread stack size: the environment's minimum (raised to the
+// platform's least thread stack), else 2 MiB; parse_opts has already refused
+// a value that is not a positive decimal.
 std::size_t worker_stack_size(const EnvLookup& env);
 
 // What `--list` prints for `selection` in the options' format, and the lines
-// it writes to the log file.
+// it writes to the log file (empty without one).
 struct Listing {
   std::string stdout_text;
   std::string logfile_text;

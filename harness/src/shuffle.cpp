@@ -1,0 +1,64 @@
+#include <algorithm>
+#include <fmt/format.h>
+
+#include "options.hpp"
+
+namespace harness {
+namespace {
+
+// splitmix64: small, fast, and fully determined by its 64-bit state.
+class SplitMix64 {
+ public:
+  explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
+
+  std::uint64_t next() {
+    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+
+  // Uniform in [0, bound) for bound > 0: draws below 2^64 mod bound are
+  // thrown away so that every residue is equally likely.
+  std::uint64_t below(std::uint64_t bound) {
+    const std::uint64_t threshold = (0 - bound) % bound;
+    while (true)
+      if (const std::uint64_t draw = next(); draw >= threshold) return draw % bound;
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+std::uint64_t fnv1a(std::string_view bytes, std::uint64_t hash = 0xcbf29ce484222325ULL) {
+  for (const char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3ULL;
+  }
+  return hash;
+}
+
+}  // namespace
+
+std::expected<std::optional<std::uint64_t>, std::string> shuffle_seed_at(const TestOpts& opts,
+                                                                          std::chrono::system_clock::time_point now) {
+  if (opts.shuffle_seed) return opts.shuffle_seed;
+  if (!opts.shuffle) return std::nullopt;
+  const auto since_epoch = std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
+  if (since_epoch < 0) return std::unexpected("Failed to get system time");
+  return static_cast<std::uint64_t>(since_epoch);
+}
+
+std::expected<std::optional<std::uint64_t>, std::string> shuffle_seed(const TestOpts& opts) {
+  return shuffle_seed_at(opts, std::chrono::system_clock::now());
+}
+
+void shuffle_tests(std::uint64_t seed, std::vector<TestDescAndFn>& tests) {
+  std::ranges::sort(tests, {}, [](const TestDescAndFn& test) { return test.desc.name; });
+  std::uint64_t names_hash = fnv1a("");
+  for (const TestDescAndFn& test : tests) names_hash = fnv1a("\n", fnv1a(test.desc.name, names_hash));
+  SplitMix64 generator(seed ^ names_hash);
+  for (std::size_t i = tests.size(); i > 1; --i) std::swap(tests[i - 1], tests[generator.below(i)]);
+}
+
+}  // namespace harness
