@@ -49,4 +49,14 @@ std::uint32_t TileSram::pages_allocated() const {
   return static_cast<std::uint32_t>(std::count_if(pages_.begin(), pages_.end(), [](const auto& p) { return p != nullptr; }));
 }
 
+std::expected<void, ExchangeError> load_words(const TileSram& sram, std::uint32_t address,
+                                              std::span<std::uint32_t> out) {
+  return sram.read(address, std::as_writable_bytes(out));
+}
+
+std::expected<void, ExchangeError> store_words(TileSram& sram, std::uint32_t address,
+                                               std::span<const std::uint32_t> words) {
+  return sram.write(address, std::as_bytes(words));
+}
+
 }  // namespace zlu_card

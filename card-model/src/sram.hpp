@@ -52,4 +52,11 @@ private:
 // error is ExchangeError::Address with the first offending address.
 std::expected<void, zlu_exchange::ExchangeError> check_sram_range(std::uint32_t address, std::uint64_t bytes);
 
+// 32-bit words in and out of a tile's SRAM, in the card's byte order, for
+// kernels that compute on words.
+std::expected<void, zlu_exchange::ExchangeError> load_words(const TileSram& sram, std::uint32_t address,
+                                                            std::span<std::uint32_t> out);
+std::expected<void, zlu_exchange::ExchangeError> store_words(TileSram& sram, std::uint32_t address,
+                                                             std::span<const std::uint32_t> words);
+
 }  // namespace zlu_card

@@ -1,0 +1,17 @@
+// zlu-hardware-e2e: runs the graph scenario named by ZLU_GRAPH_TEST on the
+// card model.
+#include "card.hpp"
+#include "graph_scenarios.hpp"
+#include "runner.hpp"
+
+int main() {
+  using namespace zlu_graph;
+  const auto env = zlu_runner::process_environment();
+  if (auto faults = zlu_runner::take_sim_faults(RUNNER, env, zlu_runner::no_runner_actions); !faults) {
+    return zlu_runner::finish(RUNNER, std::unexpected(faults.error()));
+  }
+  const auto scenario = read_graph_scenario(env);
+  if (!scenario) return zlu_runner::finish(RUNNER, std::unexpected(scenario.error()));
+  zlu_card::Card card;
+  return zlu_runner::finish(RUNNER, run_graph_scenario(*scenario, card));
+}
