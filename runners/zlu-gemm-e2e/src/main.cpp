@@ -1,0 +1,16 @@
+#include "card.hpp"
+#include "gemm_card.hpp"
+#include "gemm_config.hpp"
+#include "runner.hpp"
+
+int main() {
+  using namespace zlu_gemm;
+  const zlu_runner::EnvLookup env = zlu_runner::process_environment();
+  auto actions = zlu_runner::take_sim_faults(RUNNER, env, is_gemm_action);
+  if (!actions) return zlu_runner::finish(RUNNER, std::unexpected(actions.error()));
+  zlu_card::Card card;
+  auto config = read_gemm_config(env, *actions, card.tile_count());
+  if (!config) return zlu_runner::finish(RUNNER, std::unexpected(config.error()));
+  zlu_runner::HostWriteJitter jitter(config->jitter);
+  return zlu_runner::finish(RUNNER, run_gemm(card, *config, jitter));
+}
