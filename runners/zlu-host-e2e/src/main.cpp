@@ -1,0 +1,18 @@
+// zlu-host-e2e: H2D and D2H round trips and their compositions on the card
+// model, configured by the ZLU_HOST_TEST_ variables.
+#include "card.hpp"
+#include "host_config.hpp"
+#include "host_program.hpp"
+#include "runner.hpp"
+
+int main() {
+  using namespace zlu_host;
+  const auto env = zlu_runner::process_environment();
+  if (auto faults = zlu_runner::take_sim_faults(RUNNER, env, zlu_runner::no_runner_actions); !faults) {
+    return zlu_runner::finish(RUNNER, std::unexpected(faults.error()));
+  }
+  const auto config = read_host_config(env);
+  if (!config) return zlu_runner::finish(RUNNER, std::unexpected(config.error()));
+  zlu_card::Card card;
+  return zlu_runner::finish(RUNNER, run_host_program(*config, card));
+}

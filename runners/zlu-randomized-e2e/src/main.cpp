@@ -1,0 +1,17 @@
+// zlu-randomized-e2e: runs the static D2D exchange graph chosen by
+// ZLU_RANDOM_SEED on the card model and checks it against a host replay.
+#include "card.hpp"
+#include "random_graph.hpp"
+#include "runner.hpp"
+
+int main() {
+  using namespace zlu_random;
+  const auto env = zlu_runner::process_environment();
+  if (auto faults = zlu_runner::take_sim_faults(RUNNER, env, zlu_runner::no_runner_actions); !faults) {
+    return zlu_runner::finish(RUNNER, std::unexpected(faults.error()));
+  }
+  const auto seed = read_random_seed(env);
+  if (!seed) return zlu_runner::finish(RUNNER, std::unexpected(seed.error()));
+  zlu_card::Card card;
+  return zlu_runner::finish(RUNNER, run_random_graph(make_random_graph(*seed, card.tile_count()), card));
+}
