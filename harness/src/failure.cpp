@@ -1,6 +1,7 @@
 #include "failure.hpp"
 
 #include <atomic>
+#include <cxxabi.h>
 #include <cstdlib>
 #include <execinfo.h>
 #include <fmt/format.h>
@@ -24,6 +25,20 @@ std::vector<void*> capture_frames() {
   return frames;
 }
 
+// "binary(mangled+0x1f) [0x...]" with the name demangled where it can be.
+std::string demangle_frame(const char* symbol) {
+  std::string frame(symbol);
+  const std::size_t open = frame.find('(');
+  const std::size_t plus = frame.find('+', open);
+  if (open == std::string::npos || plus == std::string::npos || plus == open + 1) return frame;
+  const std::string mangled = frame.substr(open + 1, plus - open - 1);
+  int status = 0;
+  std::unique_ptr<char, decltype(&std::free)> name(abi::__cxa_demangle(mangled.c_str(), nullptr, nullptr, &status),
+                                                   &std::free);
+  if (status != 0 || !name) return frame;
+  return frame.substr(0, open + 1) + name.get() + frame.substr(plus);
+}
+
 std::string render_backtrace(const std::vector<void*>& frames) {
   std::string text = "stack backtrace:\n";
   if (frames.empty()) {
@@ -33,7 +48,7 @@ std::string render_backtrace(const std::vector<void*>& frames) {
   std::unique_ptr<char*, decltype(&std::free)> symbols(
       ::backtrace_symbols(frames.data(), static_cast<int>(frames.size())), &std::free);
   for (std::size_t i = 0; i < frames.size(); ++i) {
-    text += fmt::format("{:4}: {}\n", i, symbols ? symbols.get()[i] : fmt::format("{}", frames[i]));
+    text += fmt::format("{:4}: {}\n", i, symbols ? demangle_frame(symbols.get()[i]) : fmt::format("{}", frames[i]));
   }
   return text;
 }

@@ -16,46 +16,41 @@ void PrettyFormatter::test_started(const TestDesc& desc) {
 void PrettyFormatter::still_running(const TestDesc& desc) { out_.write(render_still_running(desc)); }
 
 void PrettyFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
-  if (settings_.concurrent) out_.write(fmt::format("test {} ... ", test.desc.name));
-  write_result_word(test);
-  write_time(test);
-  out_.write("\n");
+  // One write per line, so that output of a runner started by another test
+  // cannot land in the middle of it.
+  std::string line = settings_.concurrent ? fmt::format("test {} ... ", test.desc.name) : "";
+  line += render_result_word(test);
+  line += render_time(test);
+  line += "\n";
+  out_.write(line);
 }
 
 void PrettyFormatter::run_finished(const ConsoleTestState& state) {
   write_summary(out_, state, settings_.show_output);
 }
 
-void PrettyFormatter::write_result_word(const CompletedTest& test) {
+std::string PrettyFormatter::render_result_word(const CompletedTest& test) const {
+  const Palette& palette = out_.palette();
   switch (test.result.kind) {
-    case TestResult::Kind::Ok: out_.write_colored(Color::Green, "ok"); break;
+    case TestResult::Kind::Ok: return palette.paint(Color::Green, "ok");
     case TestResult::Kind::Failed:
-    case TestResult::Kind::FailedWithNote: out_.write_colored(Color::Red, "FAILED"); break;
+    case TestResult::Kind::FailedWithNote: return palette.paint(Color::Red, "FAILED");
     case TestResult::Kind::Ignored:
-      if (test.desc.ignore_message) {
-        out_.write_colored(Color::Yellow, fmt::format("ignored, {}", *test.desc.ignore_message));
-      } else {
-        out_.write_colored(Color::Yellow, "ignored");
-      }
-      break;
+      if (test.desc.ignore_message) return palette.paint(Color::Yellow, fmt::format("ignored, {}", *test.desc.ignore_message));
+      return palette.paint(Color::Yellow, "ignored");
     case TestResult::Kind::Bench:
-      out_.write_colored(Color::Cyan, "bench");
-      out_.write(fmt::format(": {:.0f} ns/iter (+/- {:.0f})", test.result.bench.ns_per_iter,
-                             test.result.bench.deviation));
-      break;
-    case TestResult::Kind::TimeLimitExceeded: out_.write_colored(Color::Red, "FAILED (time limit exceeded)"); break;
+      return palette.paint(Color::Cyan, "bench") + fmt::format(": {:.0f} ns/iter (+/- {:.0f})",
+                                                              test.result.bench.ns_per_iter, test.result.bench.deviation);
+    case TestResult::Kind::TimeLimitExceeded: return palette.paint(Color::Red, "FAILED (time limit exceeded)");
   }
+  return {};
 }
 
-void PrettyFormatter::write_time(const CompletedTest& test) {
-  if (!settings_.time_options || !test.exec_time) return;
+std::string PrettyFormatter::render_time(const CompletedTest& test) const {
+  if (!settings_.time_options || !test.exec_time) return {};
   const std::string time = fmt::format("<{}>", render_exec_time(*test.exec_time));
-  out_.write(" ");
-  if (auto color = time_color(*test.exec_time, settings_.time_options->threshold(test.desc.test_type))) {
-    out_.write_colored(*color, time);
-  } else {
-    out_.write(time);
-  }
+  const auto color = time_color(*test.exec_time, settings_.time_options->threshold(test.desc.test_type));
+  return " " + (color ? out_.palette().paint(*color, time) : time);
 }
 
 }  // namespace harness

@@ -1,6 +1,8 @@
 // The default report: one line per test.
 #pragma once
 
+#include <string>
+
 #include "formatter.hpp"
 
 namespace harness {
@@ -19,8 +21,8 @@ class PrettyFormatter : public Formatter {
   void run_finished(const ConsoleTestState& state) override;
 
  private:
-  void write_result_word(const CompletedTest& test);
-  void write_time(const CompletedTest& test);
+  std::string render_result_word(const CompletedTest& test) const;
+  std::string render_time(const CompletedTest& test) const;
 
   ConsoleOutput& out_;
   FormatterSettings settings_;

@@ -22,9 +22,7 @@ void TerseFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
     case TestResult::Kind::FailedWithNote:
     case TestResult::Kind::TimeLimitExceeded:
       if (column_ > 0) write_progress();
-      out_.write(fmt::format("{} --- ", test.desc.name));
-      out_.write_colored(Color::Red, "FAILED");
-      out_.write("\n");
+      out_.write(fmt::format("{} --- {}\n", test.desc.name, out_.palette().paint(Color::Red, "FAILED")));
       ++done_;
       break;
   }

@@ -1,0 +1,137 @@
+#include "child_process.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <regex>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace harness_e2e {
+namespace {
+
+// A file descriptor closed with its owner.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Fd& operator=(Fd&& other) noexcept {
+    reset();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+    return *this;
+  }
+  ~Fd() { reset(); }
+  int get() const { return fd_; }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+std::pair<Fd, Fd> make_pipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  return {Fd(fds[0]), Fd(fds[1])};
+}
+
+// Reads both streams to their end; a terminal's end shows as EIO.
+void drain(Fd& out, std::string& out_text, Fd& err, std::string& err_text) {
+  char buffer[4096];
+  while (out.get() >= 0 || err.get() >= 0) {
+    pollfd fds[2] = {{out.get(), POLLIN, 0}, {err.get(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error("poll failed");
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        (i == 0 ? out_text : err_text).append(buffer, static_cast<std::size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        (i == 0 ? out : err).reset();
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ChildRun run_demo(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                  StdoutKind stdout_kind) {
+  std::vector<std::string> argv_text = {HARNESS_DEMO_PATH};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<std::string> env_text;
+  if (const char* path = std::getenv("PATH")) env_text.push_back(std::string("PATH=") + path);
+  for (const auto& [name, value] : env) env_text.push_back(name + "=" + value);
+  std::vector<char*> argv, envp;
+  for (auto& arg : argv_text) argv.push_back(arg.data());
+  for (auto& entry : env_text) envp.push_back(entry.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+
+  Fd out_read, out_write;
+  if (stdout_kind == StdoutKind::Terminal) {
+    int controller = -1, terminal = -1;
+    termios settings{};
+    cfmakeraw(&settings);
+    if (::openpty(&controller, &terminal, nullptr, &settings, nullptr) != 0) throw std::runtime_error("openpty failed");
+    ::fcntl(controller, F_SETFD, FD_CLOEXEC);
+    out_read = Fd(controller);
+    out_write = Fd(terminal);
+  } else {
+    std::tie(out_read, out_write) = make_pipe();
+  }
+  auto [err_read, err_write] = make_pipe();
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out_write.get(), 1);
+  posix_spawn_file_actions_adddup2(&actions, err_write.get(), 2);
+  if (stdout_kind == StdoutKind::ClosedPipe) out_read.reset();
+  pid_t child = 0;
+  const int spawned = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start " + argv_text[0]);
+  out_write.reset();
+  err_write.reset();
+
+  ChildRun run;
+  drain(out_read, run.stdout_text, err_read, run.stderr_text);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  return run;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string without_times(const std::string& text) {
+  static const std::regex suite_time("finished in [0-9]+\\.[0-9]{2}s");
+  static const std::regex test_time("<[0-9]+\\.[0-9]{3}s>");
+  return std::regex_replace(std::regex_replace(text, suite_time, "finished in <T>s"), test_time, "<T>");
+}
+
+}  // namespace harness_e2e

@@ -1,0 +1,168 @@
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+
+#include "run_loop.hpp"
+
+namespace harness {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Records the events of a run as short lines.
+class RecordingFormatter : public Formatter {
+ public:
+  void run_started(const RunStart& start) override { events.push_back(fmt("start ", start.test_count)); }
+  void test_started(const TestDesc& desc) override { events.push_back("started " + std::string(desc.name)); }
+  void still_running(const TestDesc& desc) override { events.push_back("running " + std::string(desc.name)); }
+  void test_result(const CompletedTest& test, const ConsoleTestState&) override {
+    events.push_back("result " + std::string(test.desc.name) + " " + std::to_string(static_cast<int>(test.result.kind)));
+  }
+  void run_finished(const ConsoleTestState& state) override {
+    events.push_back(fmt("finished ", state.passed) + fmt("/", state.failed));
+  }
+  static std::string fmt(const char* word, std::size_t n) { return word + std::to_string(n); }
+
+  std::vector<std::string> events;
+};
+
+std::string result_event(std::string_view name, TestResult::Kind kind) {
+  return "result " + std::string(name) + " " + std::to_string(static_cast<int>(kind));
+}
+
+TestDescAndFn make_test(std::string_view name, TestFn fn) {
+  TestDesc desc;
+  desc.name = name;
+  return {desc, fn};
+}
+
+// A null device for the report; the events are what the tests look at.
+class NullConsole {
+ public:
+  NullConsole() : fd_(::open("/dev/null", O_WRONLY | O_CLOEXEC)), out_(fd_, Palette{}) {}
+  ~NullConsole() { ::close(fd_); }
+  ConsoleOutput& out() { return out_; }
+
+ private:
+  int fd_;
+  ConsoleOutput out_;
+};
+
+std::expected<bool, std::string> run(const std::vector<TestDescAndFn>& tests, const RunConfig& config,
+                                     RecordingFormatter& formatter) {
+  NullConsole console;
+  return run_tests(tests, {tests.size(), 0, std::nullopt}, config, formatter, console.out(), nullptr);
+}
+
+std::mutex seen_mutex;
+std::string seen_thread_name;
+std::size_t seen_stack_size = 0;
+
+void records_its_thread() {
+  char name[32] = {};
+  pthread_getname_np(pthread_self(), name, sizeof name);
+  pthread_attr_t attr;
+  pthread_getattr_np(pthread_self(), &attr);
+  std::size_t stack = 0;
+  pthread_attr_getstacksize(&attr, &stack);
+  pthread_attr_destroy(&attr);
+  std::lock_guard lock(seen_mutex);
+  seen_thread_name = name;
+  seen_stack_size = stack;
+}
+
+TEST(RunLoop, WorkerIsNamedAfterTheTestWithTheRequestedStack) {
+  RecordingFormatter formatter;
+  RunConfig config;
+  config.stack_size = 8 << 20;
+  auto passed = run({make_test("a_test_name_longer_than_fifteen_bytes", records_its_thread)}, config, formatter);
+  ASSERT_TRUE(passed.has_value());
+  EXPECT_TRUE(*passed);
+  std::lock_guard lock(seen_mutex);
+  EXPECT_EQ(seen_thread_name, "a_test_name_lon");
+  EXPECT_GE(seen_stack_size, std::size_t{8 << 20});
+}
+
+void passes() {}
+void fails() { fail("no"); }
+void sleeps() { std::this_thread::sleep_for(300ms); }
+
+TEST(RunLoop, SerialRunReportsEachTestBeforeStartingTheNext) {
+  RecordingFormatter formatter;
+  auto passed = run({make_test("a", passes), make_test("b", fails), make_test("c", passes)}, {}, formatter);
+  ASSERT_TRUE(passed.has_value());
+  EXPECT_FALSE(*passed);
+  EXPECT_EQ(formatter.events,
+            (std::vector<std::string>{"start 3", "started a", result_event("a", TestResult::Kind::Ok), "started b",
+                                      result_event("b", TestResult::Kind::Failed), "started c",
+                                      result_event("c", TestResult::Kind::Ok), "finished 2/1"}));
+}
+
+TEST(RunLoop, ConcurrentRunWarnsOncePerSlowTestAndReportsInCompletionOrder) {
+  RecordingFormatter formatter;
+  RunConfig config;
+  config.workers = 2;
+  config.warn_after = 50ms;
+  auto passed = run({make_test("slow", sleeps), make_test("quick", passes)}, config, formatter);
+  ASSERT_TRUE(passed.has_value());
+  EXPECT_TRUE(*passed);
+  EXPECT_EQ(formatter.events,
+            (std::vector<std::string>{"start 2", "started slow", "started quick",
+                                      result_event("quick", TestResult::Kind::Ok), "running slow",
+                                      result_event("slow", TestResult::Kind::Ok), "finished 2/0"}));
+}
+
+TEST(RunLoop, NotRunningTestsReportsThemIgnoredWithoutCallingThem) {
+  RecordingFormatter formatter;
+  RunConfig config;
+  config.run_tests = false;
+  auto passed = run({make_test("would_fail", fails)}, config, formatter);
+  ASSERT_TRUE(passed.has_value());
+  EXPECT_TRUE(*passed);
+  EXPECT_EQ(formatter.events[2], result_event("would_fail", TestResult::Kind::Ignored));
+}
+
+std::atomic<bool> release_blocked{false};
+void blocks_until_released() {
+  while (!release_blocked.load()) std::this_thread::sleep_for(1ms);
+}
+
+TEST(RunLoop, FailFastStopsWithoutWaitingForTestsInFlight) {
+  RecordingFormatter formatter;
+  RunConfig config;
+  config.workers = 2;
+  config.fail_fast = true;
+  auto passed = run({make_test("blocked", blocks_until_released), make_test("fails", fails),
+                     make_test("never_started", passes)},
+                    config, formatter);
+  release_blocked.store(true);
+  ASSERT_TRUE(passed.has_value());
+  EXPECT_FALSE(*passed);
+  EXPECT_EQ(formatter.events,
+            (std::vector<std::string>{"start 3", "started blocked", "started fails",
+                                      result_event("fails", TestResult::Kind::Failed), "finished 0/1"}));
+}
+
+TEST(RunLoop, ReportThatCannotBeWrittenEndsTheRunWithTheError) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  std::signal(SIGPIPE, SIG_IGN);
+  ConsoleOutput out(fds[1], Palette{});
+  auto formatter = make_formatter(OutputFormat::Pretty, out, {});
+  ASSERT_TRUE(formatter.has_value());
+  const std::vector<TestDescAndFn> tests = {make_test("a", passes), make_test("b", passes)};
+  auto passed = run_tests(tests, {2, 0, std::nullopt}, {}, **formatter, out, nullptr);
+  ::close(fds[1]);
+  ASSERT_FALSE(passed.has_value());
+  EXPECT_EQ(passed.error(), "error: io error when listing tests: Broken pipe (os error 32)\n");
+}
+
+}  // namespace
+}  // namespace harness
