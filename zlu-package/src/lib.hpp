@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
+#include <capnp/message.h>
 #include <kj/io.h>
 #include <kj/memory.h>
+
+#include "error.hpp"
 
 namespace zlu_package {
 
@@ -16,6 +19,8 @@ enum class ProfileStepKind { Exchange, Compute, Synchronization, Idle };
 struct ProfileMetadata {
   std::string name;
   std::string value;
+
+  bool operator==(const ProfileMetadata&) const = default;
 };
 
 struct ProfileStep {
@@ -26,28 +31,43 @@ struct ProfileStep {
   ProfileStepKind kind = ProfileStepKind::Exchange;
   std::string kernel;
   std::vector<ProfileMetadata> metadata;
+
+  bool operator==(const ProfileStep&) const = default;
 };
 
 struct CycleSample {
   ProfileStep step;
   std::uint32_t start_cycle = 0;
   std::uint32_t end_cycle = 0;
+
+  bool operator==(const CycleSample&) const = default;
 };
 
 struct TileProfile {
   std::uint32_t physical_tile = 0;
   std::vector<CycleSample> samples;
-};
 
-class PackageError;  // defined by the reader; debug form via `debug()`
+  bool operator==(const TileProfile&) const = default;
+};
 
 struct ProfileReport {
   std::uint64_t clock_hz = 0;
   std::vector<TileProfile> tiles;
 
+  bool operator==(const ProfileReport&) const = default;
+
   // Reads one cycle-profile message from `source`, which it takes over and
   // releases on every path. Never throws.
+  //
+  // The source is read from its current position exactly as far as the
+  // message reaches. The work is bounded by the size of the message: a
+  // message whose pointers make it traverse more than a small multiple of
+  // its own words (lists of empty elements, many pointers at one object)
+  // fails with a `Capnp` error instead of building an outsized model.
   static std::expected<ProfileReport, PackageError> read(kj::Own<kj::InputStream> source);
 };
+
+capnp::ReaderOptions capnp_reader_options();
+// The options of the package's messages: no traversal limit, nesting limit 64.
 
 }  // namespace zlu_package

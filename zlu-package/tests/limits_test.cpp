@@ -1,0 +1,258 @@
+// Framing, stream handling and the reader's bounds on hostile messages.
+#include <gtest/gtest.h>
+
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include <capnp/message.h>
+
+#include "source.hpp"
+#include "words.hpp"
+
+namespace {
+
+// Live and peak bytes of operator new, so that a test can tell a bounded
+// read from one that merely survived a huge allocation.
+std::atomic<std::size_t> live_bytes{0};
+std::atomic<std::size_t> peak_bytes{0};
+
+void* counted_allocation(std::size_t size) {
+  void* memory = std::malloc(size == 0 ? 1 : size);
+  if (memory == nullptr) throw std::bad_alloc();
+  const std::size_t now = live_bytes += malloc_usable_size(memory);
+  std::size_t peak = peak_bytes.load();
+  while (now > peak && !peak_bytes.compare_exchange_weak(peak, now)) {
+  }
+  return memory;
+}
+
+void counted_release(void* memory) {
+  if (memory == nullptr) return;
+  live_bytes -= malloc_usable_size(memory);
+  std::free(memory);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return counted_allocation(size); }
+void* operator new[](std::size_t size) { return counted_allocation(size); }
+void operator delete(void* memory) noexcept { counted_release(memory); }
+void operator delete[](void* memory) noexcept { counted_release(memory); }
+void operator delete(void* memory, std::size_t) noexcept { counted_release(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { counted_release(memory); }
+
+namespace zlu_package {
+namespace {
+
+using testing::ElementSize;
+using testing::frame;
+using testing::RecordingSource;
+using testing::Segment;
+using testing::SourceLog;
+using testing::words32;
+
+struct Outcome {
+  std::expected<ProfileReport, PackageError> report;
+  SourceLog log;
+  std::size_t peak_extra_bytes;
+};
+
+Outcome read_logged(std::vector<kj::byte> bytes) {
+  Outcome outcome{ProfileReport{}, {}, 0};
+  auto source = kj::heap<RecordingSource>(std::move(bytes), outcome.log);
+  peak_bytes = live_bytes.load();
+  const std::size_t before = live_bytes.load();
+  outcome.report = ProfileReport::read(kj::mv(source));
+  outcome.peak_extra_bytes = peak_bytes.load() - before;
+  return outcome;
+}
+
+void expect_capnp_error(const Outcome& outcome, const std::string& what) {
+  ASSERT_FALSE(outcome.report.has_value()) << what;
+  EXPECT_EQ(outcome.report.error().kind(), PackageErrorKind::Capnp) << what << ": " << outcome.report.error().debug();
+  EXPECT_NE(outcome.report.error().get_if<kj::Exception>(), nullptr) << what;
+  EXPECT_TRUE(outcome.log.released) << what;
+}
+
+TEST(ProfileFraming, BrokenFramingFailsWithCapnpAndReleasesTheSource) {
+  const std::pair<std::string, std::vector<kj::byte>> cases[] = {
+      {"empty source", {}},
+      {"half a segment table", {0, 0, 0}},
+      {"table cut before the sizes of later segments", words32({2, 1})},
+      {"segment shorter than announced", words32({0, 3, 0, 0x10002})},
+      {"second segment missing", words32({1, 1, 4, 0, 0, 0})},
+      {"too many segments", words32({511, 1})},
+      {"segment count wrapping to zero", words32({0xFFFFFFFF, 0})},
+      {"empty first segment", words32({0, 0})},
+  };
+  for (const auto& [what, bytes] : cases) expect_capnp_error(read_logged(bytes), what);
+}
+
+TEST(ProfileFraming, AnnouncedSizeAloneAllocatesNothingLarge) {
+  // 16 bytes that announce a 32 GiB segment.
+  const Outcome outcome = read_logged(words32({0, 0xFFFFFFFF, 0, 0}));
+  expect_capnp_error(outcome, "huge announced segment");
+  EXPECT_LT(outcome.peak_extra_bytes, 1u << 20);
+}
+
+TEST(ProfileFraming, ReadsExactlyOneMessageAndNoFurther) {
+  capnp::MallocMessageBuilder message(4, capnp::AllocationStrategy::FIXED_SIZE);
+  auto profile = message.initRoot<profile_capnp::Profile>();
+  profile.setSchemaVersion(3);
+  profile.initTiles(3)[2].initSamples(2)[1].initStep().setOperation("copy");
+  for (std::size_t segments : {std::size_t{1}, message.getSegmentsForOutput().size()}) {
+    std::vector<kj::byte> bytes;
+    if (segments == 1) {
+      capnp::MallocMessageBuilder single;
+      single.setRoot(profile.asReader());
+      bytes = testing::to_bytes(single);
+    } else {
+      bytes = testing::to_bytes(message);
+    }
+    const std::size_t message_size = bytes.size();
+    const auto trailing = words32({0, 5, 0xDEADBEEF, 0xDEADBEEF});
+    bytes.insert(bytes.end(), trailing.begin(), trailing.end());
+    const Outcome outcome = read_logged(bytes);
+    ASSERT_TRUE(outcome.report.has_value()) << segments << " segments: " << outcome.report.error().debug();
+    EXPECT_EQ(outcome.report->tiles[2].samples[1].step.operation, "copy");
+    EXPECT_EQ(outcome.log.bytes_read, message_size) << segments << " segments";
+    EXPECT_TRUE(outcome.log.released);
+  }
+}
+
+TEST(ProfileFraming, SourceIsReleasedOnEveryPath) {
+  capnp::MallocMessageBuilder valid;
+  valid.initRoot<profile_capnp::Profile>().setSchemaVersion(1);
+  capnp::MallocMessageBuilder unsupported;
+  unsupported.initRoot<profile_capnp::Profile>().setSchemaVersion(9);
+  capnp::MallocMessageBuilder bad_kind;
+  auto profile = bad_kind.initRoot<profile_capnp::Profile>();
+  profile.setSchemaVersion(1);
+  profile.initTiles(1)[0].initSamples(1)[0].initStep().setKind(static_cast<profile_capnp::StepKind>(5));
+
+  for (auto* message : {&valid, &unsupported, &bad_kind}) {
+    const Outcome outcome = read_logged(testing::to_bytes(*message));
+    EXPECT_TRUE(outcome.log.released);
+  }
+}
+
+// A profile whose tiles pointer is `tiles`, followed by whatever words
+// `extend` adds to the segment.
+template <typename Extend>
+std::vector<kj::byte> profile_with_tiles(Extend extend) {
+  Segment segment;
+  segment.add(testing::struct_pointer(0, 2, 1));
+  segment.add(3);
+  segment.add(1'000'000);
+  const std::size_t tiles = segment.add(0);
+  extend(segment, tiles);
+  return frame({segment});
+}
+
+// 2^29 - 1 is the largest element count a list pointer can carry.
+TEST(ProfileLimits, ListsOfZeroSizedElementsFailWithoutBuildingThem) {
+  const std::pair<std::string, std::vector<kj::byte>> cases[] = {
+      {"2^29-1 empty structs as tiles", profile_with_tiles([](Segment& s, std::size_t tiles) {
+         s.words[tiles] = testing::list_pointer(0, ElementSize::Composite, 0);
+         s.add(testing::list_tag((1u << 29) - 1, 0, 0));
+       })},
+      {"2^29-1 void elements as tiles", profile_with_tiles([](Segment& s, std::size_t tiles) {
+         s.words[tiles] = testing::list_pointer(0, ElementSize::Void, (1u << 29) - 1);
+       })},
+      {"2^29-1 empty samples in one tile", profile_with_tiles([](Segment& s, std::size_t tiles) {
+         s.words[tiles] = testing::list_pointer(0, ElementSize::Composite, 2);
+         s.add(testing::list_tag(1, 1, 1));
+         s.add(0);
+         s.add(testing::list_pointer(0, ElementSize::Composite, 0));
+         s.add(testing::list_tag((1u << 29) - 1, 0, 0));
+       })},
+  };
+  for (const auto& [what, bytes] : cases) {
+    const Outcome outcome = read_logged(bytes);
+    expect_capnp_error(outcome, what);
+    EXPECT_LT(outcome.peak_extra_bytes, 64 * bytes.size() + (1u << 16)) << what;
+  }
+}
+
+// `count` samples whose step pointers all lead to one step holding a long
+// operation text, either directly or through far pointers that share one
+// landing pad in a second segment.
+std::vector<kj::byte> aliased_steps(std::uint32_t count, bool through_far_pointers) {
+  const std::string text(64 * 1024, 'x');
+  Segment first;
+  Segment second;
+  first.add(testing::struct_pointer(0, 2, 1));
+  first.add(3);
+  first.add(0);
+  first.add(testing::list_pointer(0, ElementSize::Composite, 2));
+  first.add(testing::list_tag(1, 1, 1));
+  first.add(0);
+  first.add(testing::list_pointer(0, ElementSize::Composite, 2 * count));
+  first.add(testing::list_tag(count, 1, 1));
+  const std::size_t samples = first.words.size();
+  const std::size_t step = samples + 2 * count;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    first.add(0);
+    const std::size_t pointer = first.words.size();
+    first.add(through_far_pointers ? testing::far_pointer(0, 1)
+                                   : testing::struct_pointer(Segment::offset(pointer, step), 2, 3));
+  }
+  Segment& home = through_far_pointers ? second : first;
+  if (through_far_pointers) home.add(testing::struct_pointer(0, 2, 3));
+  const std::size_t at = home.words.size();
+  home.add(0);
+  home.add(0);
+  home.add(testing::list_pointer(Segment::offset(at + 2, at + 5), ElementSize::Byte,
+                                 static_cast<std::uint32_t>(text.size() + 1)));
+  home.add(0);
+  home.add(0);
+  home.add_text(text);
+  return through_far_pointers ? frame({first, second}) : frame({first});
+}
+
+TEST(ProfileLimits, ManyPointersAtOneObjectFailInsteadOfMultiplyingIt) {
+  for (bool far : {false, true}) {
+    const std::string what = far ? "far pointers" : "near pointers";
+    const Outcome honest = read_logged(aliased_steps(1, far));
+    ASSERT_TRUE(honest.report.has_value()) << what << ": " << honest.report.error().debug();
+    EXPECT_EQ(honest.report->tiles[0].samples[0].step.operation.size(), 64u * 1024) << what;
+
+    const auto bytes = aliased_steps(4096, far);
+    const Outcome outcome = read_logged(bytes);
+    expect_capnp_error(outcome, what);
+    EXPECT_LT(outcome.peak_extra_bytes, 64 * bytes.size()) << what;
+  }
+}
+
+TEST(ProfileLimits, HonestProfilesStayWithinTheBounds) {
+  // Dense shapes: many tiny samples with the smallest steps, and texts that
+  // make up almost the whole message.
+  capnp::MallocMessageBuilder tiny;
+  auto profile = tiny.initRoot<profile_capnp::Profile>();
+  profile.setSchemaVersion(3);
+  auto tiles = profile.initTiles(64);
+  for (auto tile : tiles) {
+    for (auto sample : tile.initSamples(64)) sample.initStep().initMetadata(1);
+  }
+  capnp::MallocMessageBuilder wordy;
+  auto texts = wordy.initRoot<profile_capnp::Profile>();
+  texts.setSchemaVersion(3);
+  const std::string long_text(100'000, 'k');
+  auto step = texts.initTiles(1)[0].initSamples(1)[0].initStep();
+  step.setOperation(long_text);
+  step.setKernel(long_text);
+
+  for (auto* message : {&tiny, &wordy}) {
+    const auto bytes = testing::to_bytes(*message);
+    const Outcome outcome = read_logged(bytes);
+    ASSERT_TRUE(outcome.report.has_value()) << outcome.report.error().debug();
+    EXPECT_LT(outcome.peak_extra_bytes, 64 * bytes.size());
+  }
+}
+
+}  // namespace
+}  // namespace zlu_package
