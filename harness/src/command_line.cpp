@@ -113,9 +113,9 @@ const OptionSpec* find_short(char letter) {
   return nullptr;
 }
 
-// Collects occurrences, refusing a second one of a non-repeatable option.
-// `written` is the name as the user wrote it, for the message.
 class Occurrences {
+  // Collects occurrences, refusing a second one of a non-repeatable option.
+  // `written` is the name as the user wrote it, for the message.
  public:
   explicit Occurrences(ScannedArgs& out) : out_(out) {}
 

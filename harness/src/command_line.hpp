@@ -13,8 +13,8 @@
 
 namespace harness {
 
-// One accepted option, as the parser matches it and the help shows it.
 struct OptionSpec {
+  // One accepted option, as the parser matches it and the help shows it.
   char letter = '\0';         // the short form, '\0' when there is none
   std::string_view name;      // the long form without dashes, empty when there is none
   std::string_view hint;      // the argument's placeholder, empty for a flag
@@ -30,9 +30,9 @@ struct OptionSpec {
 // Every option, in the order of the help's option list (hidden ones last).
 std::span<const OptionSpec> option_table();
 
-// The arguments after the first pass: which options occurred with which
-// values (a flag's value is empty), and the filters in the order given.
 struct ScannedArgs {
+  // The arguments after the first pass: which options occurred with which
+  // values (a flag's value is empty), and the filters in the order given.
   std::map<std::string, std::vector<std::string>, std::less<>> occurrences;
   std::vector<std::string> filters;
 

@@ -6,8 +6,9 @@
 namespace harness {
 namespace {
 
-// splitmix64: small, fast, and fully determined by its 64-bit state.
 class SplitMix64 {
+  // splitmix64: small, fast, and fully determined by its 64-bit state, so a
+  // seed printed in a report replays the same order anywhere.
  public:
   explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
 
