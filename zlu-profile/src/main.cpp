@@ -1,0 +1,139 @@
+// zlu-profile: looks at a cycle profile written by the GEMM runner.
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include "check.hpp"
+#include "load.hpp"
+#include "output.hpp"
+#include "summary.hpp"
+#include "svg.hpp"
+#include "trace.hpp"
+
+namespace {
+
+// Bad input, an unreadable profile and a failed write all end with 2; a
+// failed check ends with 1.
+constexpr int EXIT_CHECK_FAILED = 1;
+constexpr int EXIT_ERROR = 2;
+
+constexpr std::string_view USAGE =
+    "usage: zlu-profile summary FILE [--json]\n"
+    "       zlu-profile check FILE\n"
+    "       zlu-profile trace FILE -o OUT.json\n"
+    "       zlu-profile svg FILE -o OUT.svg\n"
+    "run 'zlu-profile --help' or 'zlu-profile COMMAND --help' for more\n";
+
+int report_error(const std::string& error) {
+  std::cerr << "zlu-profile: " << error << '\n';
+  return EXIT_ERROR;
+}
+
+int run_summary(const std::string& file, bool json) {
+  auto profile = zlu_profile::load_profile(file);
+  if (!profile) {
+    return report_error(profile.error());
+  }
+  const zlu_profile::Summary summary = zlu_profile::summarize(profile->report, profile->format_version, file);
+  if (json) {
+    // File names need not be UTF-8; the replacement keeps the document valid.
+    std::cout << zlu_profile::summary_json(summary).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+              << '\n';
+  } else {
+    std::cout << zlu_profile::render_summary(summary);
+  }
+  return 0;
+}
+
+int run_check(const std::string& file) {
+  auto profile = zlu_profile::load_profile(file);
+  if (!profile) {
+    return report_error(profile.error());
+  }
+  if (const auto failure = zlu_profile::check_profile(profile->report)) {
+    std::cout << *failure << '\n';
+    return EXIT_CHECK_FAILED;
+  }
+  std::cout << fmt::format("{}: all checks hold ({} tiles, clock {} Hz, every tile sampled, all four step kinds)\n",
+                           file, profile->report.tiles.size(), profile->report.clock_hz);
+  return 0;
+}
+
+int run_trace(const std::string& file, const std::string& output) {
+  auto profile = zlu_profile::load_profile(file);
+  if (!profile) {
+    return report_error(profile.error());
+  }
+  if (profile->report.clock_hz == 0) {
+    std::cerr << fmt::format("zlu-profile: {}: clock is 0 Hz; placing events at {} Hz\n", file,
+                             zlu_profile::FALLBACK_CLOCK_HZ);
+  }
+  const auto written = zlu_profile::write_output(
+      output, [&](std::ostream& out) { zlu_profile::write_trace(profile->report, out); });
+  return written ? 0 : report_error(written.error());
+}
+
+int run_svg(const std::string& file, const std::string& output) {
+  auto profile = zlu_profile::load_profile(file);
+  if (!profile) {
+    return report_error(profile.error());
+  }
+  const std::string title = "cycle profile " + std::filesystem::path(file).filename().string();
+  const auto written = zlu_profile::write_output(
+      output, [&](std::ostream& out) { zlu_profile::write_svg(profile->report, title, out); });
+  return written ? 0 : report_error(written.error());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Looks at a cycle profile of the N700 card.", "zlu-profile"};
+  app.require_subcommand(1);
+  std::string file;
+  std::string output;
+  bool json = false;
+
+  CLI::App* summary = app.add_subcommand(
+      "summary", "Format version, clock, tiles, samples, cycles per step kind, span, busiest and idlest tiles, "
+                 "and what is missing");
+  summary->add_option("FILE", file, "Profile file")->required();
+  summary->add_flag("--json", json, "Write the summary as one JSON document");
+
+  CLI::App* check = app.add_subcommand(
+      "check", "Make the checks of the blocked GEMM test; exit 0 when all hold, 1 when one fails");
+  check->add_option("FILE", file, "Profile file")->required();
+
+  CLI::App* trace = app.add_subcommand("trace", "Write the profile as a Trace Event Format JSON file");
+  trace->add_option("FILE", file, "Profile file")->required();
+  trace->add_option("-o,--output", output, "Trace file to write ('-' for standard output)")->required();
+
+  CLI::App* svg = app.add_subcommand("svg", "Draw a timeline of every tile and a map of the card as SVG");
+  svg->add_option("FILE", file, "Profile file")->required();
+  svg->add_option("-o,--output", output, "SVG file to write ('-' for standard output)")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForAllHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    std::cerr << "zlu-profile: " << error.what() << '\n' << USAGE;
+    return EXIT_ERROR;
+  }
+
+  if (summary->parsed()) {
+    return run_summary(file, json);
+  }
+  if (check->parsed()) {
+    return run_check(file);
+  }
+  if (trace->parsed()) {
+    return run_trace(file, output);
+  }
+  return run_svg(file, output);
+}

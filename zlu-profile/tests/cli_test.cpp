@@ -1,0 +1,132 @@
+// The tool as its users run it: exit codes, error lines and outputs.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "check.hpp"
+#include "profile_builder.hpp"
+#include "tool.hpp"
+
+namespace zlu_profile {
+namespace {
+
+using testing::run_tool;
+using testing::ScratchDir;
+
+int line_count(const std::string& text) { return static_cast<int>(std::ranges::count(text, '\n')); }
+
+TEST(Cli, UnreadableOrInvalidProfilesFailWithOneLineNamingTheFile) {
+  const ScratchDir scratch;
+  const std::string missing = (scratch / "missing.capnp").string();
+  const std::string garbage = (scratch / "garbage.capnp").string();
+  const std::string future = (scratch / "future.capnp").string();
+  std::ofstream(garbage) << "this is not a message";
+  testing::ProfileSpec spec = testing::card_profile(1);
+  spec.schema_version = 4;
+  testing::write_profile(spec, future);
+
+  for (const std::string command : {"summary", "check", "svg", "trace"}) {
+    std::vector<std::string> output_option;
+    if (command == "svg" || command == "trace") {
+      output_option = {"-o", (scratch / "out").string()};
+    }
+    const auto with = [&](const std::string& file) {
+      std::vector<std::string> arguments{command, file};
+      arguments.insert(arguments.end(), output_option.begin(), output_option.end());
+      return run_tool(arguments);
+    };
+    const auto absent = with(missing);
+    EXPECT_EQ(absent.exit_code, 2) << command;
+    EXPECT_EQ(absent.err, "zlu-profile: " + missing + ": No such file or directory\n") << command;
+
+    const auto bad = with(garbage);
+    EXPECT_EQ(bad.exit_code, 2) << command;
+    EXPECT_EQ(bad.err.rfind("zlu-profile: " + garbage + ": Capnp(", 0), 0u) << bad.err;
+    EXPECT_EQ(line_count(bad.err), 1) << bad.err;
+
+    const auto newer = with(future);
+    EXPECT_EQ(newer.exit_code, 2) << command;
+    EXPECT_EQ(newer.err,
+              "zlu-profile: " + future + ": Invalid(\"unsupported profile schema version 4\")\n") << command;
+    EXPECT_FALSE(std::filesystem::exists(scratch / "out")) << command;
+  }
+  const auto folder = run_tool({"summary", scratch.path().string()});
+  EXPECT_EQ(folder.exit_code, 2);
+  EXPECT_EQ(folder.err, "zlu-profile: " + scratch.path().string() + ": Is a directory\n");
+}
+
+TEST(Cli, UsageErrorsExitTwoWithAShortUsageAndHelpExitsZero) {
+  for (const std::vector<std::string>& arguments :
+       std::vector<std::vector<std::string>>{{}, {"draw", "f"}, {"summary"}, {"svg", "f"}, {"check", "f", "--bogus"}}) {
+    const auto run = run_tool(arguments);
+    EXPECT_EQ(run.exit_code, 2) << fmt::format("{}", fmt::join(arguments, " "));
+    EXPECT_NE(run.err.find("usage: zlu-profile summary FILE"), std::string::npos) << run.err;
+  }
+  for (const std::string command : {"summary", "check", "trace", "svg"}) {
+    const auto help = run_tool({command, "--help"});
+    EXPECT_EQ(help.exit_code, 0) << command;
+    EXPECT_NE(help.out.find(command), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("FILE"), std::string::npos) << help.out;
+  }
+  const auto trace_help = run_tool({"trace", "--help"});
+  EXPECT_NE(trace_help.out.find("--output"), std::string::npos) << trace_help.out;
+}
+
+TEST(Cli, CheckExitsByTheVerdictAndPrintsTheTestsMessage) {
+  const ScratchDir scratch;
+  testing::write_profile(testing::card_profile(1), scratch / "good.capnp");
+  const auto good = run_tool({"check", (scratch / "good.capnp").string()});
+  EXPECT_EQ(good.exit_code, 0) << good.out << good.err;
+
+  testing::ProfileSpec spec = testing::card_profile(1);
+  for (auto& tile : spec.tiles) {
+    std::erase_if(tile.samples, [](const auto& sample) {
+      return sample.kind == zlu_package::ProfileStepKind::Synchronization;
+    });
+  }
+  testing::write_profile(spec, scratch / "bad.capnp");
+  const auto bad = run_tool({"check", (scratch / "bad.capnp").string()});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_EQ(bad.out, check_profile(testing::decode(spec)).value() + "\n");
+}
+
+TEST(Cli, SummaryJsonCarriesTheFigures) {
+  const ScratchDir scratch;
+  testing::write_profile(testing::card_profile(2), scratch / "p.capnp");
+  const auto run = run_tool({"summary", (scratch / "p.capnp").string(), "--json"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  EXPECT_EQ(summary["format_version"], 3);
+  EXPECT_EQ(summary["clock_hz"], 1'330'000'000);
+  EXPECT_EQ(summary["tiles"], 1472);
+  EXPECT_EQ(summary["samples"], 1472 * 8);
+  EXPECT_EQ(summary["kinds"][2]["kind"], "synchronization");
+  EXPECT_EQ(summary["kinds"][2]["cycles"], 1472 * 2 * 20);
+  EXPECT_EQ(summary["span"]["cycles"], 800);
+  EXPECT_EQ(summary["busiest_tiles"].size(), 5u);
+  EXPECT_EQ(summary["missing_tiles"], nlohmann::json::array());
+  EXPECT_EQ(summary["absent_kinds"], nlohmann::json::array());
+
+  const auto text = run_tool({"summary", (scratch / "p.capnp").string()});
+  ASSERT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_NE(text.out.find("tiles without samples: none\n"), std::string::npos) << text.out;
+}
+
+TEST(Cli, FailedWriteLeavesTheOldFileAndNoDebris) {
+  const ScratchDir scratch;
+  testing::write_profile(testing::card_profile(1), scratch / "p.capnp");
+  const auto nowhere = run_tool({"svg", (scratch / "p.capnp").string(), "-o", (scratch / "no/such/p.svg").string()});
+  EXPECT_EQ(nowhere.exit_code, 2);
+  EXPECT_EQ(nowhere.err.rfind("zlu-profile: " + (scratch / "no/such/p.svg").string() + ": ", 0), 0u) << nowhere.err;
+
+  std::filesystem::create_directory(scratch / "taken");
+  const auto onto_folder = run_tool({"svg", (scratch / "p.capnp").string(), "-o", (scratch / "taken").string()});
+  EXPECT_EQ(onto_folder.exit_code, 2);
+  EXPECT_TRUE(std::filesystem::is_directory(scratch / "taken"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 2) << "temporary file left";
+}
+
+}  // namespace
+}  // namespace zlu_profile

@@ -1,0 +1,103 @@
+#include "profile_builder.hpp"
+
+#include <fcntl.h>
+
+#include <stdexcept>
+
+#include <capnp/message.h>
+#include <capnp/serialize.h>
+#include <kj/io.h>
+
+#include "profile.capnp.h"
+
+namespace zlu_profile::testing {
+namespace {
+
+profile_capnp::StepKind wire_kind(zlu_package::ProfileStepKind kind) {
+  return static_cast<profile_capnp::StepKind>(static_cast<std::uint16_t>(kind));
+}
+
+void build(const ProfileSpec& spec, capnp::MessageBuilder& message) {
+  auto profile = message.initRoot<profile_capnp::Profile>();
+  profile.setSchemaVersion(spec.schema_version);
+  profile.setClockHz(spec.clock_hz);
+  auto tiles = profile.initTiles(static_cast<unsigned>(spec.tiles.size()));
+  for (unsigned t = 0; t < spec.tiles.size(); ++t) {
+    const TileSpec& tile_spec = spec.tiles[t];
+    auto tile = tiles[t];
+    tile.setPhysicalTile(tile_spec.physical_tile);
+    auto samples = tile.initSamples(static_cast<unsigned>(tile_spec.samples.size()));
+    for (unsigned s = 0; s < tile_spec.samples.size(); ++s) {
+      const SampleSpec& sample_spec = tile_spec.samples[s];
+      auto sample = samples[s];
+      sample.setStartCycle(sample_spec.start_cycle);
+      sample.setEndCycle(sample_spec.end_cycle);
+      auto step = sample.initStep();
+      step.setLocalIndex(s);
+      step.setOperation(sample_spec.operation);
+      step.setKind(wire_kind(sample_spec.kind));
+      step.setKernel(sample_spec.kernel);
+      auto metadata = step.initMetadata(static_cast<unsigned>(sample_spec.metadata.size()));
+      for (unsigned m = 0; m < sample_spec.metadata.size(); ++m) {
+        metadata[m].setName(sample_spec.metadata[m].first);
+        metadata[m].setValue(sample_spec.metadata[m].second);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ProfileSpec card_profile(std::uint32_t supersteps) {
+  using zlu_package::ProfileStepKind;
+  ProfileSpec spec{.schema_version = 3, .clock_hz = 1'330'000'000, .tiles = {}};
+  for (std::uint32_t physical = 0; physical < 1472; ++physical) {
+    TileSpec tile{.physical_tile = physical, .samples = {}};
+    std::uint32_t cycle = 0;
+    const std::uint32_t compute = 100 + physical % 97;
+    for (std::uint32_t round = 0; round < supersteps; ++round) {
+      const std::uint32_t round_start = round * 400;
+      const std::pair<ProfileStepKind, std::uint32_t> steps[] = {
+          {ProfileStepKind::Compute, compute},
+          {ProfileStepKind::Synchronization, 20},
+          {ProfileStepKind::Exchange, 60},
+          {ProfileStepKind::Idle, 400 - compute - 80}};
+      cycle = round_start;
+      for (const auto& [kind, length] : steps) {
+        tile.samples.push_back({.kind = kind,
+                                .start_cycle = cycle,
+                                .end_cycle = cycle + length,
+                                .operation = "gemm.block",
+                                .kernel = "mac_block",
+                                .metadata = {{"round", std::to_string(round)}}});
+        cycle += length;
+      }
+    }
+    spec.tiles.push_back(std::move(tile));
+  }
+  return spec;
+}
+
+void write_profile(const ProfileSpec& spec, const std::filesystem::path& path) {
+  capnp::MallocMessageBuilder message;
+  build(spec, message);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    throw std::runtime_error("cannot create profile " + path.string());
+  }
+  kj::AutoCloseFd closer(fd);
+  capnp::writeMessageToFd(fd, message);
+}
+
+zlu_package::ProfileReport decode(const ProfileSpec& spec) {
+  capnp::MallocMessageBuilder message;
+  build(spec, message);
+  kj::Array<capnp::word> words = capnp::messageToFlatArray(message);
+  auto report = zlu_package::ProfileReport::read(kj::heap<kj::ArrayInputStream>(words.asBytes()));
+  if (!report) {
+    throw std::runtime_error("the reader refused a built profile: " + report.error().debug());
+  }
+  return std::move(*report);
+}
+
+}  // namespace zlu_profile::testing

@@ -1,0 +1,46 @@
+// Cycle-profile files for tests and benchmarks, written with the schema's
+// builders from a plain description.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zlu-package/src/lib.hpp"
+
+namespace zlu_profile::testing {
+
+struct SampleSpec {
+  zlu_package::ProfileStepKind kind = zlu_package::ProfileStepKind::Exchange;
+  std::uint32_t start_cycle = 0;
+  std::uint32_t end_cycle = 0;
+  std::string operation = "op";
+  std::string kernel = "kernel";
+  std::vector<std::pair<std::string, std::string>> metadata;
+};
+
+struct TileSpec {
+  std::uint32_t physical_tile = 0;
+  std::vector<SampleSpec> samples;
+};
+
+struct ProfileSpec {
+  std::uint32_t schema_version = 3;
+  std::uint64_t clock_hz = 0;
+  std::vector<TileSpec> tiles;
+};
+
+// A card-wide profile like the GEMM runner's: every one of the 1472 tiles,
+// `supersteps` rounds of compute, synchronisation, exchange and idle each.
+// Tiles differ in their compute length so that rankings are meaningful.
+ProfileSpec card_profile(std::uint32_t supersteps);
+
+// Writes `spec` as one message to `path`, replacing any file there.
+void write_profile(const ProfileSpec& spec, const std::filesystem::path& path);
+
+// `spec` as the package reader decodes it.
+zlu_package::ProfileReport decode(const ProfileSpec& spec);
+
+}  // namespace zlu_profile::testing
