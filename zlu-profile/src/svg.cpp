@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include <fmt/format.h>
@@ -70,20 +71,27 @@ void write_timeline(const zlu_package::ProfileReport& profile, const ProfileStat
   }
   const TimeWindow window{.first_cycle = statistics.first_cycle.value_or(0), .span_cycles = statistics.span_cycles()};
 
-  // One path per kind keeps the document small: a bar is a short subpath.
+  // One stroked path per kind keeps the document small: a bar is a short
+  // horizontal line, and the next bar of that kind on the same tile moves
+  // relative to the end of the last one.
   std::array<std::string, STEP_KINDS.size()> paths;
   for (std::uint32_t physical = 0; physical < N700_TILES; ++physical) {
+    std::array<std::optional<std::uint32_t>, STEP_KINDS.size()> pen;
     for (const TimelineRun& run : timeline_runs(entries[physical], window, TIMELINE_COLUMNS)) {
-      paths[kind_index(run.kind)] += fmt::format("M{} {}h{}v1h-{}z", TIMELINE_LEFT + run.first_column,
-                                                 TIMELINE_TOP + physical, run.end_column - run.first_column,
-                                                 run.end_column - run.first_column);
+      const std::size_t kind = kind_index(run.kind);
+      const std::uint32_t width = run.end_column - run.first_column;
+      paths[kind] += pen[kind] ? fmt::format("m{} 0h{}", run.first_column - *pen[kind], width)
+                               : fmt::format("M{} {}.5h{}", TIMELINE_LEFT + run.first_column,
+                                             TIMELINE_TOP + physical, width);
+      pen[kind] = run.end_column;
     }
   }
   out << fmt::format(R"svg(<rect x="{}" y="{}" width="{}" height="{}" fill="#ffffff" stroke="#888888"/>)svg" "\n",
                      TIMELINE_LEFT, TIMELINE_TOP, TIMELINE_COLUMNS, TIMELINE_HEIGHT);
   for (ProfileStepKind kind : STEP_KINDS) {
     if (!paths[kind_index(kind)].empty()) {
-      out << fmt::format(R"svg(<path class="{}" fill="{}" d="{}"/>)svg" "\n", kind_name(kind), kind_colour(kind),
+      out << fmt::format(R"svg(<path class="{}" fill="none" stroke="{}" stroke-width="1" d="{}"/>)svg" "\n",
+                         kind_name(kind), kind_colour(kind),
                          paths[kind_index(kind)]);
     }
   }
