@@ -93,7 +93,7 @@ std::expected<void, ExchangeError> Card::host_write_packet(HostRoute route, std:
   auto physical = check_host_packet(route, address, data.size());
   if (!physical) return std::unexpected(physical.error());
   const std::uint16_t target = routed_physical(*physical);
-  if (auto written = tiles_[target].sram.write(address, data); !written) return written;
+  if (auto written = tiles_[target].sram.write(routed_address(address), data); !written) return written;
   host_bytes_ += data.size();
   record(target, StepKind::Exchange, host_packet_cycles(options_.costs, data.size()), "host-write", "h2d",
          host_metadata(address, data.size()));
@@ -104,8 +104,8 @@ std::expected<void, ExchangeError> Card::host_read_packet(HostRoute route, std::
                                                           std::span<std::byte> out) {
   auto physical = check_host_packet(route, address, out.size());
   if (!physical) return std::unexpected(physical.error());
-  const std::uint16_t source = routed_physical(*physical);
-  if (auto read = tiles_[source].sram.read(routed_address(address), out); !read) return read;
+  const std::uint16_t source = *physical;
+  if (auto read = tiles_[source].sram.read(address, out); !read) return read;
   host_bytes_ += out.size();
   record(source, StepKind::Exchange, host_packet_cycles(options_.costs, out.size()), "host-read", "d2h",
          host_metadata(address, out.size()));

@@ -32,11 +32,11 @@ struct HostRoute {
 // Deliberate defects of the model, for tests that show a scenario catches a
 // broken card. Never set by the runners' environment.
 struct CardFaults {
-  // Exchange receives and host transfers reach the tile at the next position
-  // of the same row instead of the named one.
+  // Incoming data (exchange receives and H2D writes) lands on the tile at the
+  // next position of the same row instead of the named one.
   bool wrong_route = false;
-  // Exchange receives land, and host reads read, one 4-byte word past the
-  // named address.
+  // Incoming data (exchange receives and H2D writes) lands one 4-byte word
+  // past the named address.
   bool address_off_by_one = false;
   // Exchange messages are delivered one after another, so a send reads data
   // that an earlier receive of the same phase already overwrote.

@@ -224,14 +224,18 @@ TEST(CardFaults, EachFaultBreaksTheBehaviourItNames) {
     const auto data = words_from(30, 4);
     ASSERT_TRUE((*card.sram(30))->write(0, std::as_bytes(std::span(data))));
     ASSERT_TRUE(card.exchange({"send", {{30, 0, 16, {{31, 0x40}}}}}));
-    std::vector<std::uint32_t> at_31(4);
-    ASSERT_TRUE(zlu_card::load_words(**card.sram(31), 0x40, at_31));
-    EXPECT_NE(at_31, words_from(30, 4));
+    EXPECT_NE(read_back(card, 31, 0x40, 4), words_from(30, 4));
+    put(card, 32, 0x40, words_from(32, 4));
+    EXPECT_NE(read_back(card, 32, 0x40, 4), words_from(32, 4));
   }
   {
     Card card = card_with(false, true, false);
     put(card, 5, 0x10, words_from(50, 4));
     EXPECT_NE(read_back(card, 5, 0x10, 4), words_from(50, 4));
+    const auto data = words_from(60, 4);
+    ASSERT_TRUE((*card.sram(6))->write(0, std::as_bytes(std::span(data))));
+    ASSERT_TRUE(card.exchange({"send", {{6, 0, 16, {{7, 0x40}}}}}));
+    EXPECT_NE(read_back(card, 7, 0x40, 4), data);
   }
   {
     Card card = card_with(false, false, true);
