@@ -1,0 +1,88 @@
+// Fuzz target of the profile reader: any byte sequence must come back as a
+// report or a PackageError, with the source released, and without the read
+// ever holding more heap than a fixed multiple of the input's size.
+#include <sanitizer/allocator_interface.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <kj/array.h>
+#include <kj/io.h>
+
+#include "lib.hpp"
+
+namespace {
+
+// The most heap one read may hold per input byte, and a fixed allowance
+// for what any read needs (the first read buffer, error texts).
+constexpr std::size_t kBytesPerInputByte = 64;
+constexpr std::size_t kAllowanceBytes = 256 * 1024;
+
+struct HeapMeter {
+  bool active = false;
+  std::size_t live = 0;
+  std::size_t peak = 0;
+};
+
+HeapMeter meter;
+
+void on_malloc(const volatile void*, std::size_t size) {
+  if (!meter.active) return;
+  meter.live += size;
+  if (meter.live > meter.peak) meter.peak = meter.live;
+}
+
+void on_free(const volatile void* memory) {
+  if (!meter.active || memory == nullptr) return;
+  const std::size_t size = __sanitizer_get_allocated_size(const_cast<const void*>(memory));
+  meter.live = size > meter.live ? 0 : meter.live - size;
+}
+
+class OwnedBytes final : public kj::InputStream {
+  // The input copied into a stream that owns it, as an opened file would be.
+ public:
+  OwnedBytes(const std::uint8_t* data, std::size_t size, bool& released)
+      : bytes_(kj::heapArray<kj::byte>(data, size)), stream_(bytes_), released_(released) {}
+  ~OwnedBytes() override { released_ = true; }
+
+  size_t tryRead(void* buffer, size_t min_bytes, size_t max_bytes) override {
+    return stream_.tryRead(buffer, min_bytes, max_bytes);
+  }
+
+ private:
+  kj::Array<kj::byte> bytes_;
+  kj::ArrayInputStream stream_;
+  bool& released_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  __sanitizer_install_malloc_and_free_hooks(on_malloc, on_free);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  bool released = false;
+  auto source = kj::heap<OwnedBytes>(data, size, released);
+  meter = HeapMeter{true, 0, 0};
+  auto report = zlu_package::ProfileReport::read(kj::mv(source));
+  meter.active = false;
+
+  if (!released) {
+    std::fprintf(stderr, "the source was not released by read\n");
+    std::abort();
+  }
+  if (meter.peak > kBytesPerInputByte * size + kAllowanceBytes) {
+    std::fprintf(stderr, "read held %zu heap bytes for an input of %zu bytes\n", meter.peak, size);
+    std::abort();
+  }
+  if (!report.has_value() && report.error().debug().empty()) {
+    std::fprintf(stderr, "an error without a debug form\n");
+    std::abort();
+  }
+  return 0;
+}
