@@ -12,37 +12,15 @@
 #include <kj/io.h>
 
 #include "zlu-package/src/lib.hpp"
+#include "profile_files.hpp"
 
 namespace zlu_card {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A scratch directory of the test's own, removed with everything in it.
-class ScratchDirectory {
-public:
-  ScratchDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "profile-writer-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~ScratchDirectory() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
-private:
-  fs::path path_;
-};
-
-std::string contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-std::expected<zlu_package::ProfileReport, zlu_package::PackageError> read_back(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("cannot open " + path.string());
-  return zlu_package::ProfileReport::read(kj::heap<kj::FdInputStream>(kj::AutoCloseFd(fd)));
-}
+using zlu_card::testing::contents;
+using zlu_card::testing::read_profile_file;
+using zlu_card::testing::ScratchDirectory;
 
 // A card that has done a little of everything: a host write, a compute step
 // with metadata on one tile, an exchange between two tiles (whose
@@ -80,7 +58,7 @@ TEST(WriteProfile, ReadsBackAsEveryTileWithItsLoggedSteps) {
   const fs::path target = dir.path() / "profile.capnp";
   ASSERT_TRUE(write_profile(card, target));
 
-  const auto report = read_back(target);
+  const auto report = read_profile_file(target);
   ASSERT_TRUE(report) << report.error().debug();
   EXPECT_EQ(report->clock_hz, card.clock_hz());
   ASSERT_EQ(report->tiles.size(), card.tile_count());
@@ -114,7 +92,7 @@ TEST(WriteProfile, EachFaultDamagesOnlyWhatItNames) {
   const fs::path target = dir.path() / "profile.capnp";
   const auto write_and_read = [&](const ProfileFaults& faults) {
     EXPECT_TRUE(write_profile(card, target, faults));
-    auto report = read_back(target);
+    auto report = read_profile_file(target);
     EXPECT_TRUE(report) << report.error().debug();
     return *report;
   };
@@ -149,18 +127,18 @@ TEST(WriteProfile, VersionAndGarbageFaultsMakeTheFileUnreadable) {
   const fs::path target = dir.path() / "profile.capnp";
 
   ASSERT_TRUE(write_profile(card, target, faults_with([&](ProfileFaults& f) { f.version = 4; })));
-  const auto version = read_back(target);
+  const auto version = read_profile_file(target);
   ASSERT_FALSE(version);
   ASSERT_NE(version.error().invalid_text(), nullptr);
   EXPECT_EQ(*version.error().invalid_text(), "unsupported profile schema version 4");
 
   ASSERT_TRUE(write_profile(card, target, faults_with([&](ProfileFaults& f) { f.garbage = true; })));
-  const auto garbage = read_back(target);
+  const auto garbage = read_profile_file(target);
   ASSERT_FALSE(garbage);
   EXPECT_EQ(garbage.error().kind(), zlu_package::PackageErrorKind::Capnp);
 
   ASSERT_TRUE(write_profile(card, target, faults_with([&](ProfileFaults& f) { f.skip_file = true; })));
-  EXPECT_FALSE(read_back(target)) << "skip_file must leave the previous garbage in place";
+  EXPECT_FALSE(read_profile_file(target)) << "skip_file must leave the previous garbage in place";
 }
 
 TEST(WriteProfile, NoProfileFaultWritesNoFile) {

@@ -12,6 +12,7 @@
 
 #include "gemm_card.hpp"
 #include "zlu-package/src/lib.hpp"
+#include "card-model/tests/profile_files.hpp"
 
 extern char** environ;
 
@@ -19,32 +20,15 @@ namespace zlu_gemm {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A scratch directory of the test's own, removed with everything in it.
-class ScratchDirectory {
-public:
-  ScratchDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "gemm-runner-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~ScratchDirectory() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
-private:
-  fs::path path_;
-};
+using zlu_card::testing::contents;
+using zlu_card::testing::read_profile_file;
+using zlu_card::testing::ScratchDirectory;
 
 struct RunnerResult {
   int exit_code = -1;
   std::string out;
   std::string err;
 };
-
-std::string contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Runs the built runner with the test's environment plus `additions`, as the
 // hardware tests start it, and collects its exit code and output.
@@ -76,17 +60,11 @@ RunnerResult run_runner(const ScratchDirectory& dir, const std::map<std::string,
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, contents(out), contents(err)};
 }
 
-std::expected<zlu_package::ProfileReport, zlu_package::PackageError> read_profile(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("cannot open " + path.string());
-  return zlu_package::ProfileReport::read(kj::heap<kj::FdInputStream>(kj::AutoCloseFd(fd)));
-}
-
 // The checks the GEMM hardware test makes of a profile, in its order: the
 // name of the first one that fails, or "" when all hold.
 std::string first_failed_check(const fs::path& path) {
   if (!fs::exists(path)) return "file exists";
-  const auto profile = read_profile(path);
+  const auto profile = read_profile_file(path);
   if (!profile) return "read: " + profile.error().debug();
   if (profile->tiles.size() != 1472) return "1472 tiles";
   if (profile->clock_hz == 0) return "clock";
@@ -115,7 +93,7 @@ TEST(GemmRunner, WritesAProfileThatPassesEveryCheckOfTheHardwareTest) {
   EXPECT_TRUE(result.out.starts_with("zlu-gemm-e2e: ok: scenario=gemm-128 ")) << result.out;
   EXPECT_EQ(first_failed_check(profile), "");
 
-  const auto report = read_profile(profile);
+  const auto report = read_profile_file(profile);
   ASSERT_TRUE(report);
   for (std::size_t p = 0; p < report->tiles.size(); ++p) ASSERT_EQ(report->tiles[p].physical_tile, p);
   std::size_t with_metadata = 0;
