@@ -92,7 +92,7 @@ void BM_WholeRunOf1000Tests(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(count * state.iterations()), benchmark::Counter::kIsRate |
                                                                              benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_WholeRunOf1000Tests)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeRunOf1000Tests)->ArgName("threads")->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

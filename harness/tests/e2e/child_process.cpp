@@ -72,7 +72,11 @@ ChildRun run_demo(const std::vector<std::string>& args, const std::map<std::stri
   std::vector<std::string> argv_text = {HARNESS_DEMO_PATH};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<std::string> env_text;
-  if (const char* path = std::getenv("PATH")) env_text.push_back(std::string("PATH=") + path);
+  // PATH for the demo's child process; the sanitizer settings so that a
+  // sanitized build of the demo reports the way the test process does.
+  for (const char* name : {"PATH", "TSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name)) env_text.push_back(std::string(name) + "=" + value);
+  }
   for (const auto& [name, value] : env) env_text.push_back(name + "=" + value);
   std::vector<char*> argv, envp;
   for (auto& arg : argv_text) argv.push_back(arg.data());

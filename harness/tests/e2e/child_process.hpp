@@ -19,7 +19,8 @@ struct ChildRun {
 };
 
 // Runs the demo executable with `args` (without the program name) and only
-// the variables of `env` in its environment, besides PATH.
+// the variables of `env` in its environment, besides PATH and the sanitizer
+// settings.
 ChildRun run_demo(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
                   StdoutKind stdout_kind = StdoutKind::Pipe);
 
