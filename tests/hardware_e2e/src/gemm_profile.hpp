@@ -1,0 +1,14 @@
+// The profile path of the blocked GEMM test.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace hardware_e2e {
+
+// "<dir>/zlu-stack-gemm-profile-<pid>.capnp" with <dir> the value of
+// `tmpdir` unchanged when it is set (even empty), else "/tmp". One "/" joins
+// them unless the directory is empty or already ends in "/".
+std::string gemm_profile_path(const char* tmpdir, pid_t pid);
+
+}  // namespace hardware_e2e

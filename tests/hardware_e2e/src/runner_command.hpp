@@ -1,0 +1,67 @@
+// Building and running a runner command: absolute path, environment
+// additions, no arguments.
+#pragma once
+
+#include <expected>
+#include <source_location>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "exit_status.hpp"
+
+namespace hardware_e2e {
+
+// The folder the runners were fixed to when this executable was built.
+std::string_view runner_dir();
+
+// The five runners of the stack.
+inline constexpr std::string_view GRAPH_RUNNER = "zlu-hardware-e2e";
+inline constexpr std::string_view HOST_RUNNER = "zlu-host-e2e";
+inline constexpr std::string_view RANDOMIZED_RUNNER = "zlu-randomized-e2e";
+inline constexpr std::string_view GEMM_RUNNER = "zlu-gemm-e2e";
+inline constexpr std::string_view ATTENTION_RUNNER = "zlu-attention-f16-e2e";
+
+// One environment variable for a runner. Values are bytes, not text: the
+// jitter settings are forwarded unchanged whatever they hold.
+struct EnvPair {
+  std::string name;
+  std::string value;
+};
+
+// A runner to start: its absolute path and the variables to add, in the
+// order added, on top of the inherited environment. It takes no arguments.
+struct RunnerCommand {
+  std::string path;
+  std::vector<EnvPair> additions;
+
+  void add_env(std::string name, std::string value) {
+    additions.push_back({std::move(name), std::move(value)});
+  }
+};
+
+// The command for runner `name`: runner_dir() + "/" + name, no additions.
+RunnerCommand runner_command(std::string_view name);
+
+// Why a runner could not be started or waited for: the error number.
+struct LaunchError {
+  int error_number = 0;
+};
+
+// The environment block a runner receives: every entry of `inherited` whose
+// name no addition carries, then the additions in order; when an addition
+// names a variable twice, the later value wins and the first position stays.
+std::vector<std::string> runner_environment(const char* const* inherited, const std::vector<EnvPair>& additions);
+
+// Starts the runner with the inherited standard streams and working
+// directory, the signal dispositions and mask reset to their defaults, and
+// waits without a time limit for it to terminate.
+std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& command);
+
+// Runs `command` and returns its exit status; if it cannot be started or
+// waited for, fails the current test with "<launch_text>: <os error>".
+ExitStatus run_or_fail(const RunnerCommand& command, std::string_view launch_text,
+                       std::source_location location = std::source_location::current());
+
+}  // namespace hardware_e2e

@@ -1,0 +1,128 @@
+#include "suite_process.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace hardware_e2e_tests {
+
+int SuiteRun::exit_code() const { return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1; }
+
+namespace {
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << file.rdbuf();
+  return buffer.str();
+}
+
+std::vector<std::string> child_environment(const ChildEnvironment& environment) {
+  std::vector<std::string> block;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string_view text = *entry;
+    std::string name(text.substr(0, text.find('=')));
+    if (name.starts_with("ZLU_") || name == "TMPDIR" || environment.contains(name)) continue;
+    block.emplace_back(text);
+  }
+  for (const auto& [name, value] : environment) {
+    if (value) block.push_back(name + "=" + *value);
+  }
+  return block;
+}
+
+}  // namespace
+
+SuiteRun run_program(const std::string& program, const std::vector<std::string>& args,
+                     const ChildEnvironment& environment, const std::filesystem::path& cwd) {
+  std::vector<std::string> argv_text = {program};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& arg : argv_text) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  auto env_text = child_environment(environment);
+  std::vector<char*> envp;
+  for (auto& entry : env_text) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  const auto out_path = cwd / ".suite-stdout";
+  const auto err_path = cwd / ".suite-stderr";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+
+  // The suite must reset these for its runners; start it with them changed.
+  std::signal(SIGPIPE, SIG_IGN);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGUSR1);
+  posix_spawnattr_setsigmask(&attributes, &blocked);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+
+  SuiteRun run;
+  pid_t pid = 0;
+  const int error = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(error));
+  run.pid = pid;
+  while (waitpid(pid, &run.wait_status, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error(std::string("cannot wait for the suite: ") + std::strerror(errno));
+  }
+  run.out = read_file(out_path);
+  run.err = read_file(err_path);
+  std::filesystem::remove(out_path);
+  std::filesystem::remove(err_path);
+  return run;
+}
+
+void SuiteTest::SetUp() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "hardware-e2e-test-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
+  dir_ = pattern;
+}
+
+void SuiteTest::TearDown() {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+SuiteRun SuiteTest::run_suite(const std::vector<std::string>& args, ChildEnvironment environment) {
+  environment.try_emplace("ZLU_STANDIN_RECORD", record_path().string());
+  environment.try_emplace("TMPDIR", dir_.string());
+  return run_program(STANDIN_SUITE, args, environment, dir_);
+}
+
+SuiteRun SuiteTest::run_broken_suite(const std::vector<std::string>& args) {
+  return run_program(BROKEN_SUITE, args, {}, dir_);
+}
+
+SuiteRun SuiteTest::run_one(const std::string& test, ChildEnvironment environment) {
+  return run_suite({"--exact", test, "--test-threads", "1"}, std::move(environment));
+}
+
+std::vector<RunnerRecord> SuiteTest::records() const { return read_records(record_path()); }
+
+bool reports_failure(const SuiteRun& run, const std::string& test, const std::string& message) {
+  const auto header = run.out.find("thread '" + test + "'");
+  if (header == std::string::npos) return false;
+  const auto panicked = run.out.find("panicked at ", header);
+  if (panicked == std::string::npos) return false;
+  const auto line_end = run.out.find(":\n", panicked);
+  return line_end != std::string::npos && run.out.compare(line_end + 2, message.size() + 1, message + "\n") == 0;
+}
+
+}  // namespace hardware_e2e_tests

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include "exit_status.hpp"
+#include "harness/src/failure.hpp"
+#include "os_error.hpp"
+
+#include <cerrno>
+
+namespace hardware_e2e {
+namespace {
+
+// Wait statuses as the kernel encodes them: exit code in bits 8 to 15,
+// signal in bits 0 to 6, core flag 0x80.
+constexpr ExitStatus exited(int code) { return {code << 8}; }
+constexpr ExitStatus killed(int signal, bool core = false) { return {signal | (core ? 0x80 : 0)}; }
+
+TEST(ExitStatus, RendersEveryKindOfEnding) {
+  EXPECT_EQ(render_exit_status(exited(1)), "exit status: 1");
+  EXPECT_EQ(render_exit_status(exited(255)), "exit status: 255");
+  EXPECT_EQ(render_exit_status(killed(9)), "signal: 9 (SIGKILL)");
+  EXPECT_EQ(render_exit_status(killed(11, true)), "signal: 11 (SIGSEGV) (core dumped)");
+  EXPECT_EQ(render_exit_status(killed(34)), "signal: 34");
+  EXPECT_EQ(render_exit_status(killed(31)), "signal: 31 (SIGSYS)");
+  EXPECT_EQ(render_exit_status(killed(1)), "signal: 1 (SIGHUP)");
+}
+
+TEST(ExitStatus, OnlyExitCodeZeroIsSuccess) {
+  EXPECT_TRUE(exited(0).success());
+  EXPECT_FALSE(exited(1).success());
+  EXPECT_FALSE(killed(15).success());
+  EXPECT_EQ(killed(15).signal(), 15);
+  EXPECT_FALSE(killed(15).code().has_value());
+}
+
+TEST(ExitStatus, SignalNamesFollowTheLinuxNumbering) {
+  EXPECT_EQ(signal_name(16), "SIGSTKFLT");
+  EXPECT_EQ(signal_name(17), "SIGCHLD");
+  EXPECT_EQ(signal_name(30), "SIGPWR");
+  EXPECT_FALSE(signal_name(0).has_value());
+  EXPECT_FALSE(signal_name(32).has_value());
+}
+
+TEST(RequireSuccess, FailsWithTheCapabilityAndTheStatus) {
+  EXPECT_NO_THROW(require_success("single-source multicast graph", exited(0)));
+  try {
+    require_success("all-tile reduction graph", killed(9));
+    FAIL() << "a killed runner passed";
+  } catch (const harness::TestFailure& failure) {
+    EXPECT_EQ(failure.message(), "hardware capability \"all-tile reduction graph\" failed with signal: 9 (SIGKILL)");
+  }
+  try {
+    require_success("a\"b\\c\n", exited(2));
+    FAIL() << "a failed runner passed";
+  } catch (const harness::TestFailure& failure) {
+    EXPECT_EQ(failure.message(), "hardware capability \"a\\\"b\\\\c\\n\" failed with exit status: 2");
+  }
+}
+
+TEST(OsError, NamesMessageNumberAndKind) {
+  EXPECT_EQ(render_os_error(ENOENT), "No such file or directory (os error 2, kind NotFound)");
+  EXPECT_EQ(render_os_error(EACCES), "Permission denied (os error 13, kind PermissionDenied)");
+  EXPECT_EQ(os_error_kind(EHOSTDOWN), "Uncategorized");
+}
+
+}  // namespace
+}  // namespace hardware_e2e

@@ -1,0 +1,124 @@
+#include "profile_writer.hpp"
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+#include <capnp/message.h>
+#include <capnp/serialize.h>
+
+#include "profile.capnp.h"
+
+namespace {
+
+using Kind = profile_capnp::StepKind;
+constexpr std::array<Kind, 4> ALL_KINDS = {Kind::EXCHANGE, Kind::COMPUTE, Kind::SYNCHRONIZATION, Kind::IDLE};
+constexpr std::array<std::string_view, 4> KIND_NAMES = {"exchange", "compute", "synchronization", "idle"};
+
+struct ProfileChoice {
+  bool write = true;
+  bool garbage = false;
+  std::uint32_t tiles = 1472;
+  std::uint64_t clock_hz = 1'330'000'000;
+  std::uint32_t version = 3;
+  bool empty_tile = false;
+  bool spread = false;
+  std::array<bool, 4> without{};
+};
+
+std::optional<std::string> parse_choice(std::string_view choice, ProfileChoice& parsed) {
+  while (!choice.empty()) {
+    auto comma = choice.find(',');
+    std::string_view item = choice.substr(0, comma);
+    choice = comma == std::string_view::npos ? std::string_view{} : choice.substr(comma + 1);
+    auto number = [&](std::string_view prefix) { return std::strtoull(std::string(item.substr(prefix.size())).c_str(), nullptr, 10); };
+    if (item == "none") {
+      parsed.write = false;
+    } else if (item == "garbage") {
+      parsed.garbage = true;
+    } else if (item == "empty-tile") {
+      parsed.empty_tile = true;
+    } else if (item == "spread") {
+      parsed.spread = true;
+    } else if (item.starts_with("tiles=")) {
+      parsed.tiles = static_cast<std::uint32_t>(number("tiles="));
+    } else if (item.starts_with("clock=")) {
+      parsed.clock_hz = number("clock=");
+    } else if (item.starts_with("version=")) {
+      parsed.version = static_cast<std::uint32_t>(number("version="));
+    } else if (item.starts_with("without=")) {
+      bool known = false;
+      for (std::size_t k = 0; k < KIND_NAMES.size(); ++k) {
+        if (item.substr(8) == KIND_NAMES[k]) parsed.without[k] = known = true;
+      }
+      if (!known) return "unknown step kind in " + std::string(item);
+    } else {
+      return "unknown profile choice " + std::string(item);
+    }
+  }
+  return std::nullopt;
+}
+
+// The kinds a tile's samples carry under `choice`.
+std::vector<Kind> tile_kinds(const ProfileChoice& choice, std::uint32_t tile) {
+  if (choice.empty_tile && tile == 5) return {};
+  std::vector<Kind> kinds;
+  if (choice.spread) {
+    if (tile == 0) return {Kind::EXCHANGE};
+    if (tile == 1) return {Kind::COMPUTE, Kind::SYNCHRONIZATION, Kind::IDLE};
+    return {Kind::COMPUTE};
+  }
+  for (std::size_t k = 0; k < ALL_KINDS.size(); ++k) {
+    if (!choice.without[k]) kinds.push_back(ALL_KINDS[k]);
+  }
+  return kinds;
+}
+
+std::optional<std::string> write_all(int fd, const void* data, std::size_t size) {
+  if (write(fd, data, size) != static_cast<ssize_t>(size)) return std::string("write failed: ") + std::strerror(errno);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> write_chosen_profile(const char* path, std::string_view choice_text) {
+  ProfileChoice choice;
+  if (auto error = parse_choice(choice_text, choice)) return error;
+  if (!choice.write) return std::nullopt;
+
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return std::string("cannot create ") + path + ": " + std::strerror(errno);
+  std::optional<std::string> error;
+  if (choice.garbage) {
+    static constexpr std::string_view not_a_message = "not a cycle profile";
+    error = write_all(fd, not_a_message.data(), not_a_message.size());
+  } else {
+    capnp::MallocMessageBuilder message;
+    auto profile = message.initRoot<profile_capnp::Profile>();
+    profile.setSchemaVersion(choice.version);
+    profile.setClockHz(choice.clock_hz);
+    auto tiles = profile.initTiles(choice.tiles);
+    for (std::uint32_t t = 0; t < choice.tiles; ++t) {
+      auto tile = tiles[t];
+      tile.setPhysicalTile(t);
+      const auto kinds = tile_kinds(choice, t);
+      auto samples = tile.initSamples(static_cast<unsigned>(kinds.size()));
+      for (std::uint32_t s = 0; s < kinds.size(); ++s) {
+        auto step = samples[s].initStep();
+        step.setLocalIndex(s);
+        step.setKind(kinds[s]);
+        step.setOperation("stand-in");
+        step.setKernel("stand-in");
+        samples[s].setStartCycle(s * 100);
+        samples[s].setEndCycle(s * 100 + 50);
+      }
+    }
+    capnp::writeMessageToFd(fd, message);
+  }
+  close(fd);
+  return error;
+}

@@ -1,0 +1,16 @@
+// Profiles the stand-in GEMM runner writes, chosen by the test.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Writes a profile at `path`. `choice` is a comma-separated list; empty
+// writes a sound profile (version 3, all 1472 tiles, all four kinds on every
+// tile). Items: "none" (write nothing), "garbage" (bytes that are no
+// message), "tiles=N", "clock=N", "version=V", "empty-tile" (tile 5 without
+// samples), "without=KIND" (no samples of exchange, compute, synchronization
+// or idle; repeatable), "spread" (exchange only on tile 0; synchronization
+// and idle only on tile 1; compute on every other tile).
+// Returns an error text for an unknown item or a failed write.
+std::optional<std::string> write_chosen_profile(const char* path, std::string_view choice);

@@ -1,0 +1,135 @@
+// A stand-in for the five runners, installed under each of their names, so
+// that the suite's launch path can be tested against real processes. It
+// records what it was started with and then ends as the test tells it:
+//
+//   ZLU_STANDIN_RECORD   file to append one record to (see record.hpp)
+//   ZLU_STANDIN_SLEEP_MS stay alive this long before ending
+//   ZLU_STANDIN_RUNNER   apply the outcome below only when started under this name
+//   ZLU_STANDIN_WHEN     NAME=VALUE: apply the outcome only when NAME has VALUE
+//   ZLU_STANDIN_EXIT     exit with this code
+//   ZLU_STANDIN_SIGNAL   die by this signal (with core images allowed)
+//   ZLU_STANDIN_PROFILE  for zlu-gemm-e2e: which profile to write at
+//                        ZLU_PROFILE_OUTPUT (see profile_writer.hpp)
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <string>
+#include <string_view>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "profile_writer.hpp"
+
+extern char** environ;
+
+namespace {
+
+std::uint64_t monotonic_ns() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+std::string_view env_or_empty(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+void append_field(std::string& record, std::string_view key, std::string_view value) {
+  record += key;
+  record += ' ';
+  record += std::to_string(value.size());
+  record += '\n';
+  record += value;
+  record += '\n';
+}
+
+// One write with O_APPEND, so records of runners that (wrongly) overlap
+// never interleave inside the file.
+void write_record(const char* path, std::string_view runner, std::uint64_t start, std::uint64_t end) {
+  std::string record;
+  append_field(record, "runner", runner);
+  append_field(record, "start", std::to_string(start));
+  append_field(record, "end", std::to_string(end));
+  struct sigaction pipe_action{};
+  sigaction(SIGPIPE, nullptr, &pipe_action);
+  append_field(record, "sigpipe", pipe_action.sa_handler == SIG_DFL ? "default" : "changed");
+  sigset_t mask;
+  sigprocmask(SIG_SETMASK, nullptr, &mask);
+  bool empty_mask = true;
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (sigismember(&mask, signal) == 1) empty_mask = false;
+  }
+  append_field(record, "sigmask", empty_mask ? "empty" : "blocked");
+  for (char** entry = environ; *entry != nullptr; ++entry) append_field(record, "env", *entry);
+  append_field(record, "done", "");
+
+  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0 || write(fd, record.data(), record.size()) != static_cast<ssize_t>(record.size())) {
+    std::fprintf(stderr, "stand-in runner: cannot record to %s: %s\n", path, std::strerror(errno));
+    std::exit(70);
+  }
+  close(fd);
+}
+
+bool outcome_applies(std::string_view runner) {
+  std::string_view only_runner = env_or_empty("ZLU_STANDIN_RUNNER");
+  if (!only_runner.empty() && only_runner != runner) return false;
+  std::string_view when = env_or_empty("ZLU_STANDIN_WHEN");
+  if (when.empty()) return true;
+  auto equals = when.find('=');
+  std::string name(when.substr(0, equals));
+  const char* value = std::getenv(name.c_str());
+  return value != nullptr && equals != std::string_view::npos && when.substr(equals + 1) == value;
+}
+
+[[noreturn]] void die_by_signal(int signal) {
+  // Allow a core image so that the "(core dumped)" rendering can be seen.
+  rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+  if (setrlimit(RLIMIT_CORE, &unlimited) != 0) {
+    rlimit current{};
+    getrlimit(RLIMIT_CORE, &current);
+    current.rlim_cur = current.rlim_max;
+    setrlimit(RLIMIT_CORE, &current);
+  }
+  std::signal(signal, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  kill(getpid(), signal);
+  std::fprintf(stderr, "stand-in runner: signal %d did not end the process\n", signal);
+  std::exit(71);
+}
+
+}  // namespace
+
+int main(int, char** argv) {
+  const std::uint64_t start = monotonic_ns();
+  std::string_view runner = argv[0] != nullptr ? argv[0] : "";
+  if (auto slash = runner.rfind('/'); slash != std::string_view::npos) runner.remove_prefix(slash + 1);
+
+  if (const char* sleep_ms = std::getenv("ZLU_STANDIN_SLEEP_MS")) usleep(static_cast<useconds_t>(std::atoi(sleep_ms)) * 1000u);
+
+  if (const char* record = std::getenv("ZLU_STANDIN_RECORD")) write_record(record, runner, start, monotonic_ns());
+
+  const bool applies = outcome_applies(runner);
+  if (applies) {
+    if (const char* signal = std::getenv("ZLU_STANDIN_SIGNAL")) die_by_signal(std::atoi(signal));
+    if (const char* code = std::getenv("ZLU_STANDIN_EXIT")) return std::atoi(code);
+  }
+  if (runner == "zlu-gemm-e2e") {
+    if (const char* output = std::getenv("ZLU_PROFILE_OUTPUT")) {
+      std::string_view choice = applies ? env_or_empty("ZLU_STANDIN_PROFILE") : "";
+      if (auto error = write_chosen_profile(output, choice)) {
+        std::fprintf(stderr, "stand-in runner: %s\n", error->c_str());
+        return 2;
+      }
+    }
+  }
+  return 0;
+}
