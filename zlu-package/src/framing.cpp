@@ -1,7 +1,7 @@
 #include "framing.hpp"
 
 #include <algorithm>
-#include <cstring>
+#include <new>
 
 #include <kj/debug.h>
 
@@ -39,25 +39,26 @@ FramedMessage read_framed_message(kj::InputStream& source) {
   std::uint64_t total_words = 0;
   for (std::uint64_t size : sizes) total_words += size;
 
-  kj::Array<capnp::word> words = kj::heapArray<capnp::word>(std::min<std::uint64_t>(total_words, kFirstChunkWords));
+  FramedMessage message;
+  std::size_t capacity = 0;
   std::size_t filled = 0;
   while (filled < total_words) {
-    if (filled == words.size()) {
-      auto grown = kj::heapArray<capnp::word>(std::min<std::uint64_t>(total_words, words.size() * 2));
-      std::memcpy(grown.begin(), words.begin(), filled * sizeof(capnp::word));
-      words = kj::mv(grown);
+    if (filled == capacity) {
+      capacity = std::min<std::uint64_t>(total_words, std::max(kFirstChunkWords, capacity * 2));
+      void* grown = std::realloc(message.words.get(), capacity * sizeof(capnp::word));
+      if (grown == nullptr) throw std::bad_alloc();
+      message.words.release();
+      message.words.reset(static_cast<capnp::word*>(grown));
     }
-    source.read(words.begin() + filled, (words.size() - filled) * sizeof(capnp::word));
-    filled = words.size();
+    source.read(message.words.get() + filled, (capacity - filled) * sizeof(capnp::word));
+    filled = capacity;
   }
 
-  FramedMessage message;
   std::size_t offset = 0;
   for (std::uint64_t size : sizes) {
-    message.segments.emplace_back(words.begin() + offset, size);
+    message.segments.emplace_back(message.words.get() + offset, size);
     offset += size;
   }
-  message.words = kj::mv(words);
   return message;
 }
 

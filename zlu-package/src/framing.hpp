@@ -2,17 +2,24 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include <capnp/common.h>
-#include <kj/array.h>
 #include <kj/io.h>
 
 namespace zlu_package {
 
+struct FreeWords {
+  void operator()(capnp::word* words) const { std::free(words); }
+};
+
 struct FramedMessage {
-  // The segments of one message, held in one owned buffer.
-  kj::Array<capnp::word> words;
+  // The segments of one message, held in one owned buffer. The buffer comes
+  // from malloc so that it can grow by realloc, which large blocks do by
+  // remapping pages rather than copying them.
+  std::unique_ptr<capnp::word, FreeWords> words;
   std::vector<kj::ArrayPtr<const capnp::word>> segments;
 };
 

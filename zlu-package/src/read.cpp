@@ -1,7 +1,6 @@
 #include <limits>
 #include <new>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 
 #include <capnp/message.h>
@@ -46,85 +45,66 @@ class ElementBudget {
   std::uint64_t remaining_;
 };
 
-// Converts every element of `list` in list order, after charging the
-// budget for all of them, so that nothing is reserved for elements the
-// message cannot pay for.
-template <typename List, typename Convert,
-          typename Element = typename std::invoke_result_t<Convert, decltype(std::declval<List>()[0])>::value_type>
-std::expected<std::vector<Element>, PackageError> convert_list(List list, ElementBudget& budget, Convert convert) {
-  if (auto charged = budget.charge(list.size()); !charged) return std::unexpected(std::move(charged.error()));
-  std::vector<Element> converted;
-  converted.reserve(list.size());
+using Converted = std::expected<void, PackageError>;
+
+// Converts every element of `list` in list order into `out`, after charging
+// the budget for all of them, so that nothing is reserved for elements the
+// message cannot pay for. Elements are built in place.
+template <typename List, typename Element, typename Convert>
+Converted convert_list(List list, std::vector<Element>& out, ElementBudget& budget, Convert convert) {
+  if (auto charged = budget.charge(list.size()); !charged) return charged;
+  out.reserve(list.size());
   for (const auto element : list) {
-    auto one = convert(element);
-    if (!one) return std::unexpected(std::move(one.error()));
-    converted.push_back(std::move(*one));
+    if (auto converted = convert(element, out.emplace_back()); !converted) return converted;
   }
-  return converted;
+  return {};
 }
 
-std::expected<std::string, PackageError> copy_text(capnp::Text::Reader text) {
+Converted copy_text(capnp::Text::Reader text, std::string& out) {
   const std::string_view bytes(text.begin(), text.size());
   if (auto error = validate_utf8(bytes)) return std::unexpected(PackageError(*error));
-  return std::string(bytes);
+  out.assign(bytes);
+  return {};
 }
 
-std::expected<ProfileStepKind, PackageError> convert_kind(profile_capnp::StepKind kind) {
-  const auto raw = static_cast<std::uint16_t>(kind);
+Converted convert_kind(profile_capnp::StepKind kind, ProfileStepKind& out) {
   switch (kind) {
-    case profile_capnp::StepKind::EXCHANGE: return ProfileStepKind::Exchange;
-    case profile_capnp::StepKind::COMPUTE: return ProfileStepKind::Compute;
-    case profile_capnp::StepKind::SYNCHRONIZATION: return ProfileStepKind::Synchronization;
-    case profile_capnp::StepKind::IDLE: return ProfileStepKind::Idle;
+    case profile_capnp::StepKind::EXCHANGE: out = ProfileStepKind::Exchange; return {};
+    case profile_capnp::StepKind::COMPUTE: out = ProfileStepKind::Compute; return {};
+    case profile_capnp::StepKind::SYNCHRONIZATION: out = ProfileStepKind::Synchronization; return {};
+    case profile_capnp::StepKind::IDLE: out = ProfileStepKind::Idle; return {};
   }
-  return std::unexpected(PackageError(NotInSchema{raw}));
+  return std::unexpected(PackageError(NotInSchema{static_cast<std::uint16_t>(kind)}));
 }
 
-std::expected<ProfileMetadata, PackageError> convert_entry(profile_capnp::MetadataEntry::Reader entry) {
-  ProfileMetadata metadata;
-  auto name = copy_text(entry.getName());
-  if (!name) return std::unexpected(std::move(name.error()));
-  metadata.name = std::move(*name);
-  auto value = copy_text(entry.getValue());
-  if (!value) return std::unexpected(std::move(value.error()));
-  metadata.value = std::move(*value);
-  return metadata;
+Converted convert_entry(profile_capnp::MetadataEntry::Reader entry, ProfileMetadata& out) {
+  if (auto name = copy_text(entry.getName(), out.name); !name) return name;
+  return copy_text(entry.getValue(), out.value);
 }
 
-std::expected<CycleSample, PackageError> convert_sample(profile_capnp::CycleSample::Reader sample,
-                                                        ElementBudget& budget) {
-  CycleSample converted;
+Converted convert_sample(profile_capnp::CycleSample::Reader sample, CycleSample& out, ElementBudget& budget) {
   const auto step = sample.getStep();
-  ProfileStep& out = converted.step;
-  out.local_index = step.getLocalIndex();
-  out.phase = step.getPhase();
-  out.epoch = step.getEpoch();
-  auto operation = copy_text(step.getOperation());
-  if (!operation) return std::unexpected(std::move(operation.error()));
-  out.operation = std::move(*operation);
-  auto kind = convert_kind(step.getKind());
-  if (!kind) return std::unexpected(std::move(kind.error()));
-  out.kind = *kind;
-  auto kernel = copy_text(step.getKernel());
-  if (!kernel) return std::unexpected(std::move(kernel.error()));
-  out.kernel = std::move(*kernel);
-  auto metadata = convert_list(step.getMetadata(), budget, convert_entry);
-  if (!metadata) return std::unexpected(std::move(metadata.error()));
-  out.metadata = std::move(*metadata);
-  converted.start_cycle = sample.getStartCycle();
-  converted.end_cycle = sample.getEndCycle();
-  return converted;
+  ProfileStep& converted = out.step;
+  converted.local_index = step.getLocalIndex();
+  converted.phase = step.getPhase();
+  converted.epoch = step.getEpoch();
+  if (auto operation = copy_text(step.getOperation(), converted.operation); !operation) return operation;
+  if (auto kind = convert_kind(step.getKind(), converted.kind); !kind) return kind;
+  if (auto kernel = copy_text(step.getKernel(), converted.kernel); !kernel) return kernel;
+  if (auto metadata = convert_list(step.getMetadata(), converted.metadata, budget, convert_entry); !metadata) {
+    return metadata;
+  }
+  out.start_cycle = sample.getStartCycle();
+  out.end_cycle = sample.getEndCycle();
+  return {};
 }
 
-std::expected<TileProfile, PackageError> convert_tile(profile_capnp::TileProfile::Reader tile,
-                                                      ElementBudget& budget) {
-  TileProfile converted;
-  auto samples = convert_list(tile.getSamples(), budget,
-                              [&](auto sample) { return convert_sample(sample, budget); });
-  if (!samples) return std::unexpected(std::move(samples.error()));
-  converted.samples = std::move(*samples);
-  converted.physical_tile = tile.getPhysicalTile();
-  return converted;
+Converted convert_tile(profile_capnp::TileProfile::Reader tile, TileProfile& out, ElementBudget& budget) {
+  auto samples = convert_list(tile.getSamples(), out.samples, budget,
+                              [&](auto sample, CycleSample& into) { return convert_sample(sample, into, budget); });
+  if (!samples) return samples;
+  out.physical_tile = tile.getPhysicalTile();
+  return {};
 }
 
 std::expected<ProfileReport, PackageError> convert_profile(profile_capnp::Profile::Reader profile,
@@ -135,9 +115,9 @@ std::expected<ProfileReport, PackageError> convert_profile(profile_capnp::Profil
         PackageError::invalid("unsupported profile schema version " + std::to_string(version)));
   }
   ProfileReport report;
-  auto tiles = convert_list(profile.getTiles(), budget, [&](auto tile) { return convert_tile(tile, budget); });
+  auto tiles = convert_list(profile.getTiles(), report.tiles, budget,
+                            [&](auto tile, TileProfile& into) { return convert_tile(tile, into, budget); });
   if (!tiles) return std::unexpected(std::move(tiles.error()));
-  report.tiles = std::move(*tiles);
   report.clock_hz = profile.getClockHz();
   return report;
 }

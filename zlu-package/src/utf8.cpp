@@ -1,6 +1,7 @@
 #include "utf8.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 namespace zlu_package {
 
@@ -38,8 +39,8 @@ std::optional<Utf8Error> validate_utf8(std::string_view bytes) {
   while (at < size) {
     // ASCII runs dominate profile texts; skip them eight bytes at a time.
     while (at + 8 <= size) {
-      std::uint64_t word = 0;
-      for (int i = 0; i < 8; ++i) word |= std::uint64_t{data[at + i]} << (8 * i);
+      std::uint64_t word;
+      std::memcpy(&word, data + at, sizeof word);
       if ((word & 0x8080808080808080ULL) != 0) break;
       at += 8;
     }

@@ -1,6 +1,7 @@
 // Framing, stream handling and the reader's bounds on hostile messages.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <malloc.h>
 
 #include <atomic>
@@ -90,6 +91,16 @@ TEST(ProfileFraming, BrokenFramingFailsWithCapnpAndReleasesTheSource) {
       {"empty first segment", words32({0, 0})},
   };
   for (const auto& [what, bytes] : cases) expect_capnp_error(read_logged(bytes), what);
+}
+
+TEST(ProfileFraming, AFailingSourceFailsWithCapnp) {
+  // Reading a directory fails in the operating system, not at end of data.
+  const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  auto report = ProfileReport::read(kj::heap<kj::FdInputStream>(kj::AutoCloseFd(fd)));
+  ASSERT_FALSE(report.has_value());
+  EXPECT_EQ(report.error().kind(), PackageErrorKind::Capnp) << report.error().debug();
+  EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "the descriptor is still open";
 }
 
 TEST(ProfileFraming, AnnouncedSizeAloneAllocatesNothingLarge) {

@@ -3,6 +3,7 @@
 #include <capnp/message.h>
 
 #include "source.hpp"
+#include "words.hpp"
 
 namespace zlu_package {
 namespace {
@@ -252,6 +253,44 @@ TEST(ProfileRead, ReadsAMessageOfSeveralSegments) {
   ASSERT_EQ(report->tiles.size(), 4u);
   EXPECT_EQ(report->tiles[3].physical_tile, 1468u);
   EXPECT_EQ(report->tiles[3].samples[2].step.metadata[0].value, "2");
+}
+
+TEST(ProfileRead, FieldsSitAtTheirWirePositions) {
+  // The layout other writers rely on, spelled out word by word.
+  using namespace testing;
+  Segment segment;
+  segment.add(struct_pointer(0, 2, 1));
+  segment.add(2);                                 // schemaVersion in bytes 0 to 3
+  segment.add(0x0000'0001'0000'0002);             // clockHz in bytes 8 to 15
+  segment.add(list_pointer(0, ElementSize::Composite, 2));
+  segment.add(list_tag(1, 1, 1));
+  segment.add(0xFFFF'FFFF'0000'0400);             // physicalTile 1024, bytes 4 to 7 unused
+  segment.add(list_pointer(0, ElementSize::Composite, 2));
+  segment.add(list_tag(1, 1, 1));
+  segment.add(0x0000'0020'0000'0010);             // startCycle 16, endCycle 32
+  segment.add(struct_pointer(0, 2, 3));
+  segment.add(0x0000'0006'0000'0005);             // localIndex 5, phase 6
+  segment.add(0xFFFF'0003'0000'0007);             // epoch 7, kind 3, bytes 14 and 15 unused
+  const std::size_t operation = segment.add(0);
+  const std::size_t kernel = segment.add(0);
+  const std::size_t metadata = segment.add(0);
+  segment.words[operation] = list_pointer(Segment::offset(operation, segment.add_text("op")), ElementSize::Byte, 3);
+  segment.words[kernel] = list_pointer(Segment::offset(kernel, segment.add_text("kern")), ElementSize::Byte, 5);
+  segment.words[metadata] = list_pointer(Segment::offset(metadata, segment.add(list_tag(1, 0, 2))),
+                                         ElementSize::Composite, 2);
+  const std::size_t name = segment.add(0);
+  const std::size_t value = segment.add(0);
+  segment.words[name] = list_pointer(Segment::offset(name, segment.add_text("n")), ElementSize::Byte, 2);
+  segment.words[value] = list_pointer(Segment::offset(value, segment.add_text("v")), ElementSize::Byte, 2);
+
+  auto report = read_bytes(frame({segment}));
+  ASSERT_TRUE(report.has_value()) << report.error().debug();
+  EXPECT_EQ(report->clock_hz, 0x1'0000'0002u);
+  ASSERT_EQ(report->tiles.size(), 1u);
+  EXPECT_EQ(report->tiles[0].physical_tile, 1024u);
+  ASSERT_EQ(report->tiles[0].samples.size(), 1u);
+  const CycleSample expected{{5, 6, 7, "op", ProfileStepKind::Idle, "kern", {{"n", "v"}}}, 16, 32};
+  EXPECT_EQ(report->tiles[0].samples[0], expected);
 }
 
 TEST(ProfileRead, ShortDataSectionsReadAsZero) {
