@@ -20,8 +20,11 @@ namespace {
 // read from one that merely survived a huge allocation.
 std::atomic<std::size_t> live_bytes{0};
 std::atomic<std::size_t> peak_bytes{0};
+// Allocations larger than this fail, to drive the reader out of memory.
+std::atomic<std::size_t> refuse_above{SIZE_MAX};
 
 void* counted_allocation(std::size_t size) {
+  if (size > refuse_above.load()) throw std::bad_alloc();
   void* memory = std::malloc(size == 0 ? 1 : size);
   if (memory == nullptr) throw std::bad_alloc();
   const std::size_t now = live_bytes += malloc_usable_size(memory);
@@ -149,6 +152,21 @@ TEST(ProfileFraming, SourceIsReleasedOnEveryPath) {
     const Outcome outcome = read_logged(testing::to_bytes(*message));
     EXPECT_TRUE(outcome.log.released);
   }
+}
+
+TEST(ProfileLimits, RunningOutOfMemoryIsAnErrorNotACrash) {
+  capnp::MallocMessageBuilder message;
+  auto profile = message.initRoot<profile_capnp::Profile>();
+  profile.setSchemaVersion(3);
+  profile.initTiles(1)[0].initSamples(1)[0].initStep().setKernel(std::string(1 << 20, 'k'));
+  auto bytes = testing::to_bytes(message);
+
+  refuse_above = 512 * 1024;
+  Outcome outcome = read_logged(std::move(bytes));
+  refuse_above = SIZE_MAX;
+  expect_capnp_error(outcome, "out of memory");
+  EXPECT_NE(outcome.report.error().debug().find("Out of memory"), std::string::npos)
+      << outcome.report.error().debug();
 }
 
 // A profile whose tiles pointer is `tiles`, followed by whatever words

@@ -37,7 +37,7 @@ class RecordingSource final : public kj::InputStream {
   size_t tryRead(void* buffer, size_t min_bytes, size_t max_bytes) override {
     (void)min_bytes;
     const std::size_t n = std::min(max_bytes, bytes_.size() - log_.bytes_read);
-    std::memcpy(buffer, bytes_.data() + log_.bytes_read, n);
+    if (n > 0) std::memcpy(buffer, bytes_.data() + log_.bytes_read, n);
     log_.bytes_read += n;
     return n;
   }
