@@ -139,7 +139,17 @@ std::expected<ProfileReport, PackageError> read_owned(kj::Own<kj::InputStream> s
                                                           message.segments.size()),
       bounded);
   ElementBudget budget(words);
-  return convert_profile(reader.getRoot<profile_capnp::Profile>(), budget);
+  try {
+    return convert_profile(reader.getRoot<profile_capnp::Profile>(), budget);
+  } catch (const kj::Exception& error) {
+    // The library's own text points at ReaderOptions, which a caller
+    // cannot change; say what the limit means for a profile instead.
+    if (std::string_view(error.getDescription().cStr()).find("traversal limit") == std::string_view::npos) throw;
+    throw kj::Exception(kj::Exception::Type::FAILED, __FILE__, __LINE__,
+                        kj::str("Message is amplified: it holds ", words, " words but its pointers lead to more "
+                                "than ", limit, " (objects shared by many pointers or lists of empty elements); "
+                                "refusing to read it."));
+  }
 }
 
 kj::Exception out_of_memory() {
