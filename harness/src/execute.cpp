@@ -54,6 +54,7 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
   capture.reset();
 
   completed.result = judge(test.desc, failure);
+  if (failure) completed.failure_message = failure->message;
   if (settings.time_options) {
     completed.exec_time = TestExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed)};
     const auto limit = settings.time_options->threshold(test.desc.test_type).critical;

@@ -1,5 +1,7 @@
 #include "formatter.hpp"
 
+#include "json.hpp"
+#include "junit.hpp"
 #include "pretty.hpp"
 #include "terse.hpp"
 
@@ -10,8 +12,8 @@ std::expected<std::unique_ptr<Formatter>, std::string> make_formatter(OutputForm
   switch (format) {
     case OutputFormat::Pretty: return std::make_unique<PrettyFormatter>(out, settings);
     case OutputFormat::Terse: return std::make_unique<TerseFormatter>(out, settings);
-    case OutputFormat::Json: return std::unexpected(std::string("the json format is not available yet"));
-    case OutputFormat::Junit: return std::unexpected(std::string("the junit format is not available yet"));
+    case OutputFormat::Json: return std::make_unique<JsonFormatter>(out, settings);
+    case OutputFormat::Junit: return std::make_unique<JunitFormatter>(out, settings);
   }
   return std::unexpected(std::string("unknown output format"));
 }

@@ -26,6 +26,7 @@ struct FormatterSettings {
   bool concurrent = false;  // more than one worker: results arrive in completion order
   bool show_output = false;
   std::optional<TestTimeOptions> time_options;
+  std::string executable_name{};  // the program's file name, for reports that name the suite
 };
 
 // One report format. The run loop calls, in this order: run_started once;
@@ -44,8 +45,7 @@ class Formatter {
   virtual void run_finished(const ConsoleTestState& state) = 0;
 };
 
-// The formatter of `format` writing to `out`, or the error message
-// ("the json format is not available yet") for a format not built.
+// The formatter of `format` writing to `out`.
 std::expected<std::unique_ptr<Formatter>, std::string> make_formatter(OutputFormat format, ConsoleOutput& out,
                                                                       const FormatterSettings& settings);
 

@@ -12,6 +12,7 @@
 #include "lib.hpp"
 #include "logfile.hpp"
 #include "options.hpp"
+#include "report_stream.hpp"
 #include "run_loop.hpp"
 
 namespace harness {
@@ -52,6 +53,13 @@ std::optional<LogFile> open_log(const TestOpts& opts, int& error) {
     return std::nullopt;
   }
   return std::move(*log);
+}
+
+// The program's file name, as the reports that name the suite show it.
+std::string executable_name(std::span<const std::string> args) {
+  if (args.empty()) return "...";
+  const std::string& program = args.front();
+  return program.substr(program.find_last_of('/') + 1);
 }
 
 int list_tests(const TestOpts& opts, const Selection& selection) {
@@ -101,8 +109,10 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   auto warn_interval = warn_after(env);
   if (!warn_interval) return fail_with(warn_interval.error());
 
-  ConsoleOutput out(1, palette_for(opts, env));
-  const FormatterSettings settings{*workers > 1, opts.show_output, opts.time_options};
+  auto report_fd = claim_report_stream(opts.format);
+  if (!report_fd) return fail_with(io_error_message(report_fd.error()));
+  ConsoleOutput out(*report_fd, palette_for(opts, env));
+  const FormatterSettings settings{*workers > 1, opts.show_output, opts.time_options, executable_name(args)};
   auto formatter = make_formatter(opts.format, out, settings);
   if (!formatter) return fail_with(fmt::format("error: {}\n", formatter.error()));
 

@@ -52,6 +52,9 @@ struct CompletedTest {
   TestResult result;
   std::optional<TestExecTime> exec_time;
   std::string stdout_bytes;  // the captured output, not necessarily UTF-8
+  // The message of the failure the body raised, empty when it raised none;
+  // machine-readable reports carry it apart from the output.
+  std::string failure_message{};
 };
 
 }  // namespace harness

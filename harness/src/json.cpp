@@ -1,0 +1,129 @@
+#include "json.hpp"
+
+#include <fmt/format.h>
+
+#include "utf8.hpp"
+
+namespace harness {
+
+std::string json_quote(std::string_view bytes) {
+  const std::string text = decode_utf8_lossy(bytes);
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '"';
+  for (const char c : text) {
+    switch (c) {
+      case '"': quoted += "\\\""; break;
+      case '\\': quoted += "\\\\"; break;
+      case '\n': quoted += "\\n"; break;
+      case '\r': quoted += "\\r"; break;
+      case '\t': quoted += "\\t"; break;
+      case '\b': quoted += "\\b"; break;
+      case '\f': quoted += "\\f"; break;
+      default:
+        // DEL is legal in JSON but invisible on a terminal; escaping it keeps
+        // the line readable.
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+          quoted += fmt::format("\\u{:04x}", static_cast<unsigned char>(c));
+        } else {
+          quoted += c;
+        }
+    }
+  }
+  quoted += '"';
+  return quoted;
+}
+
+void JsonLine::key(std::string_view name) {
+  if (body_.size() > 1) body_ += ',';
+  body_ += json_quote(name);
+  body_ += ':';
+}
+
+JsonLine& JsonLine::text(std::string_view key_name, std::string_view value) {
+  key(key_name);
+  body_ += json_quote(value);
+  return *this;
+}
+
+JsonLine& JsonLine::number(std::string_view key_name, std::uint64_t value) {
+  key(key_name);
+  body_ += fmt::format("{}", value);
+  return *this;
+}
+
+JsonLine& JsonLine::boolean(std::string_view key_name, bool value) {
+  key(key_name);
+  body_ += value ? "true" : "false";
+  return *this;
+}
+
+JsonLine& JsonLine::seconds(std::string_view key_name, std::chrono::nanoseconds value) {
+  key(key_name);
+  const auto count = value.count() < 0 ? 0 : static_cast<std::uint64_t>(value.count());
+  body_ += fmt::format("{}.{:09}", count / 1'000'000'000, count % 1'000'000'000);
+  return *this;
+}
+
+void JsonFormatter::run_started(const RunStart& start) {
+  JsonLine event;
+  event.text("type", "suite").text("event", "started").number("test_count", start.test_count);
+  event.number("filtered_out", start.filtered_out);
+  if (start.shuffle_seed) event.number("shuffle_seed", *start.shuffle_seed);
+  out_.write(event.line());
+}
+
+void JsonFormatter::test_started(const TestDesc& desc) {
+  out_.write(JsonLine().text("type", "test").text("event", "started").text("name", desc.name).line());
+}
+
+void JsonFormatter::still_running(const TestDesc& desc) {
+  out_.write(JsonLine().text("type", "test").text("event", "still_running").text("name", desc.name).line());
+}
+
+void JsonFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
+  JsonLine event;
+  event.text("type", "test");
+  bool with_output = false;
+  switch (test.result.kind) {
+    case TestResult::Kind::Ok:
+      event.text("event", "ok").text("name", test.desc.name);
+      with_output = settings_.show_output;
+      break;
+    case TestResult::Kind::Failed:
+      event.text("event", "failed").text("name", test.desc.name).text("message", test.failure_message);
+      with_output = true;
+      break;
+    case TestResult::Kind::FailedWithNote:
+      event.text("event", "failed").text("name", test.desc.name).text("message", test.result.note);
+      with_output = true;
+      break;
+    case TestResult::Kind::TimeLimitExceeded:
+      event.text("event", "failed").text("name", test.desc.name).text("reason", "time limit exceeded");
+      with_output = true;
+      break;
+    case TestResult::Kind::Ignored:
+      event.text("event", "ignored").text("name", test.desc.name);
+      if (test.desc.ignore_message) event.text("message", *test.desc.ignore_message);
+      break;
+    case TestResult::Kind::Bench:
+      event.text("event", "bench").text("name", test.desc.name);
+      event.number("median", static_cast<std::uint64_t>(test.result.bench.ns_per_iter));
+      event.number("deviation", static_cast<std::uint64_t>(test.result.bench.deviation));
+      break;
+  }
+  if (test.exec_time) event.seconds("exec_time", test.exec_time->duration);
+  if (with_output && !test.stdout_bytes.empty()) event.text("stdout", test.stdout_bytes);
+  out_.write(event.line());
+}
+
+void JsonFormatter::run_finished(const ConsoleTestState& state) {
+  JsonLine event;
+  event.text("type", "suite").text("event", state.succeeded() ? "ok" : "failed");
+  event.number("passed", state.passed).number("failed", state.failed).number("ignored", state.ignored);
+  event.number("measured", state.measured).number("filtered_out", state.filtered_out);
+  if (state.exec_time) event.seconds("exec_time", state.exec_time->duration);
+  out_.write(event.line());
+}
+
+}  // namespace harness

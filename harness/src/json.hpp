@@ -1,0 +1,62 @@
+// The `--format json` report: one JSON object per line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "formatter.hpp"
+
+namespace harness {
+
+// `bytes` as a quoted JSON string: decoded as UTF-8 with ill-formed
+// sequences replaced by U+FFFD (as in the console report), then `"`, `\` and
+// every control character escaped, so the result is one valid JSON token on
+// one line whatever the bytes were.
+std::string json_quote(std::string_view bytes);
+
+// Builds one event object field by field; `line()` closes it with a line end.
+class JsonLine {
+ public:
+  JsonLine& text(std::string_view key, std::string_view value);
+  JsonLine& number(std::string_view key, std::uint64_t value);
+  JsonLine& boolean(std::string_view key, bool value);
+  // Seconds with nanosecond precision, e.g. 0.030120400.
+  JsonLine& seconds(std::string_view key, std::chrono::nanoseconds value);
+  std::string line() const { return body_ + "}\n"; }
+
+ private:
+  void key(std::string_view name);
+
+  std::string body_ = "{";
+};
+
+// Writes an event line per call:
+//   {"type":"suite","event":"started","test_count":N,"filtered_out":N[,"shuffle_seed":N]}
+//   {"type":"test","event":"started","name":...}
+//   {"type":"test","event":"still_running","name":...}
+//   {"type":"test","event":"ok"|"failed"|"ignored","name":...[,"exec_time":s]
+//    [,"reason":"time limit exceeded"][,"message":...][,"stdout":...]}
+//   {"type":"suite","event":"ok"|"failed","passed":N,"failed":N,"ignored":N,
+//    "measured":N,"filtered_out":N,"exec_time":s}
+// A result carries "stdout" for failures with output, and for passes with
+// output under `--show-output`; "message" is the failure's message (the note
+// of a failure with a note, the ignore message of an ignored test).
+class JsonFormatter : public Formatter {
+ public:
+  JsonFormatter(ConsoleOutput& out, FormatterSettings settings) : out_(out), settings_(std::move(settings)) {}
+
+  void run_started(const RunStart& start) override;
+  void test_started(const TestDesc& desc) override;
+  void still_running(const TestDesc& desc) override;
+  void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
+  void run_finished(const ConsoleTestState& state) override;
+
+ private:
+  ConsoleOutput& out_;
+  FormatterSettings settings_;
+};
+
+}  // namespace harness

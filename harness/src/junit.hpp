@@ -1,0 +1,62 @@
+// The `--format junit` report: one JUnit XML document after the run.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "formatter.hpp"
+
+namespace harness {
+
+// Where escaped text goes: between tags, or inside a double-quoted attribute.
+enum class XmlPlace { Text, Attribute };
+
+// `bytes` as XML character data for `place`: decoded as UTF-8 with
+// ill-formed sequences replaced by U+FFFD (as in the console report); `&`,
+// `<` and `>` as entities, and in attributes also `"`, `'`, tab and line
+// feed, which a parser would otherwise normalise away; carriage return as a
+// character reference everywhere for the same reason; every other character
+// XML 1.0 cannot carry at all (the remaining C0 controls, U+FFFE, U+FFFF)
+// replaced by U+FFFD.
+std::string xml_escape(std::string_view bytes, XmlPlace place);
+
+// The document, written in one piece when the run finishes:
+//   <testsuites><testsuite name=EXE tests= failures= errors="0" skipped= time= timestamp=>
+//     <testcase classname=EXE name=TEST time=> [<failure type= message=>OUTPUT</failure>
+//       | <skipped [message=]/> | <system-out>OUTPUT</system-out>] </testcase> ...
+// A test's time is its measured execution time when times are measured,
+// else the time from its start to its result as the run loop saw them. The
+// timestamp is the run's start in UTC. A pass shows its output in
+// `system-out` under `--show-output` only, as the console report does.
+class JunitFormatter : public Formatter {
+ public:
+  JunitFormatter(ConsoleOutput& out, FormatterSettings settings) : out_(out), settings_(std::move(settings)) {}
+
+  void run_started(const RunStart& start) override;
+  void test_started(const TestDesc& desc) override;
+  void still_running(const TestDesc&) override {}
+  void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
+  void run_finished(const ConsoleTestState& state) override;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  struct Started {
+    std::string name;
+    Clock::time_point at;
+  };
+
+  std::chrono::nanoseconds time_of(const CompletedTest& test);
+
+  ConsoleOutput& out_;
+  FormatterSettings settings_;
+  std::chrono::system_clock::time_point run_start_{};
+  std::vector<Started> in_flight_;
+  std::string testcases_;
+  std::size_t reported_ = 0;
+};
+
+}  // namespace harness

@@ -1,0 +1,102 @@
+// `--format junit` as a CI system meets it: the document parsed by an XML
+// parser and checked for the structure such systems read.
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <unistd.h>
+
+#include "child_process.hpp"
+#include "xml_document.hpp"
+
+namespace harness_formats {
+namespace {
+
+using harness_e2e::ChildRun;
+using harness_e2e::run_demo;
+
+const std::string executable = "harness_formats_demo";
+
+std::map<std::string, std::string> with_gate(std::map<std::string, std::string> env) {
+  env.emplace("ZLU_TEST_BOOTSTRAP", "1");
+  return env;
+}
+
+// The XPath of the testcase of test `name`.
+std::string testcase(const std::string& name) { return "/testsuites/testsuite/testcase[@name='" + name + "']"; }
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+TEST(JunitReport, RunIsOneWellFormedDocumentWithACaseForEveryTest) {
+  const std::string log_path =
+      (std::filesystem::temp_directory_path() / ("junit-report-log-" + std::to_string(::getpid()))).string();
+  const ChildRun run = run_demo({"-Z", "unstable-options", "--format", "junit", "--logfile", log_path},
+                                with_gate({{"ZLU_TEST_THREADS", "2"}}));
+  EXPECT_EQ(run.exit_status, 101);
+  ASSERT_EQ(run.stdout_text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", 0), 0U) << run.stdout_text;
+  const XmlDocument xml(run.stdout_text);
+  const harness_formats::ParserRun check = xml.check_well_formed();
+  ASSERT_EQ(check.exit_status, 0) << check.output << run.stdout_text;
+
+  EXPECT_EQ(xml.xpath("count(/testsuites)"), "1");
+  EXPECT_EQ(xml.xpath("count(/testsuites/testsuite)"), "1");
+  const std::string suite = "/testsuites/testsuite";
+  EXPECT_EQ(xml.xpath("string(" + suite + "/@name)"), executable);
+  EXPECT_EQ(xml.xpath("string(" + suite + "/@tests)"), "7");
+  EXPECT_EQ(xml.xpath("string(" + suite + "/@failures)"), "1");
+  EXPECT_EQ(xml.xpath("string(" + suite + "/@errors)"), "0");
+  EXPECT_EQ(xml.xpath("string(" + suite + "/@skipped)"), "2");
+  EXPECT_TRUE(std::regex_match(xml.xpath("string(" + suite + "/@time)"), std::regex("[0-9]+\\.[0-9]{3}")));
+  EXPECT_TRUE(std::regex_match(xml.xpath("string(" + suite + "/@timestamp)"),
+                               std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}")));
+
+  EXPECT_EQ(xml.xpath("count(" + suite + "/testcase)"), "7");
+  EXPECT_EQ(xml.xpath("count(" + suite + "/testcase[@classname='" + executable + "'])"), "7");
+  EXPECT_EQ(xml.xpath("count(" + suite + "/testcase[string(number(@time)) != 'NaN'])"), "7");
+  for (const std::string name : {"child_writes_to_stdout", "passes_quietly", "prints_and_passes", "sleeps_then_passes"})
+    EXPECT_EQ(xml.xpath("count(" + testcase(name) + "/*)"), "0") << name << " passed and shows nothing";
+
+  const std::string failed = testcase("fails_with_awkward_output");
+  EXPECT_EQ(xml.xpath("count(" + failed + "/failure)"), "1");
+  EXPECT_EQ(xml.xpath("string(" + failed + "/failure/@message)"), "left \"a\" < right & 'b'\xEF\xBF\xBD");
+  const std::string output = xml.xpath("string(" + failed + "/failure)");
+  EXPECT_NE(output.find("quote \" less < amp & apos ' bell \xEF\xBF\xBD escape \xEF\xBF\xBD[31m bad \xEF\xBF\xBD end\n"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("panicked at harness/tests/formats/formats_demo.cpp:"), std::string::npos) << output;
+
+  EXPECT_EQ(xml.xpath("count(" + testcase("ignored_plain") + "/skipped[not(@message)])"), "1");
+  EXPECT_EQ(xml.xpath("string(" + testcase("ignored_with_<message>") + "/skipped/@message)"),
+            "needs a \"card\" & <power>");
+
+  EXPECT_NE(run.stderr_text.find("output of the child process\n"), std::string::npos) << run.stderr_text;
+  EXPECT_NE(read_file(log_path).find("ignored: needs a \"card\" & <power> ignored_with_<message>\n"), std::string::npos);
+  std::filesystem::remove(log_path);
+}
+
+TEST(JunitReport, ShownOutputAndTimeLimitFailuresHaveTheirElements) {
+  const ChildRun run =
+      run_demo({"-Z", "unstable-options", "--format=junit", "--show-output", "--ensure-time", "passes"},
+               with_gate({{"ZLU_TEST_TIME_INTEGRATION", "10,20"}, {"ZLU_DEMO_SLEEP_MS", "60"}}));
+  EXPECT_EQ(run.exit_status, 101);
+  const XmlDocument xml(run.stdout_text);
+  ASSERT_EQ(xml.check_well_formed().exit_status, 0) << run.stdout_text;
+  EXPECT_EQ(xml.xpath("string(/testsuites/testsuite/@tests)"), "3");
+  EXPECT_EQ(xml.xpath("string(/testsuites/testsuite/@failures)"), "1");
+  EXPECT_EQ(xml.xpath("string(" + testcase("prints_and_passes") + "/system-out)"), "output of a passing test\n");
+  EXPECT_EQ(xml.xpath("count(" + testcase("passes_quietly") + "/*)"), "0") << "an empty output is left out";
+
+  const std::string slow = testcase("sleeps_then_passes");
+  EXPECT_EQ(xml.xpath("string(" + slow + "/failure/@type)"), "time limit exceeded");
+  EXPECT_EQ(xml.xpath(slow + "/@time >= 0.060"), "true");
+}
+
+}  // namespace
+}  // namespace harness_formats
