@@ -1,6 +1,7 @@
 #include "flash_attention.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -10,6 +11,17 @@ namespace zlu_attention {
 
 std::string AttentionShape::name() const {
   return fmt::format("batch={} seq={} dim={}", batch, sequence, head_dim);
+}
+
+float half_to_float(half value) {
+  const auto bits = std::bit_cast<std::uint16_t>(value);
+  const std::uint32_t sign = std::uint32_t{bits & 0x8000u} << 16;
+  const std::uint32_t magnitude = bits & 0x7fffu;
+  // Exponent and fraction shifted into place read as a float 2^112 too small,
+  // for subnormal halves as well; the multiply restores the scale exactly.
+  float wide = std::bit_cast<float>(magnitude << 13) * 0x1.0p112f;
+  if (magnitude >= 0x7c00u) wide = std::bit_cast<float>((magnitude << 13) | 0x7f800000u);
+  return std::bit_cast<float>(std::bit_cast<std::uint32_t>(wide) | sign);
 }
 
 void reset_state(OnlineSoftmaxState& state) {
@@ -23,7 +35,22 @@ namespace {
 // Widening once per block keeps the inner loops in single precision; the
 // products of half values are exact in float, so nothing is lost by it.
 std::vector<float> widen(std::span<const half> values) {
-  return {values.begin(), values.end()};
+  std::vector<float> wide(values.size());
+  std::ranges::transform(values, wide.begin(), half_to_float);
+  return wide;
+}
+
+// A dot product in four interleaved partial sums: independent additions
+// keep the floating-point units busy where one running sum would wait on
+// each addition in turn.
+template <typename T>
+T dot(const T* a, const T* b, std::size_t count) {
+  T partial[4] = {0, 0, 0, 0};
+  std::size_t i = 0;
+  for (; i + 4 <= count; i += 4)
+    for (std::size_t lane = 0; lane < 4; ++lane) partial[lane] += a[i + lane] * b[i + lane];
+  for (; i < count; ++i) partial[0] += a[i] * b[i];
+  return (partial[0] + partial[1]) + (partial[2] + partial[3]);
 }
 
 }  // namespace
@@ -41,9 +68,7 @@ void flash_block_update(const BlockOperands& operands, OnlineSoftmaxState& state
     float block_max = -std::numeric_limits<float>::infinity();
     for (std::uint32_t key = 0; key < operands.key_rows; ++key) {
       const float* key_row = keys.data() + std::size_t{key} * dim;
-      float dot = 0.0f;
-      for (std::uint32_t c = 0; c < dim; ++c) dot += query[c] * key_row[c];
-      scores[key] = dot * scale;
+      scores[key] = dot(query, key_row, dim) * scale;
       block_max = std::max(block_max, scores[key]);
     }
 
@@ -80,9 +105,10 @@ std::vector<double> reference_attention(const AttentionShape& shape, std::span<c
   const std::size_t seq = shape.sequence;
   const std::size_t dim = shape.head_dim;
   const double scale = 1.0 / std::sqrt(static_cast<double>(dim));
-  const std::vector<double> q(queries.begin(), queries.end());
-  const std::vector<double> k(keys.begin(), keys.end());
-  const std::vector<double> v(values.begin(), values.end());
+  const std::vector<float> wide_q = widen(queries), wide_k = widen(keys), wide_v = widen(values);
+  const std::vector<double> q(wide_q.begin(), wide_q.end());
+  const std::vector<double> k(wide_k.begin(), wide_k.end());
+  const std::vector<double> v(wide_v.begin(), wide_v.end());
   std::vector<double> output(shape.elements(), 0.0);
   std::vector<double> weights(seq);
 
@@ -93,9 +119,7 @@ std::vector<double> reference_attention(const AttentionShape& shape, std::span<c
       double largest = -std::numeric_limits<double>::infinity();
       for (std::size_t j = 0; j < seq; ++j) {
         const double* key = k.data() + base + j * dim;
-        double dot = 0.0;
-        for (std::size_t c = 0; c < dim; ++c) dot += query[c] * key[c];
-        weights[j] = dot * scale;
+        weights[j] = dot(query, key, dim) * scale;
         largest = std::max(largest, weights[j]);
       }
       double total = 0.0;

@@ -52,6 +52,11 @@ struct BlockOperands {
 // deliberately broken variant can be run in place of the real one.
 using BlockKernel = void (*)(const BlockOperands&, OnlineSoftmaxState&);
 
+// The exact single-precision value of a half, NaN and infinity included,
+// without the library call that a plain conversion costs on hosts whose
+// baseline instruction set has no half-precision conversion.
+float half_to_float(half value);
+
 // Resets a state before the first key block: maxima to minus infinity, sums
 // and accumulators to zero.
 void reset_state(OnlineSoftmaxState& state);

@@ -2,6 +2,7 @@
 
 #include "broken_kernels.hpp"
 
+#include <bit>
 #include <cmath>
 #include <vector>
 
@@ -14,6 +15,20 @@ std::vector<half> ramp(std::size_t count, float start, float step) {
   std::vector<half> values(count);
   for (std::size_t i = 0; i < count; ++i) values[i] = static_cast<half>(start + step * static_cast<float>(i % 23));
   return values;
+}
+
+TEST(HalfToFloat, AgreesWithTheCompilersConversionOnEveryHalf) {
+  for (std::uint32_t bits = 0; bits <= 0xffff; ++bits) {
+    const half value = std::bit_cast<half>(static_cast<std::uint16_t>(bits));
+    const float expected = static_cast<float>(value);
+    const float got = half_to_float(value);
+    if (std::isnan(expected)) {
+      ASSERT_TRUE(std::isnan(got)) << std::hex << bits;
+      ASSERT_EQ(std::signbit(got), std::signbit(expected)) << std::hex << bits;
+    } else {
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(got), std::bit_cast<std::uint32_t>(expected)) << std::hex << bits;
+    }
+  }
 }
 
 TEST(ReferenceAttention, UniformScoresGiveTheMeanOfTheValues) {

@@ -111,7 +111,9 @@ std::expected<GemmConfig, zlu_runner::Failure> read_gemm_config(const zlu_runner
   config.check_block = *block;
 
   if (const auto output = env("ZLU_PROFILE_OUTPUT")) {
-    if (output->empty()) return std::unexpected(zlu_runner::invalid_value("ZLU_PROFILE_OUTPUT", *output, "a file path"));
+    if (output->empty() || std::filesystem::path(*output).filename().empty()) {
+      return std::unexpected(zlu_runner::invalid_value("ZLU_PROFILE_OUTPUT", *output, "the path of a file"));
+    }
     config.profile_output = std::filesystem::path(*output);
   }
 

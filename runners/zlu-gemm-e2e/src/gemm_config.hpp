@@ -38,7 +38,7 @@ bool is_gemm_action(std::string_view action);
 
 // Reads ZLU_GEMM_DIMENSION (default 128; a positive multiple of GEMM_BLOCK
 // whose blocks fit one per tile), ZLU_GEMM_SRAM_CHECK_BLOCK (default "0,0";
-// "row,column" inside the matrix), ZLU_PROFILE_OUTPUT (a non-empty path) and
+// "row,column" inside the matrix), ZLU_PROFILE_OUTPUT (a path that names a file) and
 // the jitter variables, and folds in the runner's fault actions.
 std::expected<GemmConfig, zlu_runner::Failure> read_gemm_config(const zlu_runner::EnvLookup& env,
                                                                 const std::vector<std::string>& actions,

@@ -43,7 +43,8 @@ TEST(ReadGemmConfig, BadValuesAreConfigurationErrorsNamingVariableAndValue) {
       {"ZLU_GEMM_SRAM_CHECK_BLOCK", "1"},  {"ZLU_GEMM_SRAM_CHECK_BLOCK", "1,"},
       {"ZLU_GEMM_SRAM_CHECK_BLOCK", "1,1,1"}, {"ZLU_GEMM_SRAM_CHECK_BLOCK", "-1,1"},
       {"ZLU_GEMM_SRAM_CHECK_BLOCK", "8,0"}, {"ZLU_GEMM_SRAM_CHECK_BLOCK", "0,8"},
-      {"ZLU_PROFILE_OUTPUT", ""},          {"ZLU_HOST_WRITE_JITTER_MAX_US", "ten"},
+      {"ZLU_PROFILE_OUTPUT", ""},          {"ZLU_PROFILE_OUTPUT", "/var/tmp/"},
+      {"ZLU_HOST_WRITE_JITTER_MAX_US", "ten"},
   };
   for (const auto& [name, value] : bad) {
     std::map<std::string, std::string> values{{"ZLU_GEMM_DIMENSION", "128"}};
