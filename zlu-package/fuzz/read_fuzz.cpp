@@ -1,6 +1,7 @@
 // Fuzz target of the profile reader: any byte sequence must come back as a
-// report or a PackageError, with the source released, and without the read
-// ever holding more heap than a fixed multiple of the input's size.
+// report or a PackageError, the same on every read, with the source
+// released, and without the read ever holding more heap than a fixed
+// multiple of the input's size.
 #include <sanitizer/allocator_interface.h>
 
 #include <cstddef>
@@ -82,6 +83,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!report.has_value() && report.error().debug().empty()) {
     std::fprintf(stderr, "an error without a debug form\n");
+    std::abort();
+  }
+
+  // The reader keeps no state, so a second read of the same bytes must
+  // give the same outcome; a difference means it looked at memory it had
+  // not read from the input.
+  bool released_again = false;
+  auto again = zlu_package::ProfileReport::read(kj::heap<OwnedBytes>(data, size, released_again));
+  const bool same = report.has_value() ? again.has_value() && *again == *report
+                                       : !again.has_value() && again.error().debug() == report.error().debug();
+  if (!same) {
+    std::fprintf(stderr, "two reads of the same input differ\n");
     std::abort();
   }
   return 0;
