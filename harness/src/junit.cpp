@@ -66,9 +66,11 @@ std::string xml_escape(std::string_view bytes, XmlPlace place) {
 
 void JunitFormatter::run_started(const RunStart&) { run_start_ = std::chrono::system_clock::now(); }
 
-void JunitFormatter::test_started(const TestDesc& desc) { in_flight_.push_back({std::string(desc.name), Clock::now()}); }
+void JunitFormatter::test_started(const TestDesc& desc) {
+  in_flight_.push_back({std::string(desc.name), Clock::now()});
+}
 
-std::chrono::nanoseconds JunitFormatter::time_of(const CompletedTest& test) {
+std::chrono::nanoseconds JunitFormatter::take_time(const CompletedTest& test) {
   const auto started = std::find_if(in_flight_.begin(), in_flight_.end(),
                                     [&](const Started& entry) { return entry.name == test.desc.name; });
   std::chrono::nanoseconds observed{};
@@ -81,36 +83,32 @@ std::chrono::nanoseconds JunitFormatter::time_of(const CompletedTest& test) {
 
 void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
   ++reported_;
-  const std::string executable = xml_escape(settings_.executable_name, XmlPlace::Attribute);
-  std::string testcase = fmt::format("    <testcase classname=\"{}\" name=\"{}\" time=\"{}\"", executable,
-                                     xml_escape(test.desc.name, XmlPlace::Attribute), render_seconds(time_of(test)));
+  auto attribute = [](std::string_view text) { return xml_escape(text, XmlPlace::Attribute); };
+  std::string element;  // the one child of the testcase, if any
   switch (test.result.kind) {
     case TestResult::Kind::Ok:
     case TestResult::Kind::Bench:
-      if (settings_.show_output && !test.stdout_bytes.empty()) {
-        testcase += fmt::format(">\n      <system-out>{}</system-out>\n    </testcase>\n",
-                                xml_escape(test.stdout_bytes, XmlPlace::Text));
-      } else {
-        testcase += "/>\n";
-      }
+      if (settings_.show_output && !test.stdout_bytes.empty())
+        element = fmt::format("<system-out>{}</system-out>", xml_escape(test.stdout_bytes, XmlPlace::Text));
       break;
     case TestResult::Kind::Ignored:
-      if (test.desc.ignore_message) {
-        testcase += fmt::format(">\n      <skipped message=\"{}\"/>\n    </testcase>\n", xml_escape(*test.desc.ignore_message, XmlPlace::Attribute));
-      } else {
-        testcase += ">\n      <skipped/>\n    </testcase>\n";
-      }
+      element = "<skipped/>";
+      if (test.desc.ignore_message)
+        element = fmt::format("<skipped message=\"{}\"/>", attribute(*test.desc.ignore_message));
       break;
     case TestResult::Kind::Failed:
     case TestResult::Kind::FailedWithNote:
     case TestResult::Kind::TimeLimitExceeded: {
       const auto [type, message] = failure_of(test);
-      testcase += fmt::format(">\n      <failure type=\"{}\" message=\"{}\">{}</failure>\n    </testcase>\n", type,
-                              xml_escape(message, XmlPlace::Attribute), xml_escape(test.stdout_bytes, XmlPlace::Text));
+      element = fmt::format("<failure type=\"{}\" message=\"{}\">{}</failure>", type, attribute(message),
+                            xml_escape(test.stdout_bytes, XmlPlace::Text));
       break;
     }
   }
-  testcases_ += testcase;
+  testcases_ += fmt::format("    <testcase classname=\"{}\" name=\"{}\" time=\"{}\"",
+                            attribute(settings_.executable_name), attribute(test.desc.name),
+                            render_seconds(take_time(test)));
+  testcases_ += element.empty() ? "/>\n" : fmt::format(">\n      {}\n    </testcase>\n", element);
 }
 
 void JunitFormatter::run_finished(const ConsoleTestState& state) {

@@ -49,7 +49,8 @@ class JunitFormatter : public Formatter {
     Clock::time_point at;
   };
 
-  std::chrono::nanoseconds time_of(const CompletedTest& test);
+  // The time to report for `test`; ends its entry among the tests in flight.
+  std::chrono::nanoseconds take_time(const CompletedTest& test);
 
   ConsoleOutput& out_;
   FormatterSettings settings_;

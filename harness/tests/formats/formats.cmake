@@ -8,6 +8,7 @@ set_target_properties(harness_formats_demo PROPERTIES RUNTIME_OUTPUT_DIRECTORY $
 
 zlu_test(harness_format_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/../e2e/child_process.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/report_support.cpp
           ${CMAKE_CURRENT_LIST_DIR}/xml_document.cpp
           ${CMAKE_CURRENT_LIST_DIR}/escape_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/json_report_test.cpp

@@ -1,14 +1,13 @@
 // `--format json` as a script reading the demo executable's output meets it:
 // every line parsed with a JSON parser.
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
-#include <unistd.h>
 
 #include "child_process.hpp"
+#include "report_support.hpp"
 
 namespace harness_formats {
 namespace {
@@ -17,13 +16,6 @@ using harness_e2e::ChildRun;
 using harness_e2e::lines_of;
 using harness_e2e::run_demo;
 using nlohmann::json;
-
-const std::map<std::string, std::string> gate_open = {{"ZLU_TEST_BOOTSTRAP", "1"}};
-
-std::map<std::string, std::string> with_gate(std::map<std::string, std::string> env) {
-  env.insert(gate_open.begin(), gate_open.end());
-  return env;
-}
 
 // Every line of standard output as a JSON object; a line that does not parse
 // fails the test with the line.
@@ -48,22 +40,12 @@ std::vector<json> events_of(const ChildRun& run) {
 std::map<std::string, json> results_of(const std::vector<json>& events) {
   std::map<std::string, json> results;
   for (const json& event : events) {
-    if (event.value("type", "") == "test" && event.value("event", "") != "started") {
+    const std::string kind = event.value("event", "");
+    if (event.value("type", "") == "test" && kind != "started" && kind != "still_running") {
       EXPECT_TRUE(results.emplace(event.at("name").get<std::string>(), event).second) << event;
     }
   }
   return results;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-std::string temporary_path(const std::string& stem) {
-  return (std::filesystem::temp_directory_path() / (stem + std::to_string(::getpid()))).string();
 }
 
 TEST(JsonReport, SerialRunIsOneEventPerLineWithEscapedOutputAndTheLogFileBeside) {
@@ -116,9 +98,11 @@ TEST(JsonReport, SerialRunIsOneEventPerLineWithEscapedOutputAndTheLogFileBeside)
 }
 
 TEST(JsonReport, ConcurrentRunWithTimesAndShownOutputCarriesThemOnEveryResult) {
+  // A short warning interval and a long sleep give the slow test its
+  // still-running event.
   const ChildRun run = run_demo({"-Z", "unstable-options", "--format=json", "--report-time", "--show-output",
                                  "--test-threads", "3", "passes", "fails"},
-                                gate_open);
+                                with_gate({{"ZLU_TEST_WARN_AFTER_MS", "20"}, {"ZLU_DEMO_SLEEP_MS", "300"}}));
   EXPECT_EQ(run.exit_status, 101);
   const std::vector<json> events = events_of(run);
   ASSERT_FALSE(events.empty());
@@ -130,6 +114,12 @@ TEST(JsonReport, ConcurrentRunWithTimesAndShownOutputCarriesThemOnEveryResult) {
   EXPECT_EQ(results.at("prints_and_passes").at("stdout"), "output of a passing test\n");
   EXPECT_FALSE(results.at("passes_quietly").contains("stdout")) << "an empty output is left out";
   EXPECT_TRUE(results.at("fails_with_awkward_output").contains("stdout"));
+
+  const auto warning = std::find(events.begin(), events.end(),
+                                 json::parse(R"({"type":"test","event":"still_running","name":"sleeps_then_passes"})"));
+  ASSERT_NE(warning, events.end()) << run.stdout_text;
+  const auto result = std::find(events.begin(), events.end(), results.at("sleeps_then_passes"));
+  EXPECT_LT(warning, result);
 }
 
 TEST(JsonReport, EnsureTimeReportsTheSlowTestAsFailedByTimeLimit) {
@@ -151,7 +141,7 @@ TEST(JsonReport, EnsureTimeReportsTheSlowTestAsFailedByTimeLimit) {
 TEST(JsonReport, ListingIsDiscoveryEventsAndStillWritesTheLogFile) {
   const std::string log_path = temporary_path("json-list-log-");
   const ChildRun run =
-      run_demo({"-Z", "unstable-options", "--list", "--format", "json", "--logfile", log_path, "ignored"}, gate_open);
+      run_demo({"-Z", "unstable-options", "--list", "--format", "json", "--logfile", log_path, "ignored"}, with_gate());
   EXPECT_EQ(run.exit_status, 0);
   const std::vector<json> events = events_of(run);
   ASSERT_EQ(events.size(), 4U);
@@ -162,7 +152,8 @@ TEST(JsonReport, ListingIsDiscoveryEventsAndStillWritesTheLogFile) {
   EXPECT_EQ(events[2].at("name"), "ignored_with_<message>");
   EXPECT_EQ(events[2].at("ignore_message"), "needs a \"card\" & <power>");
   EXPECT_EQ(events[2].at("source_path"), "harness/tests/formats/formats_demo.cpp");
-  EXPECT_EQ(events[3], json::parse(R"({"type":"suite","event":"completed","tests":2,"benchmarks":0,"total":2,"ignored":2})"));
+  EXPECT_EQ(events[3], json::parse(R"({"type":"suite","event":"completed","tests":2,"benchmarks":0,"total":2,)"
+                                   R"("ignored":2})"));
   EXPECT_EQ(read_file(log_path), "test ignored_plain\ntest ignored_with_<message>\n");
   std::filesystem::remove(log_path);
 }

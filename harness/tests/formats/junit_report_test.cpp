@@ -1,14 +1,12 @@
 // `--format junit` as a CI system meets it: the document parsed by an XML
 // parser and checked for the structure such systems read.
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
-#include <sstream>
-#include <unistd.h>
 
 #include "child_process.hpp"
+#include "report_support.hpp"
 #include "xml_document.hpp"
 
 namespace harness_formats {
@@ -19,24 +17,11 @@ using harness_e2e::run_demo;
 
 const std::string executable = "harness_formats_demo";
 
-std::map<std::string, std::string> with_gate(std::map<std::string, std::string> env) {
-  env.emplace("ZLU_TEST_BOOTSTRAP", "1");
-  return env;
-}
-
 // The XPath of the testcase of test `name`.
 std::string testcase(const std::string& name) { return "/testsuites/testsuite/testcase[@name='" + name + "']"; }
 
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 TEST(JunitReport, RunIsOneWellFormedDocumentWithACaseForEveryTest) {
-  const std::string log_path =
-      (std::filesystem::temp_directory_path() / ("junit-report-log-" + std::to_string(::getpid()))).string();
+  const std::string log_path = temporary_path("junit-report-log-");
   const ChildRun run = run_demo({"-Z", "unstable-options", "--format", "junit", "--logfile", log_path},
                                 with_gate({{"ZLU_TEST_THREADS", "2"}}));
   EXPECT_EQ(run.exit_status, 101);
@@ -67,9 +52,10 @@ TEST(JunitReport, RunIsOneWellFormedDocumentWithACaseForEveryTest) {
   EXPECT_EQ(xml.xpath("count(" + failed + "/failure)"), "1");
   EXPECT_EQ(xml.xpath("string(" + failed + "/failure/@message)"), "left \"a\" < right & 'b'\xEF\xBF\xBD");
   const std::string output = xml.xpath("string(" + failed + "/failure)");
-  EXPECT_NE(output.find("quote \" less < amp & apos ' bell \xEF\xBF\xBD escape \xEF\xBF\xBD[31m bad \xEF\xBF\xBD end\n"),
-            std::string::npos)
-      << output;
+  const std::string replaced = "\xEF\xBF\xBD";
+  const std::string escaped_line =
+      "quote \" less < amp & apos ' bell " + replaced + " escape " + replaced + "[31m bad " + replaced + " end\n";
+  EXPECT_NE(output.find(escaped_line), std::string::npos) << output;
   EXPECT_NE(output.find("panicked at harness/tests/formats/formats_demo.cpp:"), std::string::npos) << output;
 
   EXPECT_EQ(xml.xpath("count(" + testcase("ignored_plain") + "/skipped[not(@message)])"), "1");
@@ -77,7 +63,8 @@ TEST(JunitReport, RunIsOneWellFormedDocumentWithACaseForEveryTest) {
             "needs a \"card\" & <power>");
 
   EXPECT_NE(run.stderr_text.find("output of the child process\n"), std::string::npos) << run.stderr_text;
-  EXPECT_NE(read_file(log_path).find("ignored: needs a \"card\" & <power> ignored_with_<message>\n"), std::string::npos);
+  const std::string log = read_file(log_path);
+  EXPECT_NE(log.find("ignored: needs a \"card\" & <power> ignored_with_<message>\n"), std::string::npos) << log;
   std::filesystem::remove(log_path);
 }
 
@@ -96,6 +83,24 @@ TEST(JunitReport, ShownOutputAndTimeLimitFailuresHaveTheirElements) {
   const std::string slow = testcase("sleeps_then_passes");
   EXPECT_EQ(xml.xpath("string(" + slow + "/failure/@type)"), "time limit exceeded");
   EXPECT_EQ(xml.xpath(slow + "/@time >= 0.060"), "true");
+}
+
+TEST(JunitReport, EarlyStopAndEmptyRunStillGiveWellFormedDocuments) {
+  const ChildRun stopped = run_demo({"-Z", "unstable-options", "--format", "junit", "--fail-fast"},
+                                    with_gate({{"ZLU_TEST_THREADS", "1"}}));
+  EXPECT_EQ(stopped.exit_status, 101);
+  const XmlDocument stopped_xml(stopped.stdout_text);
+  ASSERT_EQ(stopped_xml.check_well_formed().exit_status, 0) << stopped.stdout_text;
+  EXPECT_EQ(stopped_xml.xpath("string(/testsuites/testsuite/@tests)"), "2");
+  EXPECT_EQ(stopped_xml.xpath("count(//testcase)"), "2");
+  EXPECT_EQ(stopped_xml.xpath("count(//testcase[last()]/failure)"), "1");
+
+  const ChildRun empty = run_demo({"-Z", "unstable-options", "--format", "junit", "no_such_test"}, with_gate({}));
+  EXPECT_EQ(empty.exit_status, 0);
+  const XmlDocument empty_xml(empty.stdout_text);
+  ASSERT_EQ(empty_xml.check_well_formed().exit_status, 0) << empty.stdout_text;
+  EXPECT_EQ(empty_xml.xpath("string(/testsuites/testsuite/@tests)"), "0");
+  EXPECT_EQ(empty_xml.xpath("count(//testcase)"), "0");
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ ParserRun run_xmllint(std::vector<std::string> args) {
   }
   ParserRun run;
   char buffer[4096];
-  for (ssize_t got; (got = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) run.output.append(buffer, static_cast<std::size_t>(got));
+  for (ssize_t got; (got = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
+    run.output.append(buffer, static_cast<std::size_t>(got));
   ::close(pipe_fds[0]);
   int status = 0;
   ::waitpid(child, &status, 0);

@@ -1,0 +1,19 @@
+// What the report tests share: the gate's environment and the files a run
+// leaves behind.
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace harness_formats {
+
+// `env` with the gate of `-Z unstable-options` open.
+std::map<std::string, std::string> with_gate(std::map<std::string, std::string> env = {});
+
+// A path in the temporary directory, unique to this process, for a file named after `stem`.
+std::string temporary_path(const std::string& stem);
+
+// The whole content of the file at `path`, empty when it cannot be read.
+std::string read_file(const std::string& path);
+
+}  // namespace harness_formats
