@@ -6,12 +6,13 @@
 
 namespace hardware_e2e {
 
-// The process-wide lock that keeps runners from overlapping when tests run
-// on several threads. It guards no data. Besides free or held it carries a
-// mark that an earlier holder failed while holding it; the mark is never
-// cleared and never stops the lock from being taken again, so one failing
-// runner cannot fail the tests after it.
 class DeviceLock {
+  // The process-wide lock that keeps runners from overlapping when tests run
+  // on several threads. It guards no data. Besides free or held it carries a
+  // mark that an earlier holder failed while holding it; the mark is never
+  // cleared and never stops the lock from being taken again, so one failing
+  // runner cannot fail the tests after it.
+
  public:
   constexpr DeviceLock() = default;
   DeviceLock(const DeviceLock&) = delete;
@@ -25,14 +26,15 @@ class DeviceLock {
   std::atomic<bool> failed_holder_{false};
 };
 
+extern constinit DeviceLock DEVICE;
 // Statically initialised as free and never destroyed: tests on threads that
 // outlive main's return must still find it intact.
-extern constinit DeviceLock DEVICE;
 
-// Holding one means holding the card. Released when it goes out of scope;
-// if it is released while a failure is unwinding the holder's stack, the
-// lock is marked as having had a failed holder.
 class [[nodiscard]] DeviceGuard {
+  // Holding one means holding the card. Released when it goes out of scope;
+  // if it is released while a failure is unwinding the holder's stack, the
+  // lock is marked as having had a failed holder.
+
  public:
   explicit DeviceGuard(DeviceLock& lock);
   ~DeviceGuard();
@@ -41,12 +43,12 @@ class [[nodiscard]] DeviceGuard {
 
  private:
   DeviceLock& lock_;
+  int exceptions_at_entry_;
   // Exceptions already in flight when the guard was taken, so that only a
   // failure raised while holding it marks the lock.
-  int exceptions_at_entry_;
 };
 
-// Blocks until DEVICE is free and takes it, marked or not.
 DeviceGuard device();
+// Blocks until DEVICE is free and takes it, marked or not.
 
 }  // namespace hardware_e2e

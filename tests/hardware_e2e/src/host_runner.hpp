@@ -11,19 +11,19 @@
 
 namespace hardware_e2e {
 
+void configure_host_write_jitter(RunnerCommand& command);
 // Adds ZLU_HOST_WRITE_JITTER_MAX_US and then ZLU_HOST_WRITE_JITTER_SEED to
 // `command`, each only when ZLU_TEST_HOST_WRITE_JITTER_MAX_US or
 // ZLU_TEST_HOST_WRITE_JITTER_SEED is set in this process, copied as raw
 // bytes: an empty value is forwarded empty, an unset one adds nothing.
-void configure_host_write_jitter(RunnerCommand& command);
 
-// Starts the host exchange runner with `environment` in order, then the
-// jitter settings, and returns its exit status unjudged. Fails the test with
-// "launch host exchange test runner: <os error>" if it cannot be started.
-// The caller holds the device guard.
 ExitStatus host_test(std::span<const EnvPair> environment,
                      std::source_location location = std::source_location::current());
 ExitStatus host_test(std::initializer_list<EnvPair> environment,
                      std::source_location location = std::source_location::current());
+// Starts the host exchange runner with `environment` in order, then the
+// jitter settings, and returns its exit status unjudged. Fails the test with
+// "launch host exchange test runner: <os error>" if it cannot be started.
+// The caller holds the device guard.
 
 }  // namespace hardware_e2e

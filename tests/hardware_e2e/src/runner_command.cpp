@@ -24,9 +24,11 @@ namespace {
 
 std::string_view entry_name(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 
-// Every signal reset to its default action in the child: the test process
-// ignores SIGPIPE, and an ignored disposition would otherwise survive exec.
 class SpawnAttributes {
+  // Every signal reset to its default action in the child and nothing
+  // blocked: the test process ignores SIGPIPE, and an ignored disposition or
+  // a blocked signal would otherwise survive exec into the runner.
+
  public:
   SpawnAttributes() {
     posix_spawnattr_init(&attributes_);

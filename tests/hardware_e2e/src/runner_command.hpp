@@ -13,8 +13,8 @@
 
 namespace hardware_e2e {
 
-// The folder the runners were fixed to when this executable was built.
 std::string_view runner_dir();
+// The folder the runners were fixed to when this executable was built.
 
 // The five runners of the stack.
 inline constexpr std::string_view GRAPH_RUNNER = "zlu-hardware-e2e";
@@ -23,16 +23,18 @@ inline constexpr std::string_view RANDOMIZED_RUNNER = "zlu-randomized-e2e";
 inline constexpr std::string_view GEMM_RUNNER = "zlu-gemm-e2e";
 inline constexpr std::string_view ATTENTION_RUNNER = "zlu-attention-f16-e2e";
 
-// One environment variable for a runner. Values are bytes, not text: the
-// jitter settings are forwarded unchanged whatever they hold.
 struct EnvPair {
+  // One environment variable for a runner. Values are bytes, not text: the
+  // jitter settings are forwarded unchanged whatever they hold.
+
   std::string name;
   std::string value;
 };
 
-// A runner to start: its absolute path and the variables to add, in the
-// order added, on top of the inherited environment. It takes no arguments.
 struct RunnerCommand {
+  // A runner to start: its absolute path and the variables to add, in the
+  // order added, on top of the inherited environment. It takes no arguments.
+
   std::string path;
   std::vector<EnvPair> additions;
 
@@ -41,27 +43,28 @@ struct RunnerCommand {
   }
 };
 
-// The command for runner `name`: runner_dir() + "/" + name, no additions.
 RunnerCommand runner_command(std::string_view name);
+// The command for runner `name`: runner_dir() + "/" + name, no additions.
 
-// Why a runner could not be started or waited for: the error number.
 struct LaunchError {
+  // Why a runner could not be started or waited for.
+
   int error_number = 0;
 };
 
+std::vector<std::string> runner_environment(const char* const* inherited, const std::vector<EnvPair>& additions);
 // The environment block a runner receives: every entry of `inherited` whose
 // name no addition carries, then the additions in order; when an addition
 // names a variable twice, the later value wins and the first position stays.
-std::vector<std::string> runner_environment(const char* const* inherited, const std::vector<EnvPair>& additions);
 
+std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& command);
 // Starts the runner with the inherited standard streams and working
 // directory, the signal dispositions and mask reset to their defaults, and
 // waits without a time limit for it to terminate.
-std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& command);
 
-// Runs `command` and returns its exit status; if it cannot be started or
-// waited for, fails the current test with "<launch_text>: <os error>".
 ExitStatus run_or_fail(const RunnerCommand& command, std::string_view launch_text,
                        std::source_location location = std::source_location::current());
+// Runs `command` and returns its exit status; if it cannot be started or
+// waited for, fails the current test with "<launch_text>: <os error>".
 
 }  // namespace hardware_e2e

@@ -7,10 +7,10 @@
 
 namespace hardware_e2e {
 
-// The 23 tests, sorted by name in byte order; the harness runs them in this order.
 std::span<const harness::TestDescAndFn> tests();
+// The 23 tests, sorted by name in byte order; the harness runs them in this order.
 
-// Hands the process arguments and the table to the harness; returns the exit status.
 int main(int argc, char** argv);
+// Hands the process arguments and the table to the harness; returns the exit status.
 
 }  // namespace hardware_e2e

@@ -1,4 +1,5 @@
-// The records the stand-in runner appends, one per start.
+// The records the stand-in runner appends, one per start: fields written as
+// "<key> <length>\n<bytes>\n", from "runner" to "done", one "env" per variable.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,8 @@
 namespace hardware_e2e_tests {
 
 struct RunnerRecord {
+  // What one start of the stand-in runner saw.
+
   std::string runner;
   std::uint64_t start_ns = 0;
   std::uint64_t end_ns = 0;
@@ -18,15 +21,15 @@ struct RunnerRecord {
   std::string sigmask;  // "empty" or "blocked"
   std::vector<std::string> environment;  // "NAME=VALUE", raw bytes
 
-  // The value of `name`, or none when the runner did not have it.
   std::optional<std::string> env(const std::string& name) const;
+  // The value of `name`, or none when the runner did not have it.
+  std::map<std::string, std::string> zlu_variables() const;
   // Every variable starting with ZLU_ except the stand-in's controls and
   // the suite's own ZLU_TEST_ settings, which runners merely inherit.
-  std::map<std::string, std::string> zlu_variables() const;
 };
 
-// Parses the record file; a missing file holds no records. A malformed file
-// is reported as a test failure by the caller through the thrown message.
 std::vector<RunnerRecord> read_records(const std::filesystem::path& path);
+// Parses the record file; a missing file holds no records. A malformed file
+// throws, which fails the test that reads it.
 
 }  // namespace hardware_e2e_tests

@@ -13,40 +13,42 @@
 
 namespace hardware_e2e_tests {
 
-// How the suite ended and what it printed.
 struct SuiteRun {
+  // How the suite ended and what it printed.
+
   int pid = 0;
   int wait_status = 0;
   std::string out;
   std::string err;
 
-  // The exit code, or -1 when the suite did not exit normally.
   int exit_code() const;
+  // The exit code, or -1 when the suite did not exit normally.
 };
 
+using ChildEnvironment = std::map<std::string, std::optional<std::string>>;
 // Variables for the child: every inherited ZLU_ variable and TMPDIR are
 // dropped first, so that the developer's own settings never leak in;
 // entries with a value set the variable, entries without unset it.
-using ChildEnvironment = std::map<std::string, std::optional<std::string>>;
 
-// Starts `program` with `args` in `cwd`, with SIGPIPE ignored and SIGUSR1
-// blocked as a careless parent would leave them, and waits for it.
 SuiteRun run_program(const std::string& program, const std::vector<std::string>& args,
                      const ChildEnvironment& environment, const std::filesystem::path& cwd);
+// Starts `program` with `args` in `cwd`, with SIGPIPE ignored and SIGUSR1
+// blocked as a careless parent would leave them, and waits for it.
 
-// A fresh folder per test, removed afterwards, with a record file the
-// stand-in runners append to and helpers to run the suite builds in it.
 class SuiteTest : public testing::Test {
+  // A fresh folder per test, removed afterwards, with a record file the
+  // stand-in runners append to and helpers to run the suite builds in it.
+
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // The stand-in build, with ZLU_STANDIN_RECORD and TMPDIR pointing into dir().
   SuiteRun run_suite(const std::vector<std::string>& args, ChildEnvironment environment = {});
-  // The build whose runner folder holds one non-executable runner and nothing else.
+  // The stand-in build, with ZLU_STANDIN_RECORD and TMPDIR pointing into dir().
   SuiteRun run_broken_suite(const std::vector<std::string>& args);
-  // Exactly one test, serially.
+  // The build whose runner folder holds one non-executable runner and nothing else.
   SuiteRun run_one(const std::string& test, ChildEnvironment environment = {});
+  // Exactly one test, serially.
 
   std::vector<RunnerRecord> records() const;
   const std::filesystem::path& dir() const { return dir_; }
@@ -56,7 +58,7 @@ class SuiteTest : public testing::Test {
   std::filesystem::path dir_;
 };
 
-// "thread '<test>' ... panicked at ...:\n<message>\n" is in the captured output.
 bool reports_failure(const SuiteRun& run, const std::string& test, const std::string& message);
+// "thread '<test>' ... panicked at ...:\n<message>\n" is in the captured output.
 
 }  // namespace hardware_e2e_tests

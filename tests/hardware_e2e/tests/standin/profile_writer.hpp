@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+std::optional<std::string> write_chosen_profile(const char* path, std::string_view choice);
 // Writes a profile at `path`. `choice` is a comma-separated list; empty
 // writes a sound profile (version 3, all 1472 tiles, all four kinds on every
 // tile). Items: "none" (write nothing), "garbage" (bytes that are no
@@ -13,4 +14,3 @@
 // or idle; repeatable), "spread" (exchange only on tile 0; synchronization
 // and idle only on tile 1; compute on every other tile).
 // Returns an error text for an unknown item or a failed write.
-std::optional<std::string> write_chosen_profile(const char* path, std::string_view choice);
