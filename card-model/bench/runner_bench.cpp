@@ -76,7 +76,8 @@ std::vector<RunnerPlan> plans(const std::string& profile_path) {
   };
 }
 
-// Runs `program` with the environment plus `additions`, output discarded;
+// Runs `program` with the environment plus `additions`, output discarded (a
+// failure shows in the status);
 // returns the wall time in milliseconds and the wait status.
 std::pair<double, int> timed_run(const fs::path& program, const std::vector<std::string>& additions) {
   std::vector<std::string> env;
@@ -88,6 +89,7 @@ std::pair<double, int> timed_run(const fs::path& program, const std::vector<std:
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   const std::string path = program.string();
   char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
   const auto start = Clock::now();

@@ -54,7 +54,9 @@ struct CardOptions {
 // step logs, which are indexed by physical number as the profile stores them.
 // Invariant: each tile's clock equals the end cycle of its last logged step.
 // Every operation validates the whole request before it changes anything, so
-// an operation that returns an error leaves the card as it was.
+// an operation that returns an error leaves the card as it was; the one
+// exception is a compute phase whose kernel fails, after the kernels before
+// it have run.
 class Card {
 public:
   explicit Card(CardOptions options = {});

@@ -12,6 +12,20 @@ namespace {
 
 constexpr std::uint64_t MAX_SIGNAL = 64;
 
+// Whether a signal's default action ends the process. Stop signals would
+// leave the parent waiting forever, ignored ones would let the runner carry
+// on, and 32 and 33 belong to the C library's threads.
+bool ends_process_by_default(std::uint64_t signal) {
+  switch (signal) {
+    case SIGSTOP: case SIGTSTP: case SIGTTIN: case SIGTTOU:
+    case SIGCHLD: case SIGCONT: case SIGURG: case SIGWINCH:
+    case 32: case 33:
+      return false;
+    default:
+      return signal >= 1 && signal <= MAX_SIGNAL;
+  }
+}
+
 Failure malformed(std::string_view value, std::string_view item, std::string_view expected) {
   return invalid_value(SIM_FAULT_VARIABLE, value, fmt::format("{} in item \"{}\"", expected, item));
 }
@@ -21,6 +35,8 @@ Failure malformed(std::string_view value, std::string_view item, std::string_vie
 std::expected<FaultPlan, Failure> parse_sim_fault(std::string_view runner, std::string_view value,
                                                   const ActionFilter& runner_accepts) {
   FaultPlan plan;
+  // An empty value asks for nothing, like an unset one.
+  if (value.empty()) return plan;
   std::string_view rest = value;
   while (true) {
     const auto comma = rest.find(',');
@@ -38,8 +54,9 @@ std::expected<FaultPlan, Failure> parse_sim_fault(std::string_view runner, std::
         if (!plan.exit_code) plan.exit_code = static_cast<int>(*code);
       } else if (action.starts_with("signal=")) {
         const auto number = parse_unsigned(SIM_FAULT_VARIABLE, action.substr(7), MAX_SIGNAL, false);
-        if (!number || *number == 0) {
-          return std::unexpected(malformed(value, item, fmt::format("signal=S with S from 1 to {}", MAX_SIGNAL)));
+        if (!number || !ends_process_by_default(*number)) {
+          return std::unexpected(malformed(
+              value, item, fmt::format("signal=S with S from 1 to {} whose default action ends the process", MAX_SIGNAL)));
         }
         if (!plan.exit_code && !plan.signal) plan.signal_first = true;
         if (!plan.signal) plan.signal = static_cast<int>(*number);
@@ -64,9 +81,8 @@ void apply_process_faults(const FaultPlan& plan) {
     sigaddset(&set, signal);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
     std::raise(signal);
-    // A signal whose default is to be ignored (e.g. SIGCHLD) does not end the
-    // process; sending SIGKILL keeps the promise that the runner dies of a
-    // signal instead of carrying on as if nothing had been asked.
+    // Only reached if the signal did not end the process after all: the
+    // runner must still die of a signal rather than carry on.
     std::raise(SIGKILL);
   };
   if (plan.signal && (plan.signal_first || !plan.exit_code)) die_by_signal(*plan.signal);

@@ -20,7 +20,8 @@ inline constexpr std::string_view SIM_FAULT_VARIABLE = "ZLU_SIM_FAULT";
 struct FaultPlan {
   // `exit=N`: exit with code N (0 to 255) before doing anything.
   std::optional<int> exit_code;
-  // `signal=S`: kill the runner with signal S (1 to 64, by number).
+  // `signal=S`: kill the runner with signal S (by number, 1 to 64, one whose
+  // default action ends the process: not a stop or ignored signal).
   std::optional<int> signal;
   // The runner's own actions (e.g. "profile-tiles=3"), in order.
   std::vector<std::string> runner_actions;
@@ -31,7 +32,8 @@ struct FaultPlan {
 // Tells whether `action` is one of the runner's own actions.
 using ActionFilter = std::function<bool(std::string_view action)>;
 
-// Parses `value` (comma-separated `runner:action` items) for `runner`. Items
+// Parses `value` (comma-separated `runner:action` items; empty for none) for
+// `runner`. Items
 // naming other runners are skipped, though each item must still have the
 // form `runner:action`. An unknown action for this runner, a malformed
 // `exit=`/`signal=` or an empty item is a configuration error naming

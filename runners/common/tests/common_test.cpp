@@ -80,12 +80,16 @@ TEST(SimFault, OnlyItemsNamingTheRunnerApply) {
 
 TEST(SimFault, UnknownActionsAndMalformedItemsAreConfigurationErrors) {
   for (const char* bad : {"r:bogus", "r:exit=256", "r:exit=", "r:exit=-1", "r:signal=0", "r:signal=65", "r:signal=SEGV",
+                          "r:signal=19", "r:signal=20", "r:signal=17", "r:signal=32",
                           "r", "r:", ":exit=1", "r:exit=1,", "other:x,,r:exit=1"}) {
     const auto plan = zlu_runner::parse_sim_fault("r", bad, zlu_runner::no_runner_actions);
     ASSERT_FALSE(plan.has_value()) << bad;
     EXPECT_EQ(plan.error().code, ExitCode::ConfigInvalid);
     EXPECT_NE(plan.error().message.find("ZLU_SIM_FAULT="), std::string::npos) << plan.error().message;
   }
+  const auto empty = zlu_runner::parse_sim_fault("r", "", zlu_runner::no_runner_actions);
+  ASSERT_TRUE(empty.has_value());
+  EXPECT_FALSE(empty->exit_code || empty->signal || !empty->runner_actions.empty());
   // Another runner's actions are not judged here, only their form.
   EXPECT_TRUE(zlu_runner::parse_sim_fault("r", "other:bogus", zlu_runner::no_runner_actions).has_value());
 }
@@ -117,11 +121,20 @@ TEST(SimFault, ExitAndSignalAreSeenByTheParent) {
   ASSERT_TRUE(WIFSIGNALED(killed));
   EXPECT_EQ(WTERMSIG(killed), SIGTERM);
 
-  // A signal that is ignored by default still ends the runner.
+  // A signal the test process ignores still ends the runner: its default
+  // disposition is restored first.
   zlu_runner::FaultPlan ignored;
-  ignored.signal = SIGCHLD;
-  const int ended = wait_status_of(ignored);
-  EXPECT_TRUE(WIFSIGNALED(ended));
+  ignored.signal = SIGUSR1;
+  const pid_t child = fork();
+  if (child == 0) {
+    std::signal(SIGUSR1, SIG_IGN);
+    zlu_runner::apply_process_faults(ignored);
+    _exit(99);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGUSR1);
 
   EXPECT_EQ(WEXITSTATUS(wait_status_of({})), 99);
 }
