@@ -24,22 +24,6 @@ TEST(ExitStatus, RendersEveryKindOfEnding) {
   EXPECT_EQ(render_exit_status(killed(1)), "signal: 1 (SIGHUP)");
 }
 
-TEST(ExitStatus, OnlyExitCodeZeroIsSuccess) {
-  EXPECT_TRUE(exited(0).success());
-  EXPECT_FALSE(exited(1).success());
-  EXPECT_FALSE(killed(15).success());
-  EXPECT_EQ(killed(15).signal(), 15);
-  EXPECT_FALSE(killed(15).code().has_value());
-}
-
-TEST(ExitStatus, SignalNamesFollowTheLinuxNumbering) {
-  EXPECT_EQ(signal_name(16), "SIGSTKFLT");
-  EXPECT_EQ(signal_name(17), "SIGCHLD");
-  EXPECT_EQ(signal_name(30), "SIGPWR");
-  EXPECT_FALSE(signal_name(0).has_value());
-  EXPECT_FALSE(signal_name(32).has_value());
-}
-
 TEST(RequireSuccess, FailsWithTheCapabilityAndTheStatus) {
   EXPECT_NO_THROW(require_success("single-source multicast graph", exited(0)));
   try {

@@ -20,14 +20,6 @@ TEST(Rng, FirstDrawOfTheFirstCaseIs144) {
   EXPECT_EQ(mul_high_u32(0x19351146u, 1472), 144u);
 }
 
-TEST(Rng, Gen32CostsOneStepAndKeepsTheLowHalf) {
-  Rng a = Rng::with_seed(7);
-  Rng b = Rng::with_seed(7);
-  const std::uint64_t full = a.gen_u64();
-  EXPECT_EQ(b.gen_u32(), static_cast<std::uint32_t>(full));
-  EXPECT_EQ(b.state(), a.state());
-}
-
 TEST(Rng, RejectsDrawsBelowTheThreshold) {
   const std::uint32_t n = 1472;
   EXPECT_EQ((0u - n) % n, 1024u);

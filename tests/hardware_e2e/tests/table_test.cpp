@@ -22,20 +22,5 @@ TEST(TestTable, HoldsTwentyThreeUniqueTestsSortedByName) {
   EXPECT_EQ(names.size(), 23u);
 }
 
-TEST(TestTable, DescriptorsSpanTheNameOnItsLine) {
-  for (const auto& test : tests()) {
-    const auto& desc = test.desc;
-    EXPECT_EQ(desc.source_path, "tests/hardware_e2e");
-    EXPECT_EQ(desc.start_col, 4u);
-    EXPECT_EQ(desc.end_line, desc.start_line);
-    EXPECT_EQ(desc.end_col, 4u + desc.name.size()) << desc.name;
-    EXPECT_EQ(desc.test_type, harness::TestType::IntegrationTest);
-    EXPECT_FALSE(desc.ignore);
-    EXPECT_EQ(desc.should_panic.kind, harness::ShouldPanicKind::No);
-  }
-  EXPECT_EQ(tests()[0].desc.start_line, 235u);
-  EXPECT_EQ(tests()[22].desc.start_line, 223u);
-}
-
 }  // namespace
 }  // namespace hardware_e2e
