@@ -7,6 +7,7 @@
 
 #include "environment.hpp"
 #include "outcome.hpp"
+#include "random.hpp"
 
 namespace zlu_runner {
 
@@ -38,7 +39,7 @@ public:
 
 private:
   JitterSettings settings_;
-  std::uint64_t state_;
+  SplitMix64 generator_;
 };
 
 }  // namespace zlu_runner

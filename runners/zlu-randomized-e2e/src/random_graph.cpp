@@ -15,24 +15,17 @@ using zlu_exchange::ExchangeError;
 
 namespace {
 
-// splitmix64: the graph generator; separate from everything the card uses.
+// The graph generator, separate from everything the card uses.
 class Generator {
 public:
-  explicit Generator(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    state_ += 0x9e3779b97f4a7c15ULL;
-    std::uint64_t z = state_;
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  // A value from low to high inclusive.
+  explicit Generator(std::uint64_t seed) : rng_(seed) {}
+  std::uint64_t next() { return rng_.next(); }
   std::uint32_t between(std::uint32_t low, std::uint32_t high) {
-    return low + static_cast<std::uint32_t>(next() % (std::uint64_t{high} - low + 1));
+    return static_cast<std::uint32_t>(rng_.between(low, high));
   }
 
 private:
-  std::uint64_t state_;
+  zlu_runner::SplitMix64 rng_;
 };
 
 constexpr std::uint32_t SLOTS = WINDOW_BYTES / SLOT_BYTES;
