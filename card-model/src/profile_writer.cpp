@@ -22,10 +22,14 @@ namespace {
 
 profile_capnp::StepKind wire_kind(StepKind kind) {
   switch (kind) {
-    case StepKind::Exchange: return profile_capnp::StepKind::EXCHANGE;
-    case StepKind::Compute: return profile_capnp::StepKind::COMPUTE;
-    case StepKind::Synchronization: return profile_capnp::StepKind::SYNCHRONIZATION;
-    case StepKind::Idle: return profile_capnp::StepKind::IDLE;
+    case StepKind::Exchange:
+      return profile_capnp::StepKind::EXCHANGE;
+    case StepKind::Compute:
+      return profile_capnp::StepKind::COMPUTE;
+    case StepKind::Synchronization:
+      return profile_capnp::StepKind::SYNCHRONIZATION;
+    case StepKind::Idle:
+      return profile_capnp::StepKind::IDLE;
   }
   return profile_capnp::StepKind::IDLE;
 }
@@ -51,9 +55,9 @@ std::expected<void, ProfileWriteError> fill_samples(capnp::List<profile_capnp::C
   for (const StepRecord& step : steps) {
     if (!kept(step, faults)) continue;
     if (step.end_cycle > cycle_limit) {
-      return std::unexpected(ProfileWriteError{fmt::format(
-          "tile {} step {} ends at cycle {}, past the profile's 32-bit cycle counter", physical, step.local_index,
-          step.end_cycle)});
+      return std::unexpected(
+          ProfileWriteError{fmt::format("tile {} step {} ends at cycle {}, past the profile's 32-bit cycle counter",
+                                        physical, step.local_index, step.end_cycle)});
     }
     auto sample = samples[index++];
     sample.setStartCycle(static_cast<std::uint32_t>(step.start_cycle));
@@ -89,9 +93,9 @@ std::expected<std::vector<std::byte>, ProfileWriteError> build_message(const Car
     const auto physical = static_cast<std::uint16_t>(p);
     const std::vector<StepRecord>& steps = card.steps(physical);
     const bool emptied = faults.empty_tile && p + 1 == written;
-    const auto count = emptied ? 0 : std::count_if(steps.begin(), steps.end(), [&](const StepRecord& step) {
-      return kept(step, faults);
-    });
+    const auto count =
+        emptied ? 0
+                : std::count_if(steps.begin(), steps.end(), [&](const StepRecord& step) { return kept(step, faults); });
     auto tile = tiles[p];
     tile.setPhysicalTile(p);
     auto samples = tile.initSamples(static_cast<unsigned>(count));
@@ -105,8 +109,8 @@ std::expected<std::vector<std::byte>, ProfileWriteError> build_message(const Car
   return std::vector<std::byte>(first, first + bytes.size());
 }
 
-// Closes a descriptor on every path out of replace_file.
 class FileDescriptor {
+  // Closes a descriptor on every path out of replace_file.
 public:
   explicit FileDescriptor(int fd) : fd_(fd) {}
   FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -157,7 +161,8 @@ std::expected<std::pair<FileDescriptor, std::filesystem::path>, ProfileWriteErro
     if (fd >= 0) return std::pair{FileDescriptor(fd), candidate};
     if (errno != EEXIST) return std::unexpected(os_error("create", candidate, errno));
   }
-  return std::unexpected(ProfileWriteError{fmt::format("create a new file beside {}: every name tried exists", target.string())});
+  return std::unexpected(
+      ProfileWriteError{fmt::format("create a new file beside {}: every name tried exists", target.string())});
 }
 
 }  // namespace

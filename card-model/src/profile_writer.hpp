@@ -19,9 +19,10 @@ namespace zlu_card {
 // The profile format version this writer produces.
 inline constexpr std::uint32_t PROFILE_SCHEMA_VERSION = 3;
 
-// Deliberate defects of a written profile, so that the checks of a profile's
-// reader can be shown to catch each one. The default writes a sound profile.
 struct ProfileFaults {
+  // Deliberate defects of a written profile, so that the checks of a profile's
+  // reader can be shown to catch each one. The default writes a sound profile.
+
   // Write nothing at all, and report success.
   bool skip_file = false;
   // Write only the first N tiles (by physical number).
@@ -41,9 +42,10 @@ struct ProfileFaults {
   friend bool operator==(const ProfileFaults&, const ProfileFaults&) = default;
 };
 
-// Why a profile could not be written. The message names the file and the
-// failed operation, e.g. "rename /x/.p.tmp to /x/p: Permission denied".
 struct ProfileWriteError {
+  // Why a profile could not be written. The message names the file and the
+  // failed operation, e.g. "rename /x/.p.tmp to /x/p: Permission denied".
+
   std::string message;
 };
 

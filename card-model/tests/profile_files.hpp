@@ -20,9 +20,9 @@
 
 namespace zlu_card::testing {
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the value goes.
 class ScratchDirectory {
+  // A fresh directory under the system's temporary directory, removed with
+  // everything in it when the value goes.
 public:
   ScratchDirectory() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zlu-profile-test-XXXXXX").string();

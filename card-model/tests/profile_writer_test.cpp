@@ -30,9 +30,10 @@ Card exercised_card(std::uint64_t operations = 100) {
   const std::vector<std::byte> data(64, std::byte{7});
   EXPECT_TRUE(card.host_write(5, 0x100, data));
   ComputePhase compute{"scale", {}};
-  compute.tasks.push_back({5, "scale-kernel", [operations](TileSram&) -> std::expected<ComputeWork, zlu_exchange::ExchangeError> {
-                             return ComputeWork{operations, {{"rows", "4"}, {"rows", "5"}}};
-                           }});
+  compute.tasks.push_back(
+      {5, "scale-kernel", [operations](TileSram&) -> std::expected<ComputeWork, zlu_exchange::ExchangeError> {
+         return ComputeWork{operations, {{"rows", "4"}, {"rows", "5"}}};
+       }});
   EXPECT_TRUE(card.compute(compute));
   EXPECT_TRUE(card.exchange({"pass-on", {{5, 0x100, 64, {{900, 0x0}}}}}));
   std::vector<std::byte> back(64);
@@ -187,7 +188,8 @@ TEST(ReplaceFile, FailureNamesThePathAndLeavesNoTemporaryFile) {
   fs::create_directory(occupied);
   const auto over_directory = replace_file(occupied, std::as_bytes(std::span("x", 1)));
   ASSERT_FALSE(over_directory);
-  EXPECT_NE(over_directory.error().message.find(occupied.string()), std::string::npos) << over_directory.error().message;
+  EXPECT_NE(over_directory.error().message.find(occupied.string()), std::string::npos)
+      << over_directory.error().message;
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 
   const fs::path missing = dir.path() / "no-such-dir" / "profile.capnp";

@@ -57,8 +57,9 @@ void store(zlu_card::TileSram& sram, std::uint32_t address, const std::vector<T>
 
 using KernelResult = std::expected<zlu_card::ComputeWork, ExchangeError>;
 
-// The softmax state of a query tile, held in host memory while a kernel runs.
 struct StateBuffers {
+  // The softmax state of a query tile, held in host memory while a kernel runs.
+
   std::vector<float> row_max;
   std::vector<float> row_sum;
   std::vector<float> accumulator;
@@ -115,8 +116,9 @@ KernelResult finish_kernel(zlu_card::TileSram& sram, std::uint32_t dim) {
   return zlu_card::ComputeWork{std::uint64_t{QUERY_BLOCK} * dim, {{"rows", std::to_string(QUERY_BLOCK)}}};
 }
 
-// Where one shape's batches live: each batch's K/V tile, then its query tiles.
 struct ShapeTiles {
+  // Where one shape's batches live: each batch's K/V tile, then its query tiles.
+
   std::uint16_t first = 0;
   std::uint32_t query_blocks = 0;
 
@@ -154,7 +156,8 @@ std::expected<void, Failure> load_inputs(zlu_card::Card& card, const AttentionSh
     const std::span<const half> v = std::span(inputs.values).subspan(b * batch_elements, batch_elements);
     for (const auto& [address, data] : {std::pair{K_HOME, k}, std::pair{V_HOME, v}}) {
       if (auto written = card.host_write(tiles.kv_tile(b), address, std::as_bytes(data)); !written) {
-        return std::unexpected(card_error(shape, fmt::format("H2D of K/V to tile {}", tiles.kv_tile(b)), written.error()));
+        return std::unexpected(
+            card_error(shape, fmt::format("H2D of K/V to tile {}", tiles.kv_tile(b)), written.error()));
       }
     }
     for (std::uint32_t r = 0; r < tiles.query_blocks; ++r) {
@@ -174,7 +177,8 @@ std::expected<void, Failure> compute_on_query_tiles(zlu_card::Card& card, const 
                                                     MakeKernel make_kernel) {
   zlu_card::ComputePhase phase{std::move(name), {}};
   for (std::uint32_t b = 0; b < shape.batch; ++b)
-    for (std::uint32_t r = 0; r < tiles.query_blocks; ++r) phase.tasks.push_back({tiles.query_tile(b, r), kernel_name, make_kernel()});
+    for (std::uint32_t r = 0; r < tiles.query_blocks; ++r)
+      phase.tasks.push_back({tiles.query_tile(b, r), kernel_name, make_kernel()});
   if (auto ran = card.compute(phase); !ran) return std::unexpected(card_error(shape, phase.name, ran.error()));
   return {};
 }
@@ -184,9 +188,9 @@ std::expected<void, Failure> run_blocks(zlu_card::Card& card, const AttentionSha
   const std::uint32_t dim = shape.head_dim;
   const std::uint32_t block_bytes = KEY_BLOCK * dim * sizeof(half);
   const std::string label = fmt::format("attention-b{}-s{}-d{}", shape.batch, shape.sequence, dim);
-  if (auto ran = compute_on_query_tiles(card, shape, tiles, label + "-init", "attention-init-f32", [&] {
-        return [dim](zlu_card::TileSram& sram) { return init_kernel(sram, dim); };
-      });
+  if (auto ran =
+          compute_on_query_tiles(card, shape, tiles, label + "-init", "attention-init-f32",
+                                 [&] { return [dim](zlu_card::TileSram& sram) { return init_kernel(sram, dim); }; });
       !ran) {
     return ran;
   }
@@ -203,19 +207,16 @@ std::expected<void, Failure> run_blocks(zlu_card::Card& card, const AttentionSha
       phase.transfers.push_back(std::move(v));
     }
     if (auto moved = card.exchange(phase); !moved) return std::unexpected(card_error(shape, phase.name, moved.error()));
-    if (auto ran = compute_on_query_tiles(card, shape, tiles, fmt::format("{}-block-{}", label, j),
-                                          "flash-attention-f16", [&] {
-                                            return [dim, j, kernel](zlu_card::TileSram& sram) {
-                                              return block_kernel(sram, dim, j, kernel);
-                                            };
-                                          });
+    if (auto ran = compute_on_query_tiles(
+            card, shape, tiles, fmt::format("{}-block-{}", label, j), "flash-attention-f16",
+            [&] { return [dim, j, kernel](zlu_card::TileSram& sram) { return block_kernel(sram, dim, j, kernel); }; });
         !ran) {
       return ran;
     }
   }
-  if (auto ran = compute_on_query_tiles(card, shape, tiles, label + "-finish", "attention-normalize-f16", [&] {
-        return [dim](zlu_card::TileSram& sram) { return finish_kernel(sram, dim); };
-      });
+  if (auto ran =
+          compute_on_query_tiles(card, shape, tiles, label + "-finish", "attention-normalize-f16",
+                                 [&] { return [dim](zlu_card::TileSram& sram) { return finish_kernel(sram, dim); }; });
       !ran) {
     return ran;
   }
@@ -294,7 +295,8 @@ zlu_runner::Outcome run_attention(zlu_card::Card& card, std::span<const Attentio
   std::uint32_t next_tile = 0;
   std::string shape_summaries;
   for (const AttentionShape& shape : shapes) {
-    auto result = run_shape(card, shape, static_cast<std::uint16_t>(std::min<std::uint32_t>(next_tile, 0xffff)), kernel);
+    auto result =
+        run_shape(card, shape, static_cast<std::uint16_t>(std::min<std::uint32_t>(next_tile, 0xffff)), kernel);
     if (!result) return std::unexpected(result.error());
     next_tile += tiles_for(shape);
     shape_summaries += fmt::format(" [{} max_abs_error={:.2e}]", shape.name(), result->max_error);

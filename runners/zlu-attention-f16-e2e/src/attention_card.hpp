@@ -26,17 +26,19 @@ inline constexpr double TOLERANCE = 2e-3;
 // sizes 1, 2 and 4, sequence lengths 64, 128 and 256.
 std::span<const AttentionShape> encoder_shapes();
 
-// The half-precision inputs of one shape, from a fixed seed: Q and K uniform
-// in [-1.5, 1.5], V uniform in [-1, 1].
 struct AttentionInputs {
+  // The half-precision inputs of one shape, from a fixed seed: Q and K uniform
+  // in [-1.5, 1.5], V uniform in [-1, 1].
+
   std::vector<half> queries;
   std::vector<half> keys;
   std::vector<half> values;
 };
 AttentionInputs make_inputs(const AttentionShape& shape, std::uint64_t seed);
 
-// How one shape went: the largest absolute error over its outputs.
 struct ShapeResult {
+  // How one shape went: the largest absolute error over its outputs.
+
   AttentionShape shape;
   double max_error = 0.0;
 };

@@ -9,9 +9,7 @@
 
 namespace zlu_attention {
 
-std::string AttentionShape::name() const {
-  return fmt::format("batch={} seq={} dim={}", batch, sequence, head_dim);
-}
+std::string AttentionShape::name() const { return fmt::format("batch={} seq={} dim={}", batch, sequence, head_dim); }
 
 float half_to_float(half value) {
   const auto bits = std::bit_cast<std::uint16_t>(value);

@@ -15,10 +15,11 @@ using half = _Float16;
 inline constexpr std::uint32_t QUERY_BLOCK = 32;
 inline constexpr std::uint32_t KEY_BLOCK = 32;
 
-// One encoder attention problem: `batch` independent heads of `sequence`
-// tokens with `head_dim` features each. Q, K, V and the output are laid out
-// batch-major, then token, then feature.
 struct AttentionShape {
+  // One encoder attention problem: `batch` independent heads of `sequence`
+  // tokens with `head_dim` features each. Q, K, V and the output are laid out
+  // batch-major, then token, then feature.
+
   std::uint32_t batch = 1;
   std::uint32_t sequence = 64;
   std::uint32_t head_dim = 64;
@@ -28,18 +29,20 @@ struct AttentionShape {
   std::string name() const;
 };
 
-// The running state of the online softmax for one block of query rows, kept
-// in single precision: the largest score seen per row, the sum of the
-// exponentials relative to that maximum, and the unnormalised output rows.
 struct OnlineSoftmaxState {
+  // The running state of the online softmax for one block of query rows, kept
+  // in single precision: the largest score seen per row, the sum of the
+  // exponentials relative to that maximum, and the unnormalised output rows.
+
   std::span<float> row_max;      // rows
   std::span<float> row_sum;      // rows
   std::span<float> accumulator;  // rows * head_dim
 };
 
-// The operands of one kernel step: a block of queries against a block of keys
-// and their values, all in half precision, row-major with `head_dim` columns.
 struct BlockOperands {
+  // The operands of one kernel step: a block of queries against a block of keys
+  // and their values, all in half precision, row-major with `head_dim` columns.
+
   std::span<const half> queries;  // rows * head_dim
   std::span<const half> keys;     // keys * head_dim
   std::span<const half> values;   // keys * head_dim

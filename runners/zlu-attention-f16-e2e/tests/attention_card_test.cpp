@@ -53,7 +53,8 @@ TEST(RunAttention, ABrokenCardIsCaught) {
 
 TEST(RunShape, AShapeThatDoesNotFitIsAConfigurationError) {
   zlu_card::Card card;
-  for (const AttentionShape shape : {AttentionShape{1, 48, 64}, AttentionShape{1, 64, 256}, AttentionShape{1, 512, 128}}) {
+  for (const AttentionShape shape :
+       {AttentionShape{1, 48, 64}, AttentionShape{1, 64, 256}, AttentionShape{1, 512, 128}}) {
     const auto result = run_shape(card, shape, 0, flash_block_update);
     ASSERT_FALSE(result) << shape.name();
     EXPECT_EQ(result.error().code, zlu_runner::ExitCode::ConfigInvalid) << shape.name();

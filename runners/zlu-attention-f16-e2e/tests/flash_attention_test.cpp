@@ -75,9 +75,9 @@ std::vector<half> run_blocks(BlockKernel kernel, const AttentionShape& shape, co
   for (std::uint32_t first = 0; first < shape.sequence; first += KEY_BLOCK) {
     const std::size_t offset = std::size_t{first} * dim;
     const std::size_t length = std::size_t{KEY_BLOCK} * dim;
-    kernel({q, std::span(k).subspan(offset, length), std::span(v).subspan(offset, length), shape.sequence, KEY_BLOCK,
-            dim},
-           state);
+    kernel(
+        {q, std::span(k).subspan(offset, length), std::span(v).subspan(offset, length), shape.sequence, KEY_BLOCK, dim},
+        state);
   }
   std::vector<half> out(shape.elements());
   finish_rows(state, dim, out);
@@ -86,12 +86,14 @@ std::vector<half> run_blocks(BlockKernel kernel, const AttentionShape& shape, co
 
 double largest_error(const std::vector<half>& got, const std::vector<double>& expected) {
   double worst = 0.0;
-  for (std::size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(static_cast<double>(got[i]) - expected[i]));
+  for (std::size_t i = 0; i < got.size(); ++i)
+    worst = std::max(worst, std::abs(static_cast<double>(got[i]) - expected[i]));
   return worst;
 }
 
-// Later keys score higher, so the running maximum rises from block to block.
 struct Inputs {
+  // Later keys score higher, so the running maximum rises from block to block.
+
   AttentionShape shape{1, 128, 64};
   std::vector<half> q = ramp(shape.elements(), 0.5f, 0.04f);
   std::vector<half> k = ramp(shape.elements(), -0.3f, 0.03f);

@@ -57,8 +57,7 @@ std::vector<Element> reference_product(std::span<const Element> a, std::span<con
   return c;
 }
 
-std::vector<Element> extract_block(std::span<const Element> matrix, std::uint32_t dimension,
-                                   BlockCoordinate block) {
+std::vector<Element> extract_block(std::span<const Element> matrix, std::uint32_t dimension, BlockCoordinate block) {
   std::vector<Element> out(BLOCK_ELEMENTS);
   for (std::uint32_t r = 0; r < GEMM_BLOCK; ++r) {
     const std::size_t row = std::size_t{block.row} * GEMM_BLOCK + r;

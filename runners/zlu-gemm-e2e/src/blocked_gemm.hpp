@@ -20,17 +20,19 @@ inline constexpr std::uint32_t BLOCK_BYTES = BLOCK_ELEMENTS * sizeof(Element);
 // Seed of the operands; fixed so that every run multiplies the same matrices.
 inline constexpr std::uint64_t OPERAND_SEED = 0x5eed'6e4d'0000'0128;
 
-// Which block of a matrix: block row and block column.
 struct BlockCoordinate {
+  // Which block of a matrix: block row and block column.
+
   std::uint32_t row = 0;
   std::uint32_t column = 0;
   friend bool operator==(const BlockCoordinate&, const BlockCoordinate&) = default;
 };
 
-// How an n-by-n product is cut into blocks and placed: result block (r, c)
-// and the operand blocks A(r, c) and B(r, c) live on one tile, and the tiles
-// are spread evenly over the card's logical numbering.
 struct GemmLayout {
+  // How an n-by-n product is cut into blocks and placed: result block (r, c)
+  // and the operand blocks A(r, c) and B(r, c) live on one tile, and the tiles
+  // are spread evenly over the card's logical numbering.
+
   std::uint32_t dimension = 0;
   std::uint32_t blocks_per_side = 0;
   std::uint32_t tile_stride = 1;
@@ -51,13 +53,11 @@ std::uint32_t max_dimension(std::uint32_t tiles);
 std::vector<Element> make_operand(std::uint32_t dimension, std::uint64_t seed, std::uint32_t which);
 
 // The plain triple-loop product of two row-major n-by-n matrices.
-std::vector<Element> reference_product(std::span<const Element> a, std::span<const Element> b,
-                                       std::uint32_t dimension);
+std::vector<Element> reference_product(std::span<const Element> a, std::span<const Element> b, std::uint32_t dimension);
 
 // Block `block` of a row-major n-by-n matrix as GEMM_BLOCK rows of GEMM_BLOCK
 // contiguous elements.
-std::vector<Element> extract_block(std::span<const Element> matrix, std::uint32_t dimension,
-                                   BlockCoordinate block);
+std::vector<Element> extract_block(std::span<const Element> matrix, std::uint32_t dimension, BlockCoordinate block);
 
 // The tile kernel: c += a * b for three row-major GEMM_BLOCK-square blocks.
 void multiply_accumulate_block(std::span<const Element> a, std::span<const Element> b, std::span<Element> c);

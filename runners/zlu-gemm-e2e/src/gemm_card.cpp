@@ -62,14 +62,14 @@ Failure model_error(std::string_view what, BlockCoordinate block, std::uint16_t 
       fmt::format("{} of block {},{} on tile {} failed: {}", what, block.row, block.column, tile, error.render()));
 }
 
-std::expected<void, Failure> load_operands(zlu_card::Card& card, const GemmLayout& layout,
-                                           std::span<const Element> a, std::span<const Element> b,
-                                           zlu_runner::HostWriteJitter& jitter) {
+std::expected<void, Failure> load_operands(zlu_card::Card& card, const GemmLayout& layout, std::span<const Element> a,
+                                           std::span<const Element> b, zlu_runner::HostWriteJitter& jitter) {
   for (std::uint32_t r = 0; r < layout.blocks_per_side; ++r)
     for (std::uint32_t c = 0; c < layout.blocks_per_side; ++c) {
       const BlockCoordinate block{r, c};
       const std::uint16_t tile = layout.tile_of(block);
-      for (const auto& [matrix, address, what] : {std::tuple{a, A_HOME, "H2D of A"}, std::tuple{b, B_HOME, "H2D of B"}}) {
+      for (const auto& [matrix, address, what] :
+           {std::tuple{a, A_HOME, "H2D of A"}, std::tuple{b, B_HOME, "H2D of B"}}) {
         const std::vector<Element> values = extract_block(matrix, layout.dimension, block);
         jitter.before_host_write();
         if (auto written = card.host_write(tile, address, bytes_of(values)); !written) {
@@ -85,12 +85,14 @@ std::expected<void, Failure> multiply(zlu_card::Card& card, const GemmLayout& la
     const zlu_card::ExchangePhase exchange = operand_phase(layout, k);
     if (!exchange.transfers.empty()) {
       if (auto moved = card.exchange(exchange); !moved) {
-        return std::unexpected(Failure::check(fmt::format("exchange {} failed: {}", exchange.name, moved.error().render())));
+        return std::unexpected(
+            Failure::check(fmt::format("exchange {} failed: {}", exchange.name, moved.error().render())));
       }
     }
     zlu_card::ComputePhase compute{fmt::format("gemm-multiply-{}", k), {}};
     for (std::uint32_t i = 0; i < layout.blocks_per_side; ++i)
-      for (std::uint32_t j = 0; j < layout.blocks_per_side; ++j) compute.tasks.push_back(multiply_task(layout, {i, j}, k));
+      for (std::uint32_t j = 0; j < layout.blocks_per_side; ++j)
+        compute.tasks.push_back(multiply_task(layout, {i, j}, k));
     if (auto ran = card.compute(compute); !ran) {
       return std::unexpected(Failure::check(fmt::format("compute {} failed: {}", compute.name, ran.error().render())));
     }
@@ -112,9 +114,9 @@ std::expected<void, Failure> check_result(zlu_card::Card& card, const GemmLayout
       const std::vector<Element> expected = extract_block(reference, layout.dimension, block);
       for (std::uint32_t e = 0; e < BLOCK_ELEMENTS; ++e) {
         if (got[e] == expected[e]) continue;
-        return std::unexpected(Failure::check(fmt::format(
-            "C[{}][{}] (block {},{} on tile {}) is {}, expected {}", r * GEMM_BLOCK + e / GEMM_BLOCK,
-            c * GEMM_BLOCK + e % GEMM_BLOCK, r, c, tile, got[e], expected[e])));
+        return std::unexpected(Failure::check(
+            fmt::format("C[{}][{}] (block {},{} on tile {}) is {}, expected {}", r * GEMM_BLOCK + e / GEMM_BLOCK,
+                        c * GEMM_BLOCK + e % GEMM_BLOCK, r, c, tile, got[e], expected[e])));
       }
     }
   return {};
@@ -133,10 +135,11 @@ std::expected<void, Failure> check_sram_block(zlu_card::Card& card, const GemmLa
   const std::span<const std::byte> expected = bytes_of(expected_values);
   for (std::uint32_t offset = 0; offset < BLOCK_BYTES; ++offset) {
     if (got[offset] == expected[offset]) continue;
-    return std::unexpected(Failure::check(fmt::format(
-        "ZLU_GEMM_SRAM_CHECK_BLOCK {},{}: SRAM of tile {} (row {}, position {}) at {:#x} holds {:#04x}, expected {:#04x}",
-        block.row, block.column, tile, route->row, route->position, C_BLOCK + offset,
-        static_cast<unsigned>(got[offset]), static_cast<unsigned>(expected[offset]))));
+    return std::unexpected(
+        Failure::check(fmt::format("ZLU_GEMM_SRAM_CHECK_BLOCK {},{}: SRAM of tile {} (row {}, position {}) at {:#x} "
+                                   "holds {:#04x}, expected {:#04x}",
+                                   block.row, block.column, tile, route->row, route->position, C_BLOCK + offset,
+                                   static_cast<unsigned>(got[offset]), static_cast<unsigned>(expected[offset]))));
   }
   return {};
 }

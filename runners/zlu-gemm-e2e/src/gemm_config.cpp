@@ -45,9 +45,9 @@ std::expected<BlockCoordinate, zlu_runner::Failure> read_check_block(const zlu_r
   const std::uint32_t blocks = dimension / GEMM_BLOCK;
   const auto comma = value->find(',');
   const auto row = decimal(std::string_view(*value).substr(0, comma), std::numeric_limits<std::uint32_t>::max());
-  const auto column = comma == std::string::npos
-                          ? std::nullopt
-                          : decimal(std::string_view(*value).substr(comma + 1), std::numeric_limits<std::uint32_t>::max());
+  const auto column = comma == std::string::npos ? std::nullopt
+                                                 : decimal(std::string_view(*value).substr(comma + 1),
+                                                           std::numeric_limits<std::uint32_t>::max());
   if (!row || !column) {
     return std::unexpected(zlu_runner::invalid_value(name, *value, "a block as \"row,column\", two decimal numbers"));
   }
@@ -123,8 +123,8 @@ std::expected<GemmConfig, zlu_runner::Failure> read_gemm_config(const zlu_runner
 
   for (const std::string& action : actions) {
     if (!apply_profile_action(action, config.profile_faults)) {
-      return std::unexpected(zlu_runner::invalid_value(zlu_runner::SIM_FAULT_VARIABLE, action,
-                                                       "an action of zlu-gemm-e2e"));
+      return std::unexpected(
+          zlu_runner::invalid_value(zlu_runner::SIM_FAULT_VARIABLE, action, "an action of zlu-gemm-e2e"));
     }
   }
   return config;

@@ -18,8 +18,9 @@ namespace zlu_gemm {
 inline constexpr std::string_view RUNNER = "zlu-gemm-e2e";
 inline constexpr std::uint32_t DEFAULT_DIMENSION = 128;
 
-// Everything the runner does is decided here before the card is touched.
 struct GemmConfig {
+  // Everything the runner does is decided here before the card is touched.
+
   std::uint32_t dimension = DEFAULT_DIMENSION;
   // The result block whose bytes are read back from its tile on their own.
   BlockCoordinate check_block;

@@ -37,13 +37,20 @@ TEST(ReadGemmConfig, TakesTheTestsValues) {
 
 TEST(ReadGemmConfig, BadValuesAreConfigurationErrorsNamingVariableAndValue) {
   const std::vector<std::pair<std::string, std::string>> bad{
-      {"ZLU_GEMM_DIMENSION", "0"},         {"ZLU_GEMM_DIMENSION", "100"},
-      {"ZLU_GEMM_DIMENSION", "624"},       {"ZLU_GEMM_DIMENSION", ""},
-      {"ZLU_GEMM_DIMENSION", "+128"},      {"ZLU_GEMM_DIMENSION", "128 "},
-      {"ZLU_GEMM_SRAM_CHECK_BLOCK", "1"},  {"ZLU_GEMM_SRAM_CHECK_BLOCK", "1,"},
-      {"ZLU_GEMM_SRAM_CHECK_BLOCK", "1,1,1"}, {"ZLU_GEMM_SRAM_CHECK_BLOCK", "-1,1"},
-      {"ZLU_GEMM_SRAM_CHECK_BLOCK", "8,0"}, {"ZLU_GEMM_SRAM_CHECK_BLOCK", "0,8"},
-      {"ZLU_PROFILE_OUTPUT", ""},          {"ZLU_PROFILE_OUTPUT", "/var/tmp/"},
+      {"ZLU_GEMM_DIMENSION", "0"},
+      {"ZLU_GEMM_DIMENSION", "100"},
+      {"ZLU_GEMM_DIMENSION", "624"},
+      {"ZLU_GEMM_DIMENSION", ""},
+      {"ZLU_GEMM_DIMENSION", "+128"},
+      {"ZLU_GEMM_DIMENSION", "128 "},
+      {"ZLU_GEMM_SRAM_CHECK_BLOCK", "1"},
+      {"ZLU_GEMM_SRAM_CHECK_BLOCK", "1,"},
+      {"ZLU_GEMM_SRAM_CHECK_BLOCK", "1,1,1"},
+      {"ZLU_GEMM_SRAM_CHECK_BLOCK", "-1,1"},
+      {"ZLU_GEMM_SRAM_CHECK_BLOCK", "8,0"},
+      {"ZLU_GEMM_SRAM_CHECK_BLOCK", "0,8"},
+      {"ZLU_PROFILE_OUTPUT", ""},
+      {"ZLU_PROFILE_OUTPUT", "/var/tmp/"},
       {"ZLU_HOST_WRITE_JITTER_MAX_US", "ten"},
   };
   for (const auto& [name, value] : bad) {
@@ -63,9 +70,9 @@ TEST(ReadGemmConfig, ABlockOutsideTheMatrixSaysHowLargeTheMatrixIs) {
 }
 
 TEST(ProfileActions, EachActionSetsItsFault) {
-  const auto config = read({}, {"profile-tiles=1471", "profile-clock=0", "profile-empty-tile",
-                                "profile-without=synchronization", "profile-version=4", "profile-garbage",
-                                "no-profile"});
+  const auto config =
+      read({}, {"profile-tiles=1471", "profile-clock=0", "profile-empty-tile", "profile-without=synchronization",
+                "profile-version=4", "profile-garbage", "no-profile"});
   ASSERT_TRUE(config) << config.error().message;
   const zlu_card::ProfileFaults& faults = config->profile_faults;
   EXPECT_EQ(faults.tile_limit, 1471u);
@@ -78,9 +85,9 @@ TEST(ProfileActions, EachActionSetsItsFault) {
 }
 
 TEST(ProfileActions, MalformedActionsAreNotTheRunnersOwn) {
-  for (const char* action : {"profile-tiles=", "profile-tiles=1473", "profile-tiles=x", "profile-clock=1",
-                             "profile-without=kernel", "profile-without=", "profile-version=-1",
-                             "profile-version=4294967296", "no-profile=1", "profile", "exit=1"}) {
+  for (const char* action :
+       {"profile-tiles=", "profile-tiles=1473", "profile-tiles=x", "profile-clock=1", "profile-without=kernel",
+        "profile-without=", "profile-version=-1", "profile-version=4294967296", "no-profile=1", "profile", "exit=1"}) {
     EXPECT_FALSE(is_gemm_action(action)) << action;
   }
   EXPECT_TRUE(is_gemm_action("profile-tiles=0"));

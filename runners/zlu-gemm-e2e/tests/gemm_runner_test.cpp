@@ -71,8 +71,9 @@ std::string first_failed_check(const fs::path& path) {
   for (const auto& tile : profile->tiles)
     if (tile.samples.empty()) return "samples on every tile";
   using Kind = zlu_package::ProfileStepKind;
-  for (const auto& [kind, name] : {std::pair{Kind::Exchange, "Exchange"}, std::pair{Kind::Compute, "Compute"},
-                                   std::pair{Kind::Synchronization, "Synchronization"}, std::pair{Kind::Idle, "Idle"}}) {
+  for (const auto& [kind, name] :
+       {std::pair{Kind::Exchange, "Exchange"}, std::pair{Kind::Compute, "Compute"},
+        std::pair{Kind::Synchronization, "Synchronization"}, std::pair{Kind::Idle, "Idle"}}) {
     bool found = false;
     for (const auto& tile : profile->tiles)
       for (const auto& sample : tile.samples) found = found || sample.step.kind == kind;
@@ -82,7 +83,8 @@ std::string first_failed_check(const fs::path& path) {
 }
 
 std::map<std::string, std::string> test_environment(const fs::path& profile) {
-  return {{"ZLU_GEMM_DIMENSION", "128"}, {"ZLU_PROFILE_OUTPUT", profile.string()}, {"ZLU_GEMM_SRAM_CHECK_BLOCK", "1,1"}};
+  return {
+      {"ZLU_GEMM_DIMENSION", "128"}, {"ZLU_PROFILE_OUTPUT", profile.string()}, {"ZLU_GEMM_SRAM_CHECK_BLOCK", "1,1"}};
 }
 
 TEST(GemmRunner, WritesAProfileThatPassesEveryCheckOfTheHardwareTest) {
