@@ -122,6 +122,9 @@ std::expected<void, Failure> check_result(zlu_card::Card& card, const GemmLayout
   return {};
 }
 
+
+}  // namespace
+
 std::expected<void, Failure> check_sram_block(zlu_card::Card& card, const GemmLayout& layout, BlockCoordinate block,
                                               std::span<const Element> reference) {
   const std::uint16_t tile = layout.tile_of(block);
@@ -143,8 +146,6 @@ std::expected<void, Failure> check_sram_block(zlu_card::Card& card, const GemmLa
   }
   return {};
 }
-
-}  // namespace
 
 zlu_runner::Outcome run_gemm(zlu_card::Card& card, const GemmConfig& config, zlu_runner::HostWriteJitter& jitter) {
   const GemmLayout layout = GemmLayout::for_dimension(config.dimension, card.tile_count());

@@ -23,6 +23,12 @@ inline constexpr std::uint32_t C_BLOCK = B_STAGE + BLOCK_BYTES;
 // Then every C block is read back and compared with the host reference, the
 // check block once more byte for byte through its tile's host route, and the
 // profile is written when asked for. The card must be fresh.
+// Reads result block `block` from its tile through the tile's host route in
+// one D2H packet and compares it byte for byte with the same block of
+// `reference`; a difference fails naming the tile, its route and the address.
+std::expected<void, zlu_runner::Failure> check_sram_block(zlu_card::Card& card, const GemmLayout& layout,
+                                                          BlockCoordinate block, std::span<const Element> reference);
+
 zlu_runner::Outcome run_gemm(zlu_card::Card& card, const GemmConfig& config, zlu_runner::HostWriteJitter& jitter);
 
 }  // namespace zlu_gemm

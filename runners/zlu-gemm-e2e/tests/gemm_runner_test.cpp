@@ -7,6 +7,7 @@
 #include <iterator>
 #include <map>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <kj/io.h>
 
@@ -173,6 +174,33 @@ TEST(RunGemm, ABrokenCardFailsTheCheck) {
     EXPECT_EQ(outcome.error().code, zlu_runner::ExitCode::CheckFailed);
     EXPECT_NE(outcome.error().message.find("expected"), std::string::npos) << outcome.error().message;
   }
+}
+
+TEST(CheckSramBlock, ACorruptedByteFailsNamingTileRouteAndAddress) {
+  zlu_card::Card card;
+  zlu_runner::HostWriteJitter jitter({});
+  const GemmConfig config;
+  ASSERT_TRUE(run_gemm(card, config, jitter));
+  const GemmLayout layout = GemmLayout::for_dimension(config.dimension, card.tile_count());
+  const std::vector<Element> reference = reference_product(make_operand(config.dimension, OPERAND_SEED, 0),
+                                                           make_operand(config.dimension, OPERAND_SEED, 1),
+                                                           config.dimension);
+  ASSERT_TRUE(check_sram_block(card, layout, {1, 1}, reference));
+
+  const std::uint16_t tile = layout.tile_of({1, 1});
+  const auto route = card.host_route(tile);
+  ASSERT_TRUE(route);
+  const std::byte corrupt[4] = {std::byte{0xde}, std::byte{0xad}, std::byte{0xbe}, std::byte{0xef}};
+  ASSERT_TRUE((*card.sram(tile))->write(C_BLOCK + 0x40, corrupt));
+  ASSERT_TRUE(check_sram_block(card, layout, {0, 1}, reference)) << "another block is untouched";
+  const auto failed = check_sram_block(card, layout, {1, 1}, reference);
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().code, zlu_runner::ExitCode::CheckFailed);
+  const std::string& message = failed.error().message;
+  EXPECT_NE(message.find(fmt::format("tile {} (row {}, position {})", tile, route->row, route->position)),
+            std::string::npos)
+      << message;
+  EXPECT_NE(message.find(fmt::format("{:#x}", C_BLOCK + 0x40)), std::string::npos) << message;
 }
 
 TEST(RunGemm, DrawsOneJitterDelayBeforeEachHostWrite) {
