@@ -12,22 +12,22 @@ using testing::read_bytes;
 using testing::read_message;
 using testing::words32;
 
-struct SampleSpec {
+struct SampleShape {
   ProfileStepKind kind = ProfileStepKind::Compute;
   const char* operation = "matmul";
   const char* kernel = "gemm_block";
 };
 
-void fill_sample(profile_capnp::CycleSample::Builder sample, std::uint32_t index, const SampleSpec& spec) {
+void fill_sample(profile_capnp::CycleSample::Builder sample, std::uint32_t index, const SampleShape& shape) {
   sample.setStartCycle(100 * index);
   sample.setEndCycle(100 * index + 50);
   auto step = sample.initStep();
   step.setLocalIndex(index);
   step.setPhase(index + 1);
   step.setEpoch(index + 2);
-  step.setOperation(spec.operation);
-  step.setKind(static_cast<profile_capnp::StepKind>(spec.kind));
-  step.setKernel(spec.kernel);
+  step.setOperation(shape.operation);
+  step.setKind(static_cast<profile_capnp::StepKind>(shape.kind));
+  step.setKernel(shape.kernel);
   auto metadata = step.initMetadata(2);
   metadata[0].setName("block");
   metadata[0].setValue(std::to_string(index));

@@ -1,6 +1,6 @@
 // Test sources for the profile reader: owned in-memory streams that record
-// how far they were read and when they were released, and helpers that
-// build profile messages with the generated builders.
+// how far they were read and when they were released, and functions that
+// frame built messages and read them back.
 #pragma once
 
 #include <algorithm>
