@@ -39,7 +39,9 @@ void blocked_gemm_with_cycle_profile_works() {
   const ExitStatus status = run_or_fail(command, "launch profiled blocked GEMM hardware test runner");
   require_success("blocked GEMM with per-tile cycle profile", status);
 
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // The runner renames a regular file into place; a link found there was
+  // planted by someone else at a predictable name, so it is not followed.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) harness::fail(fmt::format("open cycle profile {}: {}", path, render_os_error(errno)));
   auto profile = zlu_package::ProfileReport::read(kj::heap<kj::FdInputStream>(kj::AutoCloseFd(fd)));
   if (!profile) harness::fail(fmt::format("read cycle profile {}: {}", path, profile.error().debug()));

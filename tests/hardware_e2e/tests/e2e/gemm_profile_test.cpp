@@ -110,6 +110,17 @@ TEST_F(GemmProfile, NoFileFailsAtOpeningNotAtTheExitStatus) {
       << run.out;
 }
 
+TEST_F(GemmProfile, ALinkAtTheProfilePathIsNotFollowed) {
+  const auto run = run_with_profile("symlink");
+  EXPECT_EQ(run.exit_code(), 101);
+  const fs::path path = dir() / file_name(run);
+  EXPECT_TRUE(reports_failure(run, GEMM,
+                              "open cycle profile " + path.string() +
+                                  ": Too many levels of symbolic links (os error 40, kind FilesystemLoop)"))
+      << run.out;
+  EXPECT_TRUE(fs::is_symlink(path));
+}
+
 TEST_F(GemmProfile, GarbageFailsWithTheReadersError) {
   const auto run = run_with_profile("garbage");
   EXPECT_EQ(run.exit_code(), 101);

@@ -22,6 +22,7 @@ constexpr std::array<std::string_view, 4> KIND_NAMES = {"exchange", "compute", "
 struct ProfileChoice {
   bool write = true;
   bool garbage = false;
+  bool symlink = false;
   std::uint32_t tiles = 1472;
   std::uint64_t clock_hz = 1'330'000'000;
   std::uint32_t version = 3;
@@ -38,6 +39,8 @@ std::optional<std::string> parse_choice(std::string_view choice, ProfileChoice& 
     auto number = [&](std::string_view prefix) { return std::strtoull(std::string(item.substr(prefix.size())).c_str(), nullptr, 10); };
     if (item == "none") {
       parsed.write = false;
+    } else if (item == "symlink") {
+      parsed.symlink = true;
     } else if (item == "garbage") {
       parsed.garbage = true;
     } else if (item == "empty-tile") {
@@ -90,8 +93,12 @@ std::optional<std::string> write_chosen_profile(const char* path, std::string_vi
   if (auto error = parse_choice(choice_text, choice)) return error;
   if (!choice.write) return std::nullopt;
 
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return std::string("cannot create ") + path + ": " + std::strerror(errno);
+  const std::string target = choice.symlink ? std::string(path) + ".target" : std::string(path);
+  if (choice.symlink && ::symlink(target.c_str(), path) != 0) {
+    return std::string("cannot link ") + path + ": " + std::strerror(errno);
+  }
+  int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return "cannot create " + target + ": " + std::strerror(errno);
   std::optional<std::string> error;
   if (choice.garbage) {
     static constexpr std::string_view not_a_message = "not a cycle profile";

@@ -12,5 +12,6 @@ std::optional<std::string> write_chosen_profile(const char* path, std::string_vi
 // message), "tiles=N", "clock=N", "version=V", "empty-tile" (tile 5 without
 // samples), "without=KIND" (no samples of exchange, compute, synchronization
 // or idle; repeatable), "spread" (exchange only on tile 0; synchronization
-// and idle only on tile 1; compute on every other tile).
+// and idle only on tile 1; compute on every other tile), "symlink" (a sound
+// profile at path + ".target" and a symbolic link to it at `path`).
 // Returns an error text for an unknown item or a failed write.
