@@ -71,7 +71,8 @@ std::vector<RunnerPlan> plans(const std::string& profile_path) {
         {"seed-3", {"ZLU_RANDOM_SEED=13503953896175478587"}}}},
       {"zlu-gemm-e2e",
        {{"dimension-128",
-         {"ZLU_GEMM_DIMENSION=128", fmt::format("ZLU_PROFILE_OUTPUT={}", profile_path), "ZLU_GEMM_SRAM_CHECK_BLOCK=1,1"}}}},
+         {"ZLU_GEMM_DIMENSION=128", fmt::format("ZLU_PROFILE_OUTPUT={}", profile_path),
+          "ZLU_GEMM_SRAM_CHECK_BLOCK=1,1"}}}},
       {"zlu-attention-f16-e2e", {{"encoder-shapes", {}}}},
   };
 }

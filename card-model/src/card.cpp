@@ -16,7 +16,8 @@ constexpr std::uint32_t WORD_BYTES = 4;
 
 std::expected<void, ExchangeError> check_count(std::uint64_t bytes) {
   if (bytes == 0 || bytes % WORD_BYTES != 0 || bytes > SRAM_BYTES) {
-    return std::unexpected(ExchangeError::Count{static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, UINT32_MAX))});
+    return std::unexpected(
+        ExchangeError::Count{static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, UINT32_MAX))});
   }
   return {};
 }
@@ -206,8 +207,9 @@ std::expected<void, ExchangeError> Card::exchange(const ExchangePhase& phase) {
       ranges.push_back({*tile, destination.address, destination.address + transfer.bytes});
     }
   }
-  std::sort(ranges.begin(), ranges.end(),
-            [](const ReceiveRange& a, const ReceiveRange& b) { return std::tie(a.tile, a.begin) < std::tie(b.tile, b.begin); });
+  std::sort(ranges.begin(), ranges.end(), [](const ReceiveRange& a, const ReceiveRange& b) {
+    return std::tie(a.tile, a.begin) < std::tie(b.tile, b.begin);
+  });
   for (std::size_t i = 1; i < ranges.size(); ++i) {
     if (ranges[i].tile == ranges[i - 1].tile && ranges[i].begin < ranges[i - 1].end) {
       return std::unexpected(ExchangeError::ReceiverSet{});

@@ -58,7 +58,7 @@ struct CardOptions {
 // exception is a compute phase whose kernel fails, after the kernels before
 // it have run.
 class Card {
-public:
+ public:
   explicit Card(CardOptions options = {});
 
   // Number of tiles (1472).
@@ -123,7 +123,7 @@ public:
   std::uint64_t exchanged_bytes() const { return exchanged_bytes_; }
   std::uint64_t host_bytes() const { return host_bytes_; }
 
-private:
+ private:
   struct TileState {
     TileSram sram;
     std::uint64_t clock = 0;

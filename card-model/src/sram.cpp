@@ -46,7 +46,8 @@ std::expected<void, ExchangeError> TileSram::write(std::uint32_t address, std::s
 }
 
 std::uint32_t TileSram::pages_allocated() const {
-  return static_cast<std::uint32_t>(std::count_if(pages_.begin(), pages_.end(), [](const auto& p) { return p != nullptr; }));
+  return static_cast<std::uint32_t>(
+      std::count_if(pages_.begin(), pages_.end(), [](const auto& p) { return p != nullptr; }));
 }
 
 std::expected<void, ExchangeError> load_words(const TileSram& sram, std::uint32_t address,

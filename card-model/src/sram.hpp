@@ -26,7 +26,7 @@ inline constexpr std::uint32_t PAGE_COUNT = SRAM_BYTES / PAGE_BYTES;
 // bytes read as zero, so a card whose tiles are mostly untouched stays small.
 // Invariant: every allocated page holds PAGE_BYTES bytes.
 class TileSram {
-public:
+ public:
   TileSram() = default;
   TileSram(TileSram&&) noexcept = default;
   TileSram& operator=(TileSram&&) noexcept = default;
@@ -43,7 +43,7 @@ public:
   // Number of pages that have been allocated.
   std::uint32_t pages_allocated() const;
 
-private:
+ private:
   using Page = std::array<std::byte, PAGE_BYTES>;
   std::array<std::unique_ptr<Page>, PAGE_COUNT> pages_{};
 };

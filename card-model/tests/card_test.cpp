@@ -153,7 +153,8 @@ TEST(Card, SendsReadTheSourceAsItWasWhenThePhaseBegan) {
 
 TEST(Card, ComputeRejectsDuplicateTilesAndMissingKernels) {
   Card card;
-  EXPECT_EQ(card.compute({"dup", {{4, "k", spin(1)}, {4, "k", spin(1)}}}).error(), ExchangeError(ExchangeError::DuplicateTile{}));
+  EXPECT_EQ(card.compute({"dup", {{4, "k", spin(1)}, {4, "k", spin(1)}}}).error(),
+            ExchangeError(ExchangeError::DuplicateTile{}));
   EXPECT_TRUE(card.compute({"none", {{4, "k", nullptr}}}).error().is<ExchangeError::Schedule>());
   EXPECT_EQ(card.compute({"tile", {{1472, "k", spin(1)}}}).error(), ExchangeError(ExchangeError::Tile{1472}));
   EXPECT_EQ(card.elapsed_cycles(), 0u);
@@ -189,14 +190,17 @@ TEST(CycleModel, IdenticalProgramsGiveIdenticalLogsAndWaitingTilesRecordIdle) {
   }
   // Tile 1 computed briefly and waited for tile 0's long kernel.
   const auto& short_tile = first.steps(topology.physical(1).value());
-  const auto idle = std::find_if(short_tile.begin(), short_tile.end(), [](const auto& s) { return s.kind == StepKind::Idle; });
+  const auto idle =
+      std::find_if(short_tile.begin(), short_tile.end(), [](const auto& s) { return s.kind == StepKind::Idle; });
   ASSERT_NE(idle, short_tile.end());
   const auto& long_tile = first.steps(topology.physical(0).value());
-  const auto long_compute = std::find_if(long_tile.begin(), long_tile.end(), [](const auto& s) { return s.kind == StepKind::Compute; });
+  const auto long_compute =
+      std::find_if(long_tile.begin(), long_tile.end(), [](const auto& s) { return s.kind == StepKind::Compute; });
   ASSERT_NE(long_compute, long_tile.end());
   EXPECT_EQ(idle->end_cycle, long_compute->end_cycle);
   // After the synchronisation every tile is at the same cycle.
-  const auto sync = std::find_if(short_tile.begin(), short_tile.end(), [](const auto& s) { return s.kind == StepKind::Synchronization; });
+  const auto sync = std::find_if(short_tile.begin(), short_tile.end(),
+                                 [](const auto& s) { return s.kind == StepKind::Synchronization; });
   ASSERT_NE(sync, short_tile.end());
   EXPECT_EQ(sync->start_cycle, long_compute->end_cycle);
   // The sender and both receivers record the exchange with what they moved.

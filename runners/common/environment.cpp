@@ -48,8 +48,8 @@ std::expected<bool, Failure> parse_flag(std::string_view name, const std::option
   return std::unexpected(invalid_value(name, *value, "\"1\" (on) or \"0\" (off)"));
 }
 
-std::expected<std::uint64_t, Failure> parse_unsigned(std::string_view name, std::string_view value,
-                                                     std::uint64_t max, bool allow_hex) {
+std::expected<std::uint64_t, Failure> parse_unsigned(std::string_view name, std::string_view value, std::uint64_t max,
+                                                     bool allow_hex) {
   const auto expectation = [&] {
     return fmt::format("{} number from 0 to {}", allow_hex ? "a decimal or 0x-hexadecimal" : "a decimal", max);
   };
@@ -91,10 +91,10 @@ std::expected<std::vector<std::uint16_t>, Failure> parse_tile_list(std::string_v
     const std::string_view item = rest.substr(0, comma);
     const auto tile = parse_unsigned(name, item, tile_count - 1u, false);
     if (!tile) {
-      return std::unexpected(invalid_value(
-          name, value,
-          fmt::format("logical tiles from 0 to {} separated by commas, without blanks; \"{}\" is not one",
-                      tile_count - 1u, item)));
+      return std::unexpected(
+          invalid_value(name, value,
+                        fmt::format("logical tiles from 0 to {} separated by commas, without blanks; \"{}\" is not one",
+                                    tile_count - 1u, item)));
     }
     const auto logical = static_cast<std::uint16_t>(*tile);
     if (!seen.insert(logical).second) {

@@ -28,8 +28,8 @@ std::expected<bool, Failure> parse_flag(std::string_view name, const std::option
 // An unsigned number in decimal, or in hexadecimal after "0x" when
 // `allow_hex`; no sign, blanks or trailing text; at most `max`. The error
 // names the variable, the value and what was expected.
-std::expected<std::uint64_t, Failure> parse_unsigned(std::string_view name, std::string_view value,
-                                                     std::uint64_t max, bool allow_hex);
+std::expected<std::uint64_t, Failure> parse_unsigned(std::string_view name, std::string_view value, std::uint64_t max,
+                                                     bool allow_hex);
 
 // A hexadecimal number that must start with "0x", at most `max`.
 std::expected<std::uint64_t, Failure> parse_hex(std::string_view name, std::string_view value, std::uint64_t max);

@@ -28,7 +28,7 @@ std::expected<JitterSettings, Failure> read_jitter_settings(const EnvLookup& env
 // Draws the delays from the seed. Holds the generator state, so one object
 // serves every host write of a run and the sequence of delays is repeatable.
 class HostWriteJitter {
-public:
+ public:
   explicit HostWriteJitter(JitterSettings settings);
 
   // The next delay, uniform in 0 to max_us microseconds.
@@ -37,7 +37,7 @@ public:
   // Sleeps for the next delay; call before each host write.
   void before_host_write();
 
-private:
+ private:
   JitterSettings settings_;
   SplitMix64 generator_;
 };

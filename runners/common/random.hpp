@@ -7,7 +7,7 @@
 namespace zlu_runner {
 
 class SplitMix64 {
-public:
+ public:
   explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
 
   std::uint64_t next() {
@@ -24,7 +24,7 @@ public:
     return span == 0 ? next() : low + next() % span;
   }
 
-private:
+ private:
   std::uint64_t state_;
 };
 

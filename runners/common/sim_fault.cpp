@@ -17,12 +17,17 @@ constexpr std::uint64_t MAX_SIGNAL = 64;
 // on, and 32 and 33 belong to the C library's threads.
 bool ends_process_by_default(std::uint64_t signal) {
   switch (signal) {
-    case SIGSTOP: case SIGTSTP: case SIGTTIN: case SIGTTOU:
-    case SIGCHLD: case SIGCONT: case SIGURG: case SIGWINCH:
-    case 32: case 33:
-      return false;
-    default:
-      return signal >= 1 && signal <= MAX_SIGNAL;
+    case SIGSTOP:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGURG:
+    case SIGWINCH:
+    case 32:
+    case 33: return false;
+    default: return signal >= 1 && signal <= MAX_SIGNAL;
   }
 }
 
@@ -55,8 +60,9 @@ std::expected<FaultPlan, Failure> parse_sim_fault(std::string_view runner, std::
       } else if (action.starts_with("signal=")) {
         const auto number = parse_unsigned(SIM_FAULT_VARIABLE, action.substr(7), MAX_SIGNAL, false);
         if (!number || !ends_process_by_default(*number)) {
-          return std::unexpected(malformed(
-              value, item, fmt::format("signal=S with S from 1 to {} whose default action ends the process", MAX_SIGNAL)));
+          return std::unexpected(
+              malformed(value, item,
+                        fmt::format("signal=S with S from 1 to {} whose default action ends the process", MAX_SIGNAL)));
         }
         if (!plan.exit_code && !plan.signal) plan.signal_first = true;
         if (!plan.signal) plan.signal = static_cast<int>(*number);

@@ -101,7 +101,8 @@ TEST(RunnerProcess, BadConfigurationExitsTwoNamingTheVariableAndValue) {
       {HOST_RUNNER, {"ZLU_HOST_WRITE_JITTER_MAX_US="}, "ZLU_HOST_WRITE_JITTER_MAX_US=\"\""},
       {HOST_RUNNER, {"ZLU_HOST_WRITE_JITTER_SEED=0x"}, "ZLU_HOST_WRITE_JITTER_SEED=\"0x\""},
       {RANDOM_RUNNER, {"ZLU_RANDOM_SEED=seed"}, "ZLU_RANDOM_SEED=\"seed\""},
-      {RANDOM_RUNNER, {"ZLU_RANDOM_SEED=1", "ZLU_SIM_FAULT=zlu-randomized-e2e:crash"},
+      {RANDOM_RUNNER,
+       {"ZLU_RANDOM_SEED=1", "ZLU_SIM_FAULT=zlu-randomized-e2e:crash"},
        "ZLU_SIM_FAULT=\"zlu-randomized-e2e:crash\""},
   };
   for (const auto& [runner, env, named] : runs) {

@@ -52,9 +52,11 @@ TEST(Environment, TileListsAreDistinctInRangeAndWithoutBlanks) {
   for (const char* bad : {"", "1472", "1,1472", "3,4,3", "3, 4", "3,", ",3", "3,,4", "a"}) {
     const auto parsed = zlu_runner::parse_tile_list("ZLU_T", bad, 1472);
     ASSERT_FALSE(parsed.has_value()) << bad;
-    EXPECT_NE(parsed.error().message.find(fmt::format("ZLU_T=\"{}\"", bad)), std::string::npos) << parsed.error().message;
+    EXPECT_NE(parsed.error().message.find(fmt::format("ZLU_T=\"{}\"", bad)), std::string::npos)
+        << parsed.error().message;
   }
-  EXPECT_NE(zlu_runner::parse_tile_list("T", "3,4,3", 1472).error().message.find("tile 3 is named twice"), std::string::npos);
+  EXPECT_NE(zlu_runner::parse_tile_list("T", "3,4,3", 1472).error().message.find("tile 3 is named twice"),
+            std::string::npos);
 }
 
 TEST(Environment, MessagesEscapeBytesThatWouldBreakTheLine) {
@@ -79,9 +81,9 @@ TEST(SimFault, OnlyItemsNamingTheRunnerApply) {
 }
 
 TEST(SimFault, UnknownActionsAndMalformedItemsAreConfigurationErrors) {
-  for (const char* bad : {"r:bogus", "r:exit=256", "r:exit=", "r:exit=-1", "r:signal=0", "r:signal=65", "r:signal=SEGV",
-                          "r:signal=19", "r:signal=20", "r:signal=17", "r:signal=32",
-                          "r", "r:", ":exit=1", "r:exit=1,", "other:x,,r:exit=1"}) {
+  for (const char* bad :
+       {"r:bogus", "r:exit=256", "r:exit=", "r:exit=-1", "r:signal=0", "r:signal=65", "r:signal=SEGV", "r:signal=19",
+        "r:signal=20", "r:signal=17", "r:signal=32", "r", "r:", ":exit=1", "r:exit=1,", "other:x,,r:exit=1"}) {
     const auto plan = zlu_runner::parse_sim_fault("r", bad, zlu_runner::no_runner_actions);
     ASSERT_FALSE(plan.has_value()) << bad;
     EXPECT_EQ(plan.error().code, ExitCode::ConfigInvalid);
@@ -145,20 +147,20 @@ TEST(Jitter, SettingsAreCheckedAndDelaysRepeatFromTheSeed) {
   EXPECT_EQ(defaults->max_us, 0u);
   EXPECT_EQ(defaults->seed, 0u);
 
-  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
-           {"ZLU_HOST_WRITE_JITTER_MAX_US", ""},
-           {"ZLU_HOST_WRITE_JITTER_MAX_US", "1000001"},
-           {"ZLU_HOST_WRITE_JITTER_MAX_US", "0x10"},
-           {"ZLU_HOST_WRITE_JITTER_SEED", ""},
-           {"ZLU_HOST_WRITE_JITTER_SEED", "0xg"},
-           {"ZLU_HOST_WRITE_JITTER_SEED", "12abc"}}) {
+  for (const auto& [name, value] :
+       std::vector<std::pair<std::string, std::string>>{{"ZLU_HOST_WRITE_JITTER_MAX_US", ""},
+                                                        {"ZLU_HOST_WRITE_JITTER_MAX_US", "1000001"},
+                                                        {"ZLU_HOST_WRITE_JITTER_MAX_US", "0x10"},
+                                                        {"ZLU_HOST_WRITE_JITTER_SEED", ""},
+                                                        {"ZLU_HOST_WRITE_JITTER_SEED", "0xg"},
+                                                        {"ZLU_HOST_WRITE_JITTER_SEED", "12abc"}}) {
     const auto settings = zlu_runner::read_jitter_settings(lookup({{name, value}}));
     ASSERT_FALSE(settings.has_value()) << name << "=" << value;
     EXPECT_NE(settings.error().message.find(fmt::format("{}=\"{}\"", name, value)), std::string::npos);
   }
 
-  const auto settings =
-      zlu_runner::read_jitter_settings(lookup({{"ZLU_HOST_WRITE_JITTER_MAX_US", "1000000"}, {"ZLU_HOST_WRITE_JITTER_SEED", "0x2a"}}));
+  const auto settings = zlu_runner::read_jitter_settings(
+      lookup({{"ZLU_HOST_WRITE_JITTER_MAX_US", "1000000"}, {"ZLU_HOST_WRITE_JITTER_SEED", "0x2a"}}));
   ASSERT_TRUE(settings.has_value());
   EXPECT_EQ(settings->seed, 42u);
   zlu_runner::HostWriteJitter first(*settings), second(*settings), other({1000000, 43});

@@ -36,7 +36,8 @@ Outcome run_fanout(Card& card) {
   constexpr std::uint16_t SOURCE = 5;
   constexpr std::size_t WORDS = 64;
   const std::vector<std::uint16_t> source{SOURCE};
-  if (auto r = fill_with_pattern(card, "fanout-init", source, DATA_ADDRESS, WORDS, 1); !r) return std::unexpected(r.error());
+  if (auto r = fill_with_pattern(card, "fanout-init", source, DATA_ADDRESS, WORDS, 1); !r)
+    return std::unexpected(r.error());
 
   zlu_card::Transfer transfer{SOURCE, DATA_ADDRESS, WORDS * 4, {}};
   for (const std::uint16_t tile : all_tiles(card)) {
@@ -72,13 +73,17 @@ Outcome run_reduction(Card& card) {
     ComputePhase add{fmt::format("reduction-add-{}", stride), {}};
     for (std::uint32_t t = stride; t < count; t += 2 * stride) {
       const auto receiver = static_cast<std::uint16_t>(t - stride);
-      phase.transfers.push_back({static_cast<std::uint16_t>(t), DATA_ADDRESS, WORDS * 4, {{receiver, RECEIVE_ADDRESS}}});
+      phase.transfers.push_back(
+          {static_cast<std::uint16_t>(t), DATA_ADDRESS, WORDS * 4, {{receiver, RECEIVE_ADDRESS}}});
       add.tasks.push_back({receiver, "add-partial", [](TileSram& sram) -> std::expected<ComputeWork, ExchangeError> {
                              std::vector<std::uint32_t> own(WORDS), incoming(WORDS);
-                             if (auto r = zlu_card::load_words(sram, DATA_ADDRESS, own); !r) return std::unexpected(r.error());
-                             if (auto r = zlu_card::load_words(sram, RECEIVE_ADDRESS, incoming); !r) return std::unexpected(r.error());
+                             if (auto r = zlu_card::load_words(sram, DATA_ADDRESS, own); !r)
+                               return std::unexpected(r.error());
+                             if (auto r = zlu_card::load_words(sram, RECEIVE_ADDRESS, incoming); !r)
+                               return std::unexpected(r.error());
                              for (std::size_t i = 0; i < WORDS; ++i) own[i] += incoming[i];
-                             if (auto r = zlu_card::store_words(sram, DATA_ADDRESS, own); !r) return std::unexpected(r.error());
+                             if (auto r = zlu_card::store_words(sram, DATA_ADDRESS, own); !r)
+                               return std::unexpected(r.error());
                              return ComputeWork{WORDS, {{"elements", std::to_string(WORDS)}}};
                            }});
     }
@@ -88,9 +93,11 @@ Outcome run_reduction(Card& card) {
 
   std::vector<std::uint32_t> expected(WORDS, 0);
   for (const std::uint16_t tile : tiles) {
-    for (std::size_t i = 0; i < WORDS; ++i) expected[i] += zlu_runner::pattern_word(tile, static_cast<std::uint32_t>(i), SALT);
+    for (std::size_t i = 0; i < WORDS; ++i)
+      expected[i] += zlu_runner::pattern_word(tile, static_cast<std::uint32_t>(i), SALT);
   }
-  if (auto r = zlu_runner::check_words(card, "reduced sum", 0, DATA_ADDRESS, expected); !r) return std::unexpected(r.error());
+  if (auto r = zlu_runner::check_words(card, "reduced sum", 0, DATA_ADDRESS, expected); !r)
+    return std::unexpected(r.error());
   return scenario_summary("reduction", count, card);
 }
 
@@ -124,16 +131,19 @@ Outcome run_reduction_permutation(Card& card) {
   constexpr std::uint16_t SPARSE_STRIDE = 7;
   const auto tiles = all_tiles(card);
   const std::uint16_t count = card.tile_count();
-  if (auto r = fill_with_pattern(card, "sparse-init", tiles, DATA_ADDRESS, WORDS, SALT); !r) return std::unexpected(r.error());
+  if (auto r = fill_with_pattern(card, "sparse-init", tiles, DATA_ADDRESS, WORDS, SALT); !r)
+    return std::unexpected(r.error());
 
   // The sparse subset folds its words into a running sum, in place.
   ComputePhase sparse{"sparse-compute", {}};
   for (std::uint16_t tile = 0; tile < count; tile += SPARSE_STRIDE) {
     sparse.tasks.push_back({tile, "prefix-sum", [](TileSram& sram) -> std::expected<ComputeWork, ExchangeError> {
                               std::vector<std::uint32_t> words(WORDS);
-                              if (auto r = zlu_card::load_words(sram, DATA_ADDRESS, words); !r) return std::unexpected(r.error());
+                              if (auto r = zlu_card::load_words(sram, DATA_ADDRESS, words); !r)
+                                return std::unexpected(r.error());
                               std::partial_sum(words.begin(), words.end(), words.begin());
-                              if (auto r = zlu_card::store_words(sram, DATA_ADDRESS, words); !r) return std::unexpected(r.error());
+                              if (auto r = zlu_card::store_words(sram, DATA_ADDRESS, words); !r)
+                                return std::unexpected(r.error());
                               return ComputeWork{WORDS, {}};
                             }});
   }
@@ -169,15 +179,18 @@ Outcome run_multicast(Card& card) {
   constexpr std::uint16_t RELAY = 11;
   std::vector<std::uint16_t> tiles{ROOT, 40, 41};
   for (std::uint16_t t = 11; t <= 20; ++t) tiles.push_back(t);
-  if (auto r = fill_with_pattern(card, "multicast-init", tiles, DATA_ADDRESS, WORDS, SALT); !r) return std::unexpected(r.error());
+  if (auto r = fill_with_pattern(card, "multicast-init", tiles, DATA_ADDRESS, WORDS, SALT); !r)
+    return std::unexpected(r.error());
 
   zlu_card::Transfer from_root{ROOT, DATA_ADDRESS, WORDS * 4, {}};
   for (std::uint16_t t = 11; t <= 20; ++t) from_root.receivers.push_back({t, DATA_ADDRESS});
   zlu_card::Transfer from_relay{RELAY, DATA_ADDRESS, WORDS * 4, {}};
   for (std::uint16_t t = 30; t <= 35; ++t) from_relay.receivers.push_back({t, DATA_ADDRESS});
-  ExchangePhase phase{"multicast", {from_root, from_relay,
-                                    {40, DATA_ADDRESS, WORDS * 4, {Destination{41, DATA_ADDRESS}}},
-                                    {41, DATA_ADDRESS, WORDS * 4, {Destination{40, DATA_ADDRESS}}}}};
+  ExchangePhase phase{"multicast",
+                      {from_root,
+                       from_relay,
+                       {40, DATA_ADDRESS, WORDS * 4, {Destination{41, DATA_ADDRESS}}},
+                       {41, DATA_ADDRESS, WORDS * 4, {Destination{40, DATA_ADDRESS}}}}};
   if (auto r = run_exchange(card, phase); !r) return std::unexpected(r.error());
 
   const auto root_data = zlu_runner::pattern_words(ROOT, WORDS, SALT);
@@ -192,10 +205,14 @@ Outcome run_multicast(Card& card) {
       return std::unexpected(r.error());
     }
   }
-  if (auto r = zlu_runner::check_words(card, "swapped data", 40, DATA_ADDRESS, zlu_runner::pattern_words(41, WORDS, SALT)); !r) {
+  if (auto r =
+          zlu_runner::check_words(card, "swapped data", 40, DATA_ADDRESS, zlu_runner::pattern_words(41, WORDS, SALT));
+      !r) {
     return std::unexpected(r.error());
   }
-  if (auto r = zlu_runner::check_words(card, "swapped data", 41, DATA_ADDRESS, zlu_runner::pattern_words(40, WORDS, SALT)); !r) {
+  if (auto r =
+          zlu_runner::check_words(card, "swapped data", 41, DATA_ADDRESS, zlu_runner::pattern_words(40, WORDS, SALT));
+      !r) {
     return std::unexpected(r.error());
   }
   return scenario_summary("multicast", tiles.size() + 6, card);

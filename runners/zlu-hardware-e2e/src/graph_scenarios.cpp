@@ -16,7 +16,8 @@ std::expected<GraphScenario, zlu_runner::Failure> read_graph_scenario(const zlu_
   for (const auto& entry : SCENARIOS) names += fmt::format("{}{}", names.empty() ? "" : ", ", entry.name);
   const auto value = env(SCENARIO_VARIABLE);
   if (!value) {
-    return std::unexpected(zlu_runner::Failure::config(fmt::format("{} is not set: expected one of {}", SCENARIO_VARIABLE, names)));
+    return std::unexpected(
+        zlu_runner::Failure::config(fmt::format("{} is not set: expected one of {}", SCENARIO_VARIABLE, names)));
   }
   for (const auto& entry : SCENARIOS) {
     if (*value == entry.name) return entry.scenario;

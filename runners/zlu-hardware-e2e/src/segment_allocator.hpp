@@ -26,12 +26,12 @@ using Placement = std::vector<Segment>;
 // Hands out SRAM from address 0 upward. Invariant: `next_` is 4-aligned and
 // at most the SRAM size.
 class SegmentAllocator {
-public:
+ public:
   // Places a tensor of `bytes` bytes (a positive multiple of 4). Errors:
   // Count for a bad size, Schedule when the SRAM has no room left.
   std::expected<Placement, zlu_exchange::ExchangeError> allocate(std::uint32_t bytes);
 
-private:
+ private:
   std::uint32_t next_ = 0;
 };
 

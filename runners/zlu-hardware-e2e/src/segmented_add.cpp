@@ -24,7 +24,8 @@ constexpr std::size_t TENSOR_WORDS = TENSOR_BYTES / 4;
 std::expected<void, zlu_runner::Failure> write_tensor(Card& card, std::uint16_t tile, const Placement& placement,
                                                       std::span<const std::uint32_t> data) {
   for (const Segment& segment : placement) {
-    if (auto r = zlu_runner::write_words(card, tile, segment.address, data.subspan(segment.tensor_offset / 4, segment.bytes / 4));
+    if (auto r = zlu_runner::write_words(card, tile, segment.address,
+                                         data.subspan(segment.tensor_offset / 4, segment.bytes / 4));
         !r) {
       return r;
     }
@@ -49,8 +50,10 @@ Outcome run_compiler_segmented_add(Card& card) {
   const std::vector<AlignedPiece> pieces = align_segments(placements);
 
   for (const std::uint16_t tile : tiles) {
-    if (auto r = write_tensor(card, tile, a, zlu_runner::pattern_words(tile, TENSOR_WORDS, 6)); !r) return std::unexpected(r.error());
-    if (auto r = write_tensor(card, tile, b, zlu_runner::pattern_words(tile, TENSOR_WORDS, 7)); !r) return std::unexpected(r.error());
+    if (auto r = write_tensor(card, tile, a, zlu_runner::pattern_words(tile, TENSOR_WORDS, 6)); !r)
+      return std::unexpected(r.error());
+    if (auto r = write_tensor(card, tile, b, zlu_runner::pattern_words(tile, TENSOR_WORDS, 7)); !r)
+      return std::unexpected(r.error());
   }
 
   // One compute phase per piece: the program as a compiler would emit it.
@@ -61,10 +64,13 @@ Outcome run_compiler_segmented_add(Card& card) {
       phase.tasks.push_back({tile, "add-segment", [piece](TileSram& sram) -> std::expected<ComputeWork, ExchangeError> {
                                const std::size_t words = piece.bytes / 4;
                                std::vector<std::uint32_t> lhs(words), rhs(words);
-                               if (auto r = zlu_card::load_words(sram, piece.addresses[0], lhs); !r) return std::unexpected(r.error());
-                               if (auto r = zlu_card::load_words(sram, piece.addresses[1], rhs); !r) return std::unexpected(r.error());
+                               if (auto r = zlu_card::load_words(sram, piece.addresses[0], lhs); !r)
+                                 return std::unexpected(r.error());
+                               if (auto r = zlu_card::load_words(sram, piece.addresses[1], rhs); !r)
+                                 return std::unexpected(r.error());
                                for (std::size_t i = 0; i < words; ++i) lhs[i] += rhs[i];
-                               if (auto r = zlu_card::store_words(sram, piece.addresses[2], lhs); !r) return std::unexpected(r.error());
+                               if (auto r = zlu_card::store_words(sram, piece.addresses[2], lhs); !r)
+                                 return std::unexpected(r.error());
                                return ComputeWork{words, {{"segment_bytes", std::to_string(piece.bytes)}}};
                              }});
     }
@@ -78,8 +84,9 @@ Outcome run_compiler_segmented_add(Card& card) {
     for (std::size_t i = 0; i < TENSOR_WORDS; ++i) sum[i] = lhs[i] + rhs[i];
     for (const Segment& segment : c) {
       const auto expected = std::span<const std::uint32_t>(sum).subspan(segment.tensor_offset / 4, segment.bytes / 4);
-      if (auto r = zlu_runner::check_words(card, fmt::format("sum segment at tensor offset {:#x}", segment.tensor_offset),
-                                           tile, segment.address, expected);
+      if (auto r =
+              zlu_runner::check_words(card, fmt::format("sum segment at tensor offset {:#x}", segment.tensor_offset),
+                                      tile, segment.address, expected);
           !r) {
         return std::unexpected(r.error());
       }

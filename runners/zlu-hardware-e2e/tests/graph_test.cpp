@@ -19,12 +19,11 @@ TEST_P(EveryScenario, PassesOnASoundCardAndIsNamedInItsSummary) {
   EXPECT_GT(card.elapsed_cycles(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Graph, EveryScenario, testing::ValuesIn(zlu_graph::SCENARIOS),
-                         [](const auto& info) {
-                           std::string name(info.param.name);
-                           std::replace(name.begin(), name.end(), '-', '_');
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Graph, EveryScenario, testing::ValuesIn(zlu_graph::SCENARIOS), [](const auto& info) {
+  std::string name(info.param.name);
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+});
 
 CardFaults faults(bool wrong_route, bool address_off_by_one, bool receive_before_send) {
   CardFaults f;
@@ -58,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{"wrong_route_fanout", faults(true, false, false), GraphScenario::Fanout},
                     FaultCase{"wrong_route_reduction", faults(true, false, false), GraphScenario::Reduction},
                     FaultCase{"off_by_one_fanout", faults(false, true, false), GraphScenario::Fanout},
-                    FaultCase{"off_by_one_segmented_add", faults(false, true, false), GraphScenario::CompilerSegmentedAdd},
+                    FaultCase{"off_by_one_segmented_add", faults(false, true, false),
+                              GraphScenario::CompilerSegmentedAdd},
                     FaultCase{"receive_before_send_multicast", faults(false, false, true), GraphScenario::Multicast}),
     [](const auto& info) { return std::string(info.param.label); });
 

@@ -37,9 +37,9 @@ std::expected<HostConfig, Failure> read_host_config(const zlu_runner::EnvLookup&
   const auto tile = env("ZLU_HOST_TEST_TILE");
   const auto tile_list = env("ZLU_HOST_TEST_TILES");
   if (tile && tile_list) {
-    return std::unexpected(Failure::config(fmt::format("{} and {} are both set: expected at most one of them",
-                                                       setting("ZLU_HOST_TEST_TILE", tile),
-                                                       setting("ZLU_HOST_TEST_TILES", tile_list))));
+    return std::unexpected(
+        Failure::config(fmt::format("{} and {} are both set: expected at most one of them",
+                                    setting("ZLU_HOST_TEST_TILE", tile), setting("ZLU_HOST_TEST_TILES", tile_list))));
   }
   bool tile_given = false;
   if (tile) {
@@ -79,10 +79,11 @@ std::expected<HostConfig, Failure> read_host_config(const zlu_runner::EnvLookup&
     config.address = static_cast<std::uint32_t>(*parsed);
   }
   if (std::uint64_t{config.address} + config.bytes > zlu_card::SRAM_BYTES) {
-    return std::unexpected(Failure::config(fmt::format(
-        "{} with {}: expected the range to end within the tile's SRAM at {:#x}, it ends at {:#x}",
-        setting("ZLU_HOST_TEST_ADDRESS", address.value_or("0x0")), setting("ZLU_HOST_TEST_BYTES", bytes.value_or("256")),
-        zlu_card::SRAM_BYTES, std::uint64_t{config.address} + config.bytes)));
+    return std::unexpected(Failure::config(
+        fmt::format("{} with {}: expected the range to end within the tile's SRAM at {:#x}, it ends at {:#x}",
+                    setting("ZLU_HOST_TEST_ADDRESS", address.value_or("0x0")),
+                    setting("ZLU_HOST_TEST_BYTES", bytes.value_or("256")), zlu_card::SRAM_BYTES,
+                    std::uint64_t{config.address} + config.bytes)));
   }
 
   if (const auto invocations = env("ZLU_HOST_TEST_INVOCATIONS")) {
@@ -109,9 +110,9 @@ std::expected<HostConfig, Failure> read_host_config(const zlu_runner::EnvLookup&
 
   // The mode flags name different programs: at most one of them.
   const Flag* mode_flag = nullptr;
-  for (const auto& [flag, mode] : {std::pair{&d2h_only, HostMode::D2hOnly}, std::pair{&remote_d2h, HostMode::RemoteD2h},
-                                   std::pair{&compute_relay, HostMode::ComputeRelay},
-                                   std::pair{&exchange, HostMode::Exchange}}) {
+  for (const auto& [flag, mode] :
+       {std::pair{&d2h_only, HostMode::D2hOnly}, std::pair{&remote_d2h, HostMode::RemoteD2h},
+        std::pair{&compute_relay, HostMode::ComputeRelay}, std::pair{&exchange, HostMode::Exchange}}) {
     if (!flag->value) continue;
     if (mode_flag) {
       return std::unexpected(Failure::config(
@@ -123,9 +124,9 @@ std::expected<HostConfig, Failure> read_host_config(const zlu_runner::EnvLookup&
     config.mode = mode;
   }
   if (resident.value && mode_flag) {
-    return std::unexpected(Failure::config(fmt::format(
-        "{}=\"1\" with {}=\"1\": expected resident input only with the plain H2D and D2H round trip", resident.name,
-        mode_flag->name)));
+    return std::unexpected(Failure::config(
+        fmt::format("{}=\"1\" with {}=\"1\": expected resident input only with the plain H2D and D2H round trip",
+                    resident.name, mode_flag->name)));
   }
   if (initialized.value && !exchange.value) {
     return std::unexpected(Failure::config(

@@ -23,7 +23,7 @@ std::uint32_t first_compute(std::uint32_t word) { return word * 3u + 1u; }
 std::uint32_t second_compute(std::uint32_t word, std::uint32_t tile) { return (word ^ 0xa5a5a5a5u) + tile; }
 
 class HostProgram {
-public:
+ public:
   HostProgram(const HostConfig& config, Card& card)
       : config_(config), card_(card), jitter_(config.jitter), words_(config.bytes / 4) {}
 
@@ -47,7 +47,7 @@ public:
                                     card_.host_bytes() + card_.exchanged_bytes(), card_.elapsed_cycles());
   }
 
-private:
+ private:
   Words host_data(std::uint16_t tile, std::uint32_t invocation) const {
     return zlu_runner::pattern_words(tile, words_, HOST_SALT + invocation);
   }
@@ -71,14 +71,14 @@ private:
                                        const char* kernel_name, Transform transform) {
     zlu_card::ComputePhase phase{name, {}};
     for (const std::uint16_t tile : tiles) {
-      phase.tasks.push_back({tile, kernel_name,
-                             [this, tile, transform](TileSram& sram) -> std::expected<ComputeWork, ExchangeError> {
-                               Words data(words_);
-                               if (auto r = zlu_card::load_words(sram, config_.address, data); !r) return std::unexpected(r.error());
-                               transform(tile, data);
-                               if (auto r = zlu_card::store_words(sram, config_.address, data); !r) return std::unexpected(r.error());
-                               return ComputeWork{words_, {{"bytes", std::to_string(config_.bytes)}}};
-                             }});
+      phase.tasks.push_back(
+          {tile, kernel_name, [this, tile, transform](TileSram& sram) -> std::expected<ComputeWork, ExchangeError> {
+             Words data(words_);
+             if (auto r = zlu_card::load_words(sram, config_.address, data); !r) return std::unexpected(r.error());
+             transform(tile, data);
+             if (auto r = zlu_card::store_words(sram, config_.address, data); !r) return std::unexpected(r.error());
+             return ComputeWork{words_, {{"bytes", std::to_string(config_.bytes)}}};
+           }});
     }
     if (auto done = card_.compute(phase); !done) return std::unexpected(zlu_runner::card_failure(name, done.error()));
     return {};
@@ -94,7 +94,8 @@ private:
     for (std::size_t i = 0; i < config_.tiles.size(); ++i) {
       phase.transfers.push_back({config_.tiles[i], config_.address, config_.bytes, {{partners[i], config_.address}}});
     }
-    if (auto done = card_.exchange(phase); !done) return std::unexpected(zlu_runner::card_failure(phase.name, done.error()));
+    if (auto done = card_.exchange(phase); !done)
+      return std::unexpected(zlu_runner::card_failure(phase.name, done.error()));
     return {};
   }
 
@@ -122,13 +123,17 @@ private:
           if (auto r = host_write(tile, host_data(tile, invocation)); !r) return r;
         }
         if (auto r = compute(fmt::format("compute-before-relay-{}", invocation), tiles, "scale-add",
-                             [](std::uint16_t, Words& data) { for (auto& w : data) w = first_compute(w); });
+                             [](std::uint16_t, Words& data) {
+                               for (auto& w : data) w = first_compute(w);
+                             });
             !r) {
           return r;
         }
         if (auto r = relay(partners, invocation); !r) return r;
         if (auto r = compute(fmt::format("compute-after-relay-{}", invocation), partners, "mix-tile",
-                             [](std::uint16_t tile, Words& data) { for (auto& w : data) w = second_compute(w, tile); });
+                             [](std::uint16_t tile, Words& data) {
+                               for (auto& w : data) w = second_compute(w, tile);
+                             });
             !r) {
           return r;
         }
@@ -148,7 +153,8 @@ private:
         }
         if (auto r = relay(partners, invocation); !r) return r;
         for (std::size_t i = 0; i < tiles.size(); ++i) {
-          const Words expected = config_.initialized_exchange ? card_data(tiles[i], invocation) : host_data(tiles[i], invocation);
+          const Words expected =
+              config_.initialized_exchange ? card_data(tiles[i], invocation) : host_data(tiles[i], invocation);
           if (auto r = check(partners[i], expected, invocation); !r) return r;
         }
         return {};
@@ -177,9 +183,9 @@ std::expected<std::vector<std::uint16_t>, Failure> relay_partners(const std::vec
       ++tried;
     }
     if (taken[candidate]) {
-      return std::unexpected(Failure::config(fmt::format(
-          "ZLU_HOST_TEST_TILES names {} tiles: expected at most {} so that each has a free relay partner",
-          tiles.size(), tile_count / 2)));
+      return std::unexpected(Failure::config(
+          fmt::format("ZLU_HOST_TEST_TILES names {} tiles: expected at most {} so that each has a free relay partner",
+                      tiles.size(), tile_count / 2)));
     }
     taken[candidate] = true;
     partners.push_back(candidate);

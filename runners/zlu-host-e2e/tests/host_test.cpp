@@ -64,7 +64,9 @@ TEST(HostProgram, EveryConfigurationOfTheHardwareTestsPasses) {
       {{"ZLU_HOST_TEST_TILES", "11,19,108,451,536,647,846,958"}, {"ZLU_HOST_TEST_BYTES", "1024"}},
       {{"ZLU_HOST_TEST_TILES", "19,82,416,602,829,893,1065,1187"}, {"ZLU_HOST_TEST_BYTES", "8192"}},
       {{"ZLU_HOST_TEST_TILES", endpoint_cover_list()}, {"ZLU_HOST_TEST_BYTES", "64"}},
-      {{"ZLU_HOST_TEST_ADDRESS", "0x7ff00"}, {"ZLU_HOST_WRITE_JITTER_MAX_US", "20"}, {"ZLU_HOST_WRITE_JITTER_SEED", "0x7"}},
+      {{"ZLU_HOST_TEST_ADDRESS", "0x7ff00"},
+       {"ZLU_HOST_WRITE_JITTER_MAX_US", "20"},
+       {"ZLU_HOST_WRITE_JITTER_SEED", "0x7"}},
   };
   for (const Env& env : configurations) {
     const auto outcome = run(env);
@@ -103,7 +105,8 @@ TEST(HostConfig, BadOrConflictingSettingsNameTheVariableAndValue) {
       {{{"ZLU_HOST_TEST_INVOCATIONS", "0"}}, "ZLU_HOST_TEST_INVOCATIONS=\"0\""},
       {{{"ZLU_HOST_TEST_INITIALIZED_EXCHANGE", "1"}}, "ZLU_HOST_TEST_INITIALIZED_EXCHANGE=\"1\""},
       {{{"ZLU_HOST_TEST_EXCHANGE", "1"}, {"ZLU_HOST_TEST_D2H_ONLY", "1"}}, "ZLU_HOST_TEST_EXCHANGE=\"1\""},
-      {{{"ZLU_HOST_TEST_RESIDENT_INPUT", "1"}, {"ZLU_HOST_TEST_COMPUTE_RELAY", "1"}}, "ZLU_HOST_TEST_RESIDENT_INPUT=\"1\""},
+      {{{"ZLU_HOST_TEST_RESIDENT_INPUT", "1"}, {"ZLU_HOST_TEST_COMPUTE_RELAY", "1"}},
+       "ZLU_HOST_TEST_RESIDENT_INPUT=\"1\""},
       {{{"ZLU_HOST_TEST_EXCHANGE", "on"}}, "ZLU_HOST_TEST_EXCHANGE=\"on\""},
       {{{"ZLU_HOST_WRITE_JITTER_MAX_US", "abc"}}, "ZLU_HOST_WRITE_JITTER_MAX_US=\"abc\""},
   };

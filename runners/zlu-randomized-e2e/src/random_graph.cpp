@@ -17,14 +17,14 @@ namespace {
 
 // The graph generator, separate from everything the card uses.
 class Generator {
-public:
+ public:
   explicit Generator(std::uint64_t seed) : rng_(seed) {}
   std::uint64_t next() { return rng_.next(); }
   std::uint32_t between(std::uint32_t low, std::uint32_t high) {
     return static_cast<std::uint32_t>(rng_.between(low, high));
   }
 
-private:
+ private:
   zlu_runner::SplitMix64 rng_;
 };
 
@@ -35,8 +35,8 @@ constexpr std::uint32_t SLOTS = WINDOW_BYTES / SLOT_BYTES;
 std::expected<std::uint64_t, zlu_runner::Failure> read_random_seed(const zlu_runner::EnvLookup& env) {
   const auto value = env(SEED_VARIABLE);
   if (!value) {
-    return std::unexpected(
-        zlu_runner::Failure::config(fmt::format("{} is not set: expected a decimal unsigned 64-bit seed", SEED_VARIABLE)));
+    return std::unexpected(zlu_runner::Failure::config(
+        fmt::format("{} is not set: expected a decimal unsigned 64-bit seed", SEED_VARIABLE)));
   }
   return zlu_runner::parse_unsigned(SEED_VARIABLE, *value, UINT64_MAX, false);
 }
@@ -49,7 +49,9 @@ RandomGraph make_random_graph(std::uint64_t seed, std::uint16_t tile_count) {
   const std::uint32_t wanted = rng.between(16, 128);
   while (chosen.size() < wanted) chosen.insert(static_cast<std::uint16_t>(rng.between(0, tile_count - 1u)));
   graph.tiles.assign(chosen.begin(), chosen.end());
-  const auto pick_tile = [&] { return graph.tiles[rng.between(0, static_cast<std::uint32_t>(graph.tiles.size() - 1))]; };
+  const auto pick_tile = [&] {
+    return graph.tiles[rng.between(0, static_cast<std::uint32_t>(graph.tiles.size() - 1))];
+  };
 
   const std::uint32_t phases = rng.between(3, 6);
   for (std::uint32_t p = 0; p < phases; ++p) {
@@ -108,7 +110,8 @@ zlu_runner::Outcome run_random_graph(const RandomGraph& graph, Card& card) {
   for (const std::uint16_t tile : graph.tiles) {
     init.tasks.push_back({tile, "initialise-window",
                           [tile, salt = graph.salt](TileSram& sram) -> std::expected<ComputeWork, ExchangeError> {
-                            if (auto r = sram.write(0, initial_window(tile, salt)); !r) return std::unexpected(r.error());
+                            if (auto r = sram.write(0, initial_window(tile, salt)); !r)
+                              return std::unexpected(r.error());
                             return ComputeWork{WINDOW_BYTES / 4, {}};
                           }});
   }
