@@ -32,9 +32,12 @@ std::optional<FailureReport> run_body(const TestDescAndFn& test) {
   try {
     test.testfn();
     return std::nullopt;
-  } catch (abi::__forced_unwind&) {
-    throw;
   } catch (...) {
+    // The thread's forced unwinding (pthread_exit, cancellation) is a foreign
+    // exception without a C++ type; it must go on. Testing the type rather
+    // than catching abi::__forced_unwind avoids binding a reference to its
+    // null object.
+    if (abi::__cxa_current_exception_type() == nullptr) throw;
     FailureReport report = describe_failure(std::current_exception(), test.desc);
     report_failure(test.desc.name, report);
     return report;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fmt/format.h>
+#include <poll.h>
 #include <string_view>
 #include <unistd.h>
 
@@ -24,6 +25,11 @@ int write_all(int fd, std::string_view text) {
     const ssize_t written = ::write(fd, text.data(), text.size());
     if (written < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        // A non-blocking descriptor inherited from the caller: wait until it drains.
+        pollfd ready{fd, POLLOUT, 0};
+        if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+      }
       return errno;
     }
     if (written == 0) return EIO;

@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <regex>
+#include <cctype>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -132,10 +132,61 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
+namespace {
+
+// Replaces, after every occurrence of `before`, a number with `decimals`
+// decimals ending in `after` by `replacement`.
+std::string replace_numbers(const std::string& text, std::string_view before, std::size_t decimals,
+                            std::string_view after, std::string_view replacement) {
+  std::string result;
+  std::size_t at = 0;
+  while (true) {
+    const std::size_t found = text.find(before, at);
+    if (found == std::string::npos) break;
+    std::size_t end = found + before.size();
+    const std::size_t digits = end;
+    while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+    bool matches = end > digits && end < text.size() && text[end] == '.';
+    if (matches) {
+      const std::size_t fraction = ++end;
+      while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+      matches = end - fraction == decimals && text.compare(end, after.size(), after) == 0;
+    }
+    if (matches) {
+      result.append(text, at, found - at).append(replacement);
+      at = end + after.size();
+    } else {
+      result.append(text, at, found + 1 - at);
+      at = found + 1;
+    }
+  }
+  return result.append(text, at);
+}
+
+}  // namespace
+
 std::string without_times(const std::string& text) {
-  static const std::regex suite_time("finished in [0-9]+\\.[0-9]{2}s");
-  static const std::regex test_time("<[0-9]+\\.[0-9]{3}s>");
-  return std::regex_replace(std::regex_replace(text, suite_time, "finished in <T>s"), test_time, "<T>");
+  return replace_numbers(replace_numbers(text, "finished in ", 2, "s", "finished in <T>s"), "<", 3, "s>", "<T>");
+}
+
+std::string without_thread_ids(const std::string& text) {
+  std::string result;
+  std::size_t at = 0;
+  const std::string_view tail = ") panicked at ";
+  while (true) {
+    const std::size_t found = text.find("' (", at);
+    if (found == std::string::npos) break;
+    std::size_t end = found + 3;
+    while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+    if (end > found + 3 && text.compare(end, tail.size(), tail) == 0) {
+      result.append(text, at, found - at).append("' (TID").append(tail);
+      at = end + tail.size();
+    } else {
+      result.append(text, at, found + 1 - at);
+      at = found + 1;
+    }
+  }
+  return result.append(text, at);
 }
 
 }  // namespace harness_e2e

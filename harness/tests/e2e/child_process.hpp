@@ -31,4 +31,7 @@ std::vector<std::string> lines_of(const std::string& text);
 // every " <t>s>" time by " <T>", so reports compare across runs.
 std::string without_times(const std::string& text);
 
+// `text` with the thread ids of its "panicked at" lines replaced by "TID".
+std::string without_thread_ids(const std::string& text);
+
 }  // namespace harness_e2e

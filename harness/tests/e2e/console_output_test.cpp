@@ -136,12 +136,14 @@ TEST(ConsoleOutput, ClosedStandardOutputEndsTheRunWithAnIoError) {
   EXPECT_EQ(listing.stderr_text, "error: io error when listing tests: Broken pipe (os error 32)\n");
 }
 
-TEST(ConsoleOutput, FormatsNotBuiltYetSayTheyAreNotAvailable) {
-  const ChildRun json = run_demo({"-Z", "unstable-options", "--format", "json"}, {{"ZLU_TEST_BOOTSTRAP", "1"}});
-  EXPECT_EQ(json.exit_status, 101);
-  EXPECT_EQ(json.stderr_text, "error: the json format is not available yet\n");
-  const ChildRun junit = run_demo({"-Z", "unstable-options", "--format=junit"}, {{"ZLU_TEST_BOOTSTRAP", "1"}});
-  EXPECT_EQ(junit.stderr_text, "error: the junit format is not available yet\n");
+TEST(ConsoleOutput, MachineFormatsStayBehindTheGate) {
+  for (const std::string format : {"json", "junit"}) {
+    const ChildRun closed = run_demo({"--format", format, "passes_quietly"});
+    EXPECT_EQ(closed.exit_status, 101);
+    EXPECT_EQ(closed.stderr_text, "error: The \"" + format +
+                                      "\" format is only accepted on the nightly compiler with -Z unstable-options\n");
+    EXPECT_EQ(closed.stdout_text, "");
+  }
 }
 
 }  // namespace

@@ -2,18 +2,11 @@
 // them: the demo executable runs as a child and its output is compared.
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <regex>
 
 #include "child_process.hpp"
 
 namespace harness_e2e {
 namespace {
-
-// Replaces the thread ids of "panicked at" lines, which differ per run.
-std::string without_thread_ids(const std::string& text) {
-  static const std::regex thread_id("' \\([0-9]+\\) panicked at ");
-  return std::regex_replace(text, thread_id, "' (TID) panicked at ");
-}
 
 const std::map<std::string, std::string> serial = {{"ZLU_TEST_THREADS", "1"}};
 
