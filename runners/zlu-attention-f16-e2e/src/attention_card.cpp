@@ -131,10 +131,11 @@ struct ShapeTiles {
 };
 
 std::expected<void, Failure> check_fits(const AttentionShape& shape, std::uint16_t first_tile, std::uint16_t tiles) {
-  const bool fits = shape.batch > 0 && shape.sequence > 0 && shape.sequence % QUERY_BLOCK == 0 &&
-                    shape.sequence % KEY_BLOCK == 0 && shape.head_dim > 0 && shape.head_dim <= MAX_HEAD_DIM &&
-                    std::size_t{shape.sequence} * shape.head_dim * sizeof(half) <= V_HOME - K_HOME &&
-                    first_tile + tiles_for(shape) <= tiles;
+  const bool fits =
+      shape.batch > 0 && shape.sequence > 0 && shape.sequence % QUERY_BLOCK == 0 && shape.sequence % KEY_BLOCK == 0 &&
+      shape.head_dim > 0 && shape.head_dim <= MAX_HEAD_DIM &&
+      std::size_t{shape.sequence} * shape.head_dim * sizeof(half) <= V_HOME - K_HOME &&
+      std::uint64_t{first_tile} + std::uint64_t{shape.batch} * (shape.sequence / QUERY_BLOCK + 1) <= tiles;
   if (fits) return {};
   return std::unexpected(Failure::config(fmt::format(
       "attention shape {} from tile {} does not fit: it needs a sequence that is a multiple of {}, a head dimension "

@@ -1,6 +1,6 @@
 #include "gemm_card.hpp"
 
-#include <cstring>
+#include <tuple>
 
 #include <fmt/format.h>
 
@@ -121,7 +121,6 @@ std::expected<void, Failure> check_result(zlu_card::Card& card, const GemmLayout
     }
   return {};
 }
-
 
 }  // namespace
 

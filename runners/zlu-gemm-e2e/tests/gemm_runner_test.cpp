@@ -182,9 +182,9 @@ TEST(CheckSramBlock, ACorruptedByteFailsNamingTileRouteAndAddress) {
   const GemmConfig config;
   ASSERT_TRUE(run_gemm(card, config, jitter));
   const GemmLayout layout = GemmLayout::for_dimension(config.dimension, card.tile_count());
-  const std::vector<Element> reference = reference_product(make_operand(config.dimension, OPERAND_SEED, 0),
-                                                           make_operand(config.dimension, OPERAND_SEED, 1),
-                                                           config.dimension);
+  const std::vector<Element> reference =
+      reference_product(make_operand(config.dimension, OPERAND_SEED, 0),
+                        make_operand(config.dimension, OPERAND_SEED, 1), config.dimension);
   ASSERT_TRUE(check_sram_block(card, layout, {1, 1}, reference));
 
   const std::uint16_t tile = layout.tile_of({1, 1});
