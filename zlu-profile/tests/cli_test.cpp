@@ -1,7 +1,13 @@
 // The tool as its users run it: exit codes, error lines and outputs.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -124,8 +130,47 @@ TEST(Cli, FailedWriteLeavesTheOldFileAndNoDebris) {
   std::filesystem::create_directory(scratch / "taken");
   const auto onto_folder = run_tool({"svg", (scratch / "p.capnp").string(), "-o", (scratch / "taken").string()});
   EXPECT_EQ(onto_folder.exit_code, 2);
+  EXPECT_EQ(onto_folder.err, "zlu-profile: " + (scratch / "taken").string() + ": Is a directory\n");
   EXPECT_TRUE(std::filesystem::is_directory(scratch / "taken"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 2) << "temporary file left";
+}
+
+TEST(Cli, PipesAreWrittenInPlaceAndLinksKept) {
+  const ScratchDir scratch;
+  testing::write_profile(testing::card_profile(1), scratch / "p.capnp");
+  const auto piped = run_tool({"svg", (scratch / "p.capnp").string(), "-o", "-"});
+  EXPECT_EQ(piped.exit_code, 0) << piped.err;
+  EXPECT_EQ(piped.out.rfind("<?xml", 0), 0u);
+
+  // Holding both ends keeps the pipe open whatever the tool does, and the
+  // reader gives up after a quiet spell instead of hanging.
+  const std::filesystem::path fifo = scratch / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  std::string received;
+  std::thread reader([&] {
+    char buffer[65536];
+    pollfd poll_fd{.fd = fd, .events = POLLIN, .revents = 0};
+    while (::poll(&poll_fd, 1, 3000) > 0) {
+      const ssize_t count = ::read(fd, buffer, sizeof buffer);
+      if (count <= 0) break;
+      received.append(buffer, static_cast<std::size_t>(count));
+      if (received.ends_with("</svg>\n")) break;
+    }
+  });
+  const auto through_fifo = run_tool({"svg", (scratch / "p.capnp").string(), "-o", fifo.string()});
+  reader.join();
+  ::close(fd);
+  EXPECT_EQ(through_fifo.exit_code, 0) << through_fifo.err;
+  EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
+  EXPECT_EQ(received, piped.out);
+
+  std::filesystem::create_symlink("real.svg", scratch / "link.svg");
+  const auto linked = run_tool({"svg", (scratch / "p.capnp").string(), "-o", (scratch / "link.svg").string()});
+  EXPECT_EQ(linked.exit_code, 0) << linked.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(scratch / "link.svg"));
+  EXPECT_EQ(testing::read_file(scratch / "real.svg"), piped.out);
 }
 
 }  // namespace
