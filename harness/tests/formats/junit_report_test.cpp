@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
-#include <regex>
 
 #include "child_process.hpp"
 #include "report_support.hpp"
@@ -16,6 +15,17 @@ using harness_e2e::ChildRun;
 using harness_e2e::run_demo;
 
 const std::string executable = "harness_formats_demo";
+
+// Whether `text` has the shape of `pattern`, where '9' stands for any digit
+// and every other character for itself.
+bool has_shape(const std::string& text, std::string_view pattern) {
+  if (text.size() != pattern.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (pattern[i] == '9' ? !digit : text[i] != pattern[i]) return false;
+  }
+  return true;
+}
 
 // The XPath of the testcase of test `name`.
 std::string testcase(const std::string& name) { return "/testsuites/testsuite/testcase[@name='" + name + "']"; }
@@ -38,9 +48,8 @@ TEST(JunitReport, RunIsOneWellFormedDocumentWithACaseForEveryTest) {
   EXPECT_EQ(xml.xpath("string(" + suite + "/@failures)"), "1");
   EXPECT_EQ(xml.xpath("string(" + suite + "/@errors)"), "0");
   EXPECT_EQ(xml.xpath("string(" + suite + "/@skipped)"), "2");
-  EXPECT_TRUE(std::regex_match(xml.xpath("string(" + suite + "/@time)"), std::regex("[0-9]+\\.[0-9]{3}")));
-  EXPECT_TRUE(std::regex_match(xml.xpath("string(" + suite + "/@timestamp)"),
-                               std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}")));
+  EXPECT_TRUE(has_shape(xml.xpath("string(" + suite + "/@time)"), "9.999"));
+  EXPECT_TRUE(has_shape(xml.xpath("string(" + suite + "/@timestamp)"), "9999-99-99T99:99:99"));
 
   EXPECT_EQ(xml.xpath("count(" + suite + "/testcase)"), "7");
   EXPECT_EQ(xml.xpath("count(" + suite + "/testcase[@classname='" + executable + "'])"), "7");
