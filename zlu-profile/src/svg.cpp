@@ -62,14 +62,13 @@ double tick_step(double range) {
   return 10 * magnitude;
 }
 
-void write_timeline(const zlu_package::ProfileReport& profile, const ProfileStatistics& statistics, std::ostream& out) {
+void write_timeline_bars(const zlu_package::ProfileReport& profile, TimeWindow window, std::ostream& out) {
   std::vector<std::vector<const zlu_package::TileProfile*>> entries(N700_TILES);
   for (const zlu_package::TileProfile& tile : profile.tiles) {
     if (tile.physical_tile < N700_TILES) {
       entries[tile.physical_tile].push_back(&tile);
     }
   }
-  const TimeWindow window{.first_cycle = statistics.first_cycle.value_or(0), .span_cycles = statistics.span_cycles()};
 
   // One stroked path per kind keeps the document small: a bar is a short
   // horizontal line, and the next bar of that kind on the same tile moves
@@ -95,8 +94,11 @@ void write_timeline(const zlu_package::ProfileReport& profile, const ProfileStat
                          paths[kind_index(kind)]);
     }
   }
+}
 
-  // Time axis, in microseconds when the clock is known, else in cycles.
+// The time axis, in microseconds when the clock is known, else in cycles,
+// and the tile axis by physical number.
+void write_timeline_axes(const ProfileStatistics& statistics, TimeWindow window, std::ostream& out) {
   const bool in_microseconds = statistics.clock_hz > 0;
   const double range = in_microseconds ? cycles_to_microseconds(window.span_cycles, statistics.clock_hz)
                                        : static_cast<double>(window.span_cycles);
@@ -244,7 +246,9 @@ void write_svg(const zlu_package::ProfileReport& profile, std::string_view title
   out << fmt::format(R"svg(<text x="{}" y="44">{} tile entries, {} samples, clock {} Hz, span {} cycles</text>)svg" "\n",
                      TIMELINE_LEFT, statistics.tile_entries, statistics.samples, statistics.clock_hz,
                      statistics.span_cycles());
-  write_timeline(profile, statistics, out);
+  const TimeWindow window{.first_cycle = statistics.first_cycle.value_or(0), .span_cycles = statistics.span_cycles()};
+  write_timeline_bars(profile, window, out);
+  write_timeline_axes(statistics, window, out);
   write_card_map(statistics, out);
   write_legend(out);
   out << "</svg>\n";
