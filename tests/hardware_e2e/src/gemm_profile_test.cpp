@@ -42,13 +42,19 @@ void blocked_gemm_with_cycle_profile_works() {
   // The runner renames a regular file into place; a link found there was
   // planted by someone else at a predictable name, so it is not followed.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) harness::fail(fmt::format("open cycle profile {}: {}", path, render_os_error(errno)));
+  if (fd < 0) {
+    const int error = errno;
+    harness::fail(fmt::format("open cycle profile {}: {}", path, render_os_error(error)));
+  }
   auto profile = zlu_package::ProfileReport::read(kj::heap<kj::FdInputStream>(kj::AutoCloseFd(fd)));
   if (!profile) harness::fail(fmt::format("read cycle profile {}: {}", path, profile.error().debug()));
 
   if (auto message = zlu_profile::check_profile(*profile)) harness::fail(std::move(*message));
 
-  if (unlink(path.c_str()) != 0) harness::fail(fmt::format("remove cycle profile {}: {}", path, render_os_error(errno)));
+  if (unlink(path.c_str()) != 0) {
+    const int error = errno;
+    harness::fail(fmt::format("remove cycle profile {}: {}", path, render_os_error(error)));
+  }
 }
 
 }  // namespace hardware_e2e

@@ -1,3 +1,5 @@
+#include <optional>
+
 #include "catalogue.hpp"
 #include "device.hpp"
 #include "exit_status.hpp"
@@ -7,12 +9,12 @@ namespace hardware_e2e {
 
 namespace {
 
-// One direct launch with the caller holding the guard: the runner, its one
-// scenario variable (none when `scenario` is empty), and the two texts.
-void run_direct(std::string_view runner, std::string_view scenario, std::string_view launch_text,
+// One direct launch with the caller holding the guard: the runner, its
+// ZLU_GRAPH_TEST scenario if it takes one, and the two texts.
+void run_direct(std::string_view runner, std::optional<std::string_view> scenario, std::string_view launch_text,
                 std::string_view capability, std::source_location location = std::source_location::current()) {
   RunnerCommand command = runner_command(runner);
-  if (!scenario.empty()) command.add_env("ZLU_GRAPH_TEST", std::string(scenario));
+  if (scenario) command.add_env("ZLU_GRAPH_TEST", std::string(*scenario));
   require_success(capability, run_or_fail(command, launch_text, location), location);
 }
 
@@ -53,7 +55,7 @@ void compiler_segmented_allocation_executes_on_hardware() {
 
 void flash_attention_matches_host_softmax_across_encoder_shapes() {
   auto _device = device();
-  run_direct(ATTENTION_RUNNER, "", "launch FlashAttention hardware test runner",
+  run_direct(ATTENTION_RUNNER, std::nullopt, "launch FlashAttention hardware test runner",
              "FP16 FlashAttention for encoder head dimensions and batch sizes");
 }
 
