@@ -118,6 +118,12 @@ TEST(Cli, SummaryJsonCarriesTheFigures) {
   const auto text = run_tool({"summary", (scratch / "p.capnp").string()});
   ASSERT_EQ(text.exit_code, 0) << text.err;
   EXPECT_NE(text.out.find("tiles without samples: none\n"), std::string::npos) << text.out;
+
+  // The version comes from the file, which the model does not keep.
+  testing::write_profile({.schema_version = 1, .clock_hz = 5, .tiles = {}}, scratch / "v1.capnp");
+  const auto first = run_tool({"summary", (scratch / "v1.capnp").string(), "--json"});
+  ASSERT_EQ(first.exit_code, 0) << first.err;
+  EXPECT_EQ(nlohmann::json::parse(first.out)["format_version"], 1);
 }
 
 TEST(Cli, FailedWriteLeavesTheOldFileAndNoDebris) {
