@@ -21,17 +21,19 @@ inline constexpr std::uint32_t HOST_PACKET_BYTES = 4096;
 // Clock of the model card, in Hz.
 inline constexpr std::uint64_t CARD_CLOCK_HZ = 1'850'000'000;
 
-// The endpoint fields of a host route: the physical row (0 to 22) and the
-// position in the row (0 to 63) of the tile it reaches.
 struct HostRoute {
+  // The endpoint fields of a host route: the physical row (0 to 22) and the
+  // position in the row (0 to 63) of the tile it reaches.
+
   std::uint16_t row = 0;
   std::uint16_t position = 0;
   friend bool operator==(const HostRoute&, const HostRoute&) = default;
 };
 
-// Deliberate defects of the model, for tests that show a scenario catches a
-// broken card. Never set by the runners' environment.
 struct CardFaults {
+  // Deliberate defects of the model, for tests that show a scenario catches a
+  // broken card. Never set by the runners' environment.
+
   // Incoming data (exchange receives and H2D writes) lands on the tile at the
   // next position of the same row instead of the named one.
   bool wrong_route = false;
@@ -43,21 +45,22 @@ struct CardFaults {
   bool receive_before_send = false;
 };
 
-// How a card is built.
 struct CardOptions {
+  // How a card is built.
+
   CardFaults faults;
   CycleCosts costs;
   std::uint64_t clock_hz = CARD_CLOCK_HZ;
 };
 
-// The model card. Tiles are named by logical number in every call, except the
-// step logs, which are indexed by physical number as the profile stores them.
-// Invariant: each tile's clock equals the end cycle of its last logged step.
-// Every operation validates the whole request before it changes anything, so
-// an operation that returns an error leaves the card as it was; the one
-// exception is a compute phase whose kernel fails, after the kernels before
-// it have run.
 class Card {
+  // The model card. Tiles are named by logical number in every call, except the
+  // step logs, which are indexed by physical number as the profile stores them.
+  // Invariant: each tile's clock equals the end cycle of its last logged step.
+  // Every operation validates the whole request before it changes anything, so
+  // an operation that returns an error leaves the card as it was; the one
+  // exception is a compute phase whose kernel fails, after the kernels before
+  // it have run.
  public:
   explicit Card(CardOptions options = {});
 

@@ -14,20 +14,22 @@ enum class StepKind : std::uint8_t { Exchange, Compute, Synchronization, Idle };
 // Lower-case name of a kind: "exchange", "compute", "synchronization", "idle".
 const char* step_kind_name(StepKind kind);
 
-// A metadata entry attached to a step, e.g. {"bytes", "256"}.
 struct StepMetadata {
+  // A metadata entry attached to a step, e.g. {"bytes", "256"}.
+
   std::string name;
   std::string value;
   friend bool operator==(const StepMetadata&, const StepMetadata&) = default;
 };
 
-// One timed step of one tile: [start_cycle, end_cycle) on the tile's clock.
-// `operation` names the program phase the step belongs to (the phase's name),
-// `kernel` the code the tile ran in it ("exchange", "sync", "idle" or the
-// compute kernel's name). `phase` counts the card's phases from 0, `epoch`
-// counts program invocations (see Card::begin_epoch), and `local_index`
-// counts the tile's own steps from 0.
 struct StepRecord {
+  // One timed step of one tile: [start_cycle, end_cycle) on the tile's clock.
+  // `operation` names the program phase the step belongs to (the phase's name),
+  // `kernel` the code the tile ran in it ("exchange", "sync", "idle" or the
+  // compute kernel's name). `phase` counts the card's phases from 0, `epoch`
+  // counts program invocations (see Card::begin_epoch), and `local_index`
+  // counts the tile's own steps from 0.
+
   StepKind kind = StepKind::Idle;
   std::uint64_t start_cycle = 0;
   std::uint64_t end_cycle = 0;
@@ -39,10 +41,11 @@ struct StepRecord {
   std::vector<StepMetadata> metadata;
 };
 
-// Costs of the cycle model. The figures are not those of a real card; they
-// are fixed so that the same program always takes the same cycles, and they
-// grow with the work done.
 struct CycleCosts {
+  // Costs of the cycle model. The figures are not those of a real card; they
+  // are fixed so that the same program always takes the same cycles, and they
+  // grow with the work done.
+
   // Start-up of one message on the exchange, per sender and per receiver.
   std::uint64_t message_setup = 24;
   // Bytes the exchange moves per cycle into or out of a tile.

@@ -22,10 +22,10 @@ inline constexpr std::uint32_t ARENA_COUNT = SRAM_BYTES / ARENA_BYTES;
 inline constexpr std::uint32_t PAGE_BYTES = 0x1000;
 inline constexpr std::uint32_t PAGE_COUNT = SRAM_BYTES / PAGE_BYTES;
 
-// The SRAM of one tile. A page costs memory only once it is written; unwritten
-// bytes read as zero, so a card whose tiles are mostly untouched stays small.
-// Invariant: every allocated page holds PAGE_BYTES bytes.
 class TileSram {
+  // The SRAM of one tile. A page costs memory only once it is written; unwritten
+  // bytes read as zero, so a card whose tiles are mostly untouched stays small.
+  // Invariant: every allocated page holds PAGE_BYTES bytes.
  public:
   TileSram() = default;
   TileSram(TileSram&&) noexcept = default;

@@ -13,9 +13,10 @@ namespace zlu_runner {
 
 inline constexpr std::uint64_t JITTER_MAX_LIMIT_US = 1'000'000;
 
-// The jitter settings: the largest delay in microseconds (0 means none) and
-// the seed of the delays.
 struct JitterSettings {
+  // The jitter settings: the largest delay in microseconds (0 means none) and
+  // the seed of the delays.
+
   std::uint64_t max_us = 0;
   std::uint64_t seed = 0;
 };
@@ -25,9 +26,9 @@ struct JitterSettings {
 // or malformed value is a configuration error naming the variable and value.
 std::expected<JitterSettings, Failure> read_jitter_settings(const EnvLookup& env);
 
-// Draws the delays from the seed. Holds the generator state, so one object
-// serves every host write of a run and the sequence of delays is repeatable.
 class HostWriteJitter {
+  // Draws the delays from the seed. Holds the generator state, so one object
+  // serves every host write of a run and the sequence of delays is repeatable.
  public:
   explicit HostWriteJitter(JitterSettings settings);
 

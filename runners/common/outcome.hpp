@@ -8,16 +8,18 @@
 
 namespace zlu_runner {
 
-// The runner exit contract.
 enum class ExitCode : int {
+  // The runner exit contract.
+
   Ok = 0,             // ran, every check held; one summary line on stdout
   CheckFailed = 1,    // ran, a check failed; one line on stderr
   ConfigInvalid = 2,  // configuration invalid; one line on stderr
 };
 
-// Why a runner did not succeed: the exit code it ends with and the message
-// (without the runner's name, which `finish` adds).
 struct Failure {
+  // Why a runner did not succeed: the exit code it ends with and the message
+  // (without the runner's name, which `finish` adds).
+
   ExitCode code = ExitCode::CheckFailed;
   std::string message;
 

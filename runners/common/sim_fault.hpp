@@ -16,8 +16,9 @@ namespace zlu_runner {
 
 inline constexpr std::string_view SIM_FAULT_VARIABLE = "ZLU_SIM_FAULT";
 
-// The items of ZLU_SIM_FAULT that name one runner, in order.
 struct FaultPlan {
+  // The items of ZLU_SIM_FAULT that name one runner, in order.
+
   // `exit=N`: exit with code N (0 to 255) before doing anything.
   std::optional<int> exit_code;
   // `signal=S`: kill the runner with signal S (by number, 1 to 64, one whose

@@ -24,11 +24,14 @@ enum class GraphScenario {
   CompilerSegmentedAdd,
 };
 
-// The scenarios with their ZLU_GRAPH_TEST names, in the order they are documented.
 struct ScenarioName {
+  // A scenario and its ZLU_GRAPH_TEST name.
+
   GraphScenario scenario;
   std::string_view name;
 };
+
+// Every scenario, in the order they are documented.
 inline constexpr std::array<ScenarioName, 6> SCENARIOS{{
     {GraphScenario::Fanout, "fanout"},
     {GraphScenario::Reduction, "reduction"},

@@ -11,9 +11,10 @@
 
 namespace zlu_graph {
 
-// A piece of a tensor: `bytes` bytes of the tensor starting at
-// `tensor_offset` live at SRAM `address`, inside one arena.
 struct Segment {
+  // A piece of a tensor: `bytes` bytes of the tensor starting at
+  // `tensor_offset` live at SRAM `address`, inside one arena.
+
   std::uint32_t tensor_offset = 0;
   std::uint32_t address = 0;
   std::uint32_t bytes = 0;
@@ -23,9 +24,9 @@ struct Segment {
 // Where a tensor lives: its segments in tensor order.
 using Placement = std::vector<Segment>;
 
-// Hands out SRAM from address 0 upward. Invariant: `next_` is 4-aligned and
-// at most the SRAM size.
 class SegmentAllocator {
+  // Hands out SRAM from address 0 upward. Invariant: `next_` is 4-aligned and
+  // at most the SRAM size.
  public:
   // Places a tensor of `bytes` bytes (a positive multiple of 4). Errors:
   // Count for a bad size, Schedule when the SRAM has no room left.
@@ -35,10 +36,11 @@ class SegmentAllocator {
   std::uint32_t next_ = 0;
 };
 
-// A piece of work over several tensors at once: `bytes` bytes at
-// `tensor_offset` of each tensor, at the given address of each, so that no
-// piece crosses a segment boundary of any of them.
 struct AlignedPiece {
+  // A piece of work over several tensors at once: `bytes` bytes at
+  // `tensor_offset` of each tensor, at the given address of each, so that no
+  // piece crosses a segment boundary of any of them.
+
   std::uint32_t tensor_offset = 0;
   std::uint32_t bytes = 0;
   std::vector<std::uint32_t> addresses;  // one per tensor

@@ -12,8 +12,9 @@ namespace zlu_host {
 
 inline constexpr std::string_view RUNNER = "zlu-host-e2e";
 
-// What one invocation of the host program does.
 enum class HostMode {
+  // What one invocation of the host program does.
+
   RoundTrip,     // H2D, then D2H of the same range
   D2hOnly,       // the tile initialises its own data; the host only reads
   RemoteD2h,     // as D2hOnly, on a tile far from the host link (default 1471)

@@ -23,9 +23,10 @@ inline constexpr std::uint32_t WINDOW_BYTES = 16 * 1024;
 // Receives land in slots of this size, so receives of one phase never overlap.
 inline constexpr std::uint32_t SLOT_BYTES = 1024;
 
-// A graph: the tiles it uses (distinct, ascending), the salt of their initial
-// data, and its exchange phases in order.
 struct RandomGraph {
+  // A graph: the tiles it uses (distinct, ascending), the salt of their initial
+  // data, and its exchange phases in order.
+
   std::vector<std::uint16_t> tiles;
   std::uint32_t salt = 0;
   std::vector<zlu_card::ExchangePhase> phases;
