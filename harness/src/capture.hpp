@@ -6,11 +6,11 @@
 
 namespace harness {
 
-// While alive, `print`, `eprint` and the failure report of the current thread
-// append to `buffer` instead of going to file descriptors 1 and 2. Only the
-// harness's own output functions are captured: a child process a test starts
-// writes to the inherited descriptors and so reaches the console directly.
 class CaptureScope {
+  // While alive, `print`, `eprint` and the failure report of the current thread
+  // append to `buffer` instead of going to file descriptors 1 and 2. Only the
+  // harness's own output functions are captured: a child process a test starts
+  // writes to the inherited descriptors and so reaches the console directly.
  public:
   explicit CaptureScope(std::string& buffer);
   ~CaptureScope();

@@ -9,12 +9,12 @@
 
 namespace harness {
 
-// A many-senders, one-receiver queue with a receive time-out. Values arrive
-// in the order they were sent. Shared by the run loop and the workers through
-// a shared_ptr, so a worker that outlives a run stopped early (fail-fast)
-// still has somewhere to send its result.
 template <typename T>
 class Channel {
+  // A many-senders, one-receiver queue with a receive time-out. Values arrive
+  // in the order they were sent. Shared by the run loop and the workers through
+  // a shared_ptr, so a worker that outlives a run stopped early (fail-fast)
+  // still has somewhere to send its result.
  public:
   void send(T value) {
     {

@@ -11,8 +11,8 @@ namespace harness {
 
 enum class Color { Red = 1, Green = 2, Yellow = 3, Cyan = 6 };
 
-// The escape sequences of one terminal, or none for plain output.
 struct Palette {
+  // The escape sequences of one terminal, or none for plain output.
   struct Sequences {
     std::string red, green, yellow, cyan, reset;
   };

@@ -7,11 +7,11 @@
 
 namespace harness {
 
-// Standard output (or any file descriptor) as the report writes it: every
-// piece goes out at once, unbuffered, and every write is checked. The first
-// failed write is remembered and later writes are dropped, so that the run
-// loop can stop the run with the error after the event that met it.
 class ConsoleOutput {
+  // Standard output (or any file descriptor) as the report writes it: every
+  // piece goes out at once, unbuffered, and every write is checked. The first
+  // failed write is remembered and later writes are dropped, so that the run
+  // loop can stop the run with the error after the event that met it.
  public:
   ConsoleOutput(int fd, Palette palette) : fd_(fd), palette_(std::move(palette)) {}
 

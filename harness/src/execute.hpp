@@ -8,8 +8,8 @@
 
 namespace harness {
 
-// What running a body needs from the options.
 struct ExecuteSettings {
+  // What running a body needs from the options.
   bool capture = true;
   std::optional<TestTimeOptions> time_options;  // present when times are measured
 };

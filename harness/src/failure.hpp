@@ -11,10 +11,10 @@
 
 namespace harness {
 
-// The exception `fail` throws. It records the call's location and the stack
-// at that moment, so that the report can show where the failure happened
-// even though it is caught far away.
 class TestFailure {
+  // The exception `fail` throws. It records the call's location and the stack
+  // at that moment, so that the report can show where the failure happened
+  // even though it is caught far away.
  public:
   TestFailure(std::string message, std::source_location location);
 
@@ -28,8 +28,8 @@ class TestFailure {
   std::vector<void*> frames_;
 };
 
-// Where and why a body failed, whatever it raised.
 struct FailureReport {
+  // Where and why a body failed, whatever it raised.
   std::string message;
   std::string file;
   unsigned line = 0;

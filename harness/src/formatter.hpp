@@ -14,28 +14,28 @@
 
 namespace harness {
 
-// What the run loop knows when the run starts.
 struct RunStart {
+  // What the run loop knows when the run starts.
   std::size_t test_count = 0;
   std::size_t filtered_out = 0;
   std::optional<std::uint64_t> shuffle_seed;
 };
 
-// What a formatter may need of the options, fixed for the run.
 struct FormatterSettings {
+  // What a formatter may need of the options, fixed for the run.
   bool concurrent = false;  // more than one worker: results arrive in completion order
   bool show_output = false;
   std::optional<TestTimeOptions> time_options;
   std::string executable_name{};  // the program's file name, for reports that name the suite
 };
 
-// One report format. The run loop calls, in this order: run_started once;
-// per test test_started, at most one still_running, test_result (after the
-// state has counted the result); run_finished once, also after a fail-fast
-// stop. A formatter writes only to the ConsoleOutput it was made with; the
-// run loop checks that output for write errors after every event, so an
-// event needs no error handling of its own.
 class Formatter {
+  // One report format. The run loop calls, in this order: run_started once;
+  // per test test_started, at most one still_running, test_result (after the
+  // state has counted the result); run_finished once, also after a fail-fast
+  // stop. A formatter writes only to the ConsoleOutput it was made with; the
+  // run loop checks that output for write errors after every event, so an
+  // event needs no error handling of its own.
  public:
   virtual ~Formatter() = default;
   virtual void run_started(const RunStart& start) = 0;

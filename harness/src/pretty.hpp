@@ -7,10 +7,10 @@
 
 namespace harness {
 
-// Writes "test <name> ... <word>" per result. In a serial run the name goes
-// out when the test starts, so that a test that hangs is visible; in a
-// concurrent run the whole line goes out with the result.
 class PrettyFormatter : public Formatter {
+  // Writes "test <name> ... <word>" per result. In a serial run the name goes
+  // out when the test starts, so that a test that hangs is visible; in a
+  // concurrent run the whole line goes out with the result.
  public:
   PrettyFormatter(ConsoleOutput& out, FormatterSettings settings) : out_(out), settings_(std::move(settings)) {}
 

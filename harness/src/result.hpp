@@ -13,16 +13,16 @@ namespace harness {
 // A test's position among the selected tests, from 0.
 using TestId = std::size_t;
 
-// Figures of a benchmark run. The tables this harness runs hold no benchmarks,
-// so no result of this kind is produced today; the kind is kept so that the
-// report formats cover every outcome.
 struct BenchFigures {
+  // Figures of a benchmark run. The tables this harness runs hold no benchmarks,
+  // so no result of this kind is produced today; the kind is kept so that the
+  // report formats cover every outcome.
   double ns_per_iter = 0;
   double deviation = 0;
 };
 
-// The outcome of one test.
 struct TestResult {
+  // The outcome of one test.
   enum class Kind { Ok, Failed, FailedWithNote, Ignored, Bench, TimeLimitExceeded };
   Kind kind = Kind::Ok;
   std::string note;      // with FailedWithNote
@@ -35,18 +35,18 @@ struct TestResult {
   static TestResult time_limit_exceeded() { return {Kind::TimeLimitExceeded, {}, {}}; }
 };
 
-// How long a test's body ran; measured only when time reporting is on.
 struct TestExecTime {
+  // How long a test's body ran; measured only when time reporting is on.
   std::chrono::nanoseconds duration{};
 };
 
-// How long the whole run took, from just before the start line to the end.
 struct TestSuiteExecTime {
+  // How long the whole run took, from just before the start line to the end.
   std::chrono::nanoseconds duration{};
 };
 
-// A finished test as the worker sends it to the run loop.
 struct CompletedTest {
+  // A finished test as the worker sends it to the run loop.
   TestId id = 0;
   TestDesc desc;
   TestResult result;

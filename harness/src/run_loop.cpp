@@ -16,10 +16,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using ResultChannel = Channel<CompletedTest>;
 
-// Sends a failed result for a test whose thread ended (pthread_exit,
-// cancellation) before its result was sent, so the run loop is not left
-// waiting for a result that never comes.
 class ResultPromise {
+  // Sends a failed result for a test whose thread ended (pthread_exit,
+  // cancellation) before its result was sent, so the run loop is not left
+  // waiting for a result that never comes.
  public:
   ResultPromise(std::shared_ptr<ResultChannel> channel, TestId id, const TestDesc& desc)
       : channel_(std::move(channel)), id_(id), desc_(desc) {}
@@ -44,9 +44,9 @@ class ResultPromise {
   bool sent_ = false;
 };
 
-// The loop's bookkeeping of one run; the channel outlives it in any worker
-// left running by a fail-fast stop.
 class Run {
+  // The loop's bookkeeping of one run; the channel outlives it in any worker
+  // left running by a fail-fast stop.
  public:
   Run(const std::vector<TestDescAndFn>& tests, const RunConfig& config, Formatter& formatter, ConsoleOutput& out,
       LogFile* log)

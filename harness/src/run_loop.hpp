@@ -16,6 +16,7 @@
 namespace harness {
 
 struct RunConfig {
+  // How a run goes, fixed before it starts.
   ExecuteSettings execute;
   bool run_tests = true;  // false: every selected test is reported ignored (`--bench`)
   bool fail_fast = false;

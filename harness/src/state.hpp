@@ -10,15 +10,15 @@
 
 namespace harness {
 
-// A listed test and its captured output, for the summary's blocks.
 struct TestOutput {
+  // A listed test and its captured output, for the summary's blocks.
   TestDesc desc;
   std::string stdout_bytes;
 };
 
-// Counts and lists of a run, updated once per reported result. The lists are
-// in completion order.
 struct ConsoleTestState {
+  // Counts and lists of a run, updated once per reported result. The lists are
+  // in completion order.
   std::size_t total = 0;
   std::size_t passed = 0;
   std::size_t failed = 0;

@@ -7,10 +7,10 @@
 
 namespace harness {
 
-// Writes "." per passed and "i" per ignored test, wrapping after 88
-// characters with the progress " <done>/<total>"; a failed test gets a line
-// "<name> --- FAILED" of its own.
 class TerseFormatter : public Formatter {
+  // Writes "." per passed and "i" per ignored test, wrapping after 88
+  // characters with the progress " <done>/<total>"; a failed test gets a line
+  // "<name> --- FAILED" of its own.
  public:
   TerseFormatter(ConsoleOutput& out, FormatterSettings settings) : out_(out), settings_(std::move(settings)) {}
 

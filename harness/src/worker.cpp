@@ -24,8 +24,8 @@ void* worker_main(void* argument) {
   return &normal_end_marker;
 }
 
-// Owns pthread attributes for the duration of one spawn.
 class ThreadAttributes {
+  // Owns pthread attributes for the duration of one spawn.
  public:
   ThreadAttributes() { pthread_attr_init(&attr_); }
   ~ThreadAttributes() { pthread_attr_destroy(&attr_); }
