@@ -98,10 +98,7 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   auto seed = shuffle_seed(opts);
   if (!seed) return fail_with(seed.error() + "\n");
   // The run shuffles with the seed it reports, whatever its source.
-  TestOpts unshuffled = opts;
-  unshuffled.shuffle = false;
-  unshuffled.shuffle_seed.reset();
-  Selection selection = select_tests(unshuffled, tests);
+  Selection selection = select_tests(opts, tests);
   if (*seed) shuffle_tests(**seed, selection.tests);
 
   auto workers = worker_count(opts, env);

@@ -103,10 +103,10 @@ std::expected<ParsedOpts, EarlyExit> parse_opts(std::span<const std::string> arg
 // The help text, byte for byte, for a program called `program_name`.
 std::string help_text(std::string_view program_name);
 
-// Tests chosen by the filters, skips and ignored modes, in table order (or
-// shuffled, when the options carry a seed), with their ignore marks adjusted;
-// all of them marked ignored when tests are not to run (`--bench` alone).
-// A run that shuffles with a clock seed puts it into the options first.
+// Tests chosen by the filters, skips and ignored modes, always in table order
+// (a listing never shuffles; a run shuffles the selection itself), with their
+// ignore marks adjusted; all of them marked ignored when tests are not to run
+// (`--bench` alone).
 struct Selection {
   std::vector<TestDescAndFn> tests;
   std::size_t filtered_out = 0;

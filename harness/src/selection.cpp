@@ -31,7 +31,6 @@ Selection select_tests(const TestOpts& opts, std::span<const TestDescAndFn> test
     selection.tests.push_back(kept);
   }
   selection.filtered_out = tests.size() - selection.tests.size();
-  if (opts.shuffle_seed) shuffle_tests(*opts.shuffle_seed, selection.tests);
   return selection;
 }
 

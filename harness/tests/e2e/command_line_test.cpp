@@ -116,6 +116,12 @@ TEST(CommandLine, ShuffleSeedGivesTheSameOrderEveryTimeAndNamesItInTheStartLine)
   const ChildRun from_env = run_demo({"-Z", "unstable-options", "--test-threads", "1"},
                                      {{"ZLU_TEST_BOOTSTRAP", "1"}, {"ZLU_TEST_SHUFFLE_SEED", "12345"}});
   EXPECT_EQ(reported_names(from_env.stdout_text), order);
+
+  // A listing shows the table order whatever the seed.
+  const ChildRun listing = run_demo({"-Z", "unstable-options", "--shuffle-seed", "12345", "--list", "-q"}, gate_open);
+  std::string table_order;
+  for (const std::string& name : sorted) table_order += name + ": test\n";
+  EXPECT_EQ(listing.stdout_text, table_order);
 }
 
 }  // namespace
