@@ -50,6 +50,8 @@ struct TileProfile {
   bool operator==(const TileProfile&) const = default;
 };
 
+struct VersionedProfileReport;
+
 struct ProfileReport {
   std::uint64_t clock_hz = 0;
   std::vector<TileProfile> tiles;
@@ -65,6 +67,16 @@ struct ProfileReport {
   // its own words (lists of empty elements, many pointers at one object)
   // fails with a `Capnp` error instead of building an outsized model.
   static std::expected<ProfileReport, PackageError> read(kj::Own<kj::InputStream> source);
+
+  // `read`, also returning the format version stamped in the message, for
+  // tools that show it: the model itself does not keep the version.
+  static std::expected<VersionedProfileReport, PackageError> read_versioned(kj::Own<kj::InputStream> source);
+};
+
+// A profile together with the accepted format version (1 to 3) of its file.
+struct VersionedProfileReport {
+  std::uint32_t schema_version = 0;
+  ProfileReport report;
 };
 
 capnp::ReaderOptions capnp_reader_options();

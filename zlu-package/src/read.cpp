@@ -107,22 +107,23 @@ Converted convert_tile(profile_capnp::TileProfile::Reader tile, TileProfile& out
   return {};
 }
 
-std::expected<ProfileReport, PackageError> convert_profile(profile_capnp::Profile::Reader profile,
-                                                           ElementBudget& budget) {
+std::expected<VersionedProfileReport, PackageError> convert_profile(profile_capnp::Profile::Reader profile,
+                                                                    ElementBudget& budget) {
   const std::uint32_t version = profile.getSchemaVersion();
   if (version < 1 || version > 3) {
     return std::unexpected(
         PackageError::invalid("unsupported profile schema version " + std::to_string(version)));
   }
-  ProfileReport report;
+  VersionedProfileReport versioned{.schema_version = version, .report = {}};
+  ProfileReport& report = versioned.report;
   auto tiles = convert_list(profile.getTiles(), report.tiles, budget,
                             [&](auto tile, TileProfile& into) { return convert_tile(tile, into, budget); });
   if (!tiles) return std::unexpected(std::move(tiles.error()));
   report.clock_hz = profile.getClockHz();
-  return report;
+  return versioned;
 }
 
-std::expected<ProfileReport, PackageError> read_owned(kj::Own<kj::InputStream> source) {
+std::expected<VersionedProfileReport, PackageError> read_owned(kj::Own<kj::InputStream> source) {
   const capnp::ReaderOptions options = capnp_reader_options();
   FramedMessage message = read_framed_message(*source);
   source = nullptr;
@@ -166,6 +167,12 @@ capnp::ReaderOptions capnp_reader_options() {
 }
 
 std::expected<ProfileReport, PackageError> ProfileReport::read(kj::Own<kj::InputStream> source) {
+  auto versioned = read_versioned(kj::mv(source));
+  if (!versioned) return std::unexpected(std::move(versioned.error()));
+  return std::move(versioned->report);
+}
+
+std::expected<VersionedProfileReport, PackageError> ProfileReport::read_versioned(kj::Own<kj::InputStream> source) {
   // Taken over here so that the stream is gone before we return, whatever
   // the calling convention does with the parameter.
   kj::Own<kj::InputStream> stream = kj::mv(source);

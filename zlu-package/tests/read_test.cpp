@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <capnp/message.h>
+#include <capnp/serialize.h>
 
 #include "source.hpp"
 #include "words.hpp"
@@ -78,6 +79,25 @@ TEST(ProfileRead, ConvertsEveryFieldInFileOrder) {
       }
     }
   }
+}
+
+TEST(ProfileRead, VersionedReadGivesTheFilesVersionBesideTheSameModel) {
+  for (std::uint32_t version : {1u, 2u, 3u}) {
+    capnp::MallocMessageBuilder message;
+    make_profile(message, version, 2, 3);
+    const kj::Array<capnp::word> words = capnp::messageToFlatArray(message);
+    const auto bytes = words.asBytes();
+    auto versioned = ProfileReport::read_versioned(kj::heap<kj::ArrayInputStream>(bytes));
+    ASSERT_TRUE(versioned.has_value()) << versioned.error().debug();
+    EXPECT_EQ(versioned->schema_version, version);
+    EXPECT_EQ(versioned->report, read_message(message).value());
+  }
+  capnp::MallocMessageBuilder future;
+  make_profile(future, 4, 1, 1);
+  const kj::Array<capnp::word> words = capnp::messageToFlatArray(future);
+  const auto refused = ProfileReport::read_versioned(kj::heap<kj::ArrayInputStream>(words.asBytes()));
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(refused.error().debug(), "Invalid(\"unsupported profile schema version 4\")");
 }
 
 TEST(ProfileRead, MapsEveryWireKindToItsModelKind) {

@@ -17,7 +17,7 @@ struct LoadedProfile {
   std::uint32_t format_version = 0;
 };
 
-// Reads the profile at `path` through the package reader. On failure the
+// Reads the profile at `path` through the package reader, with its version. On failure the
 // error is one line that names the file and says what was wrong: the
 // operating-system error, or the debug form of the reader's PackageError.
 std::expected<LoadedProfile, std::string> load_profile(const std::filesystem::path& path);
