@@ -11,16 +11,16 @@ namespace {
 
 using testing::card_profile;
 using testing::decode;
-using testing::ProfileSpec;
+using testing::ProfileShape;
 using zlu_package::ProfileStepKind;
 
-ProfileSpec without_kinds(ProfileSpec spec, std::initializer_list<ProfileStepKind> kinds) {
-  for (auto& tile : spec.tiles) {
+ProfileShape without_kinds(ProfileShape shape, std::initializer_list<ProfileStepKind> kinds) {
+  for (auto& tile : shape.tiles) {
     std::erase_if(tile.samples, [&](const testing::SampleSpec& sample) {
       return std::ranges::find(kinds, sample.kind) != kinds.end();
     });
   }
-  return spec;
+  return shape;
 }
 
 TEST(CheckProfile, HealthyCardProfilePasses) {
@@ -28,24 +28,24 @@ TEST(CheckProfile, HealthyCardProfilePasses) {
 }
 
 TEST(CheckProfile, TileCountMismatchShowsBothCountsAndWinsOverLaterChecks) {
-  ProfileSpec spec = card_profile(1);
-  spec.tiles.pop_back();
-  spec.clock_hz = 0;
-  EXPECT_EQ(check_profile(decode(spec)), "assertion `left == right` failed\n  left: 1471\n right: 1472");
-  spec.tiles.clear();
-  EXPECT_EQ(check_profile(decode(spec)), "assertion `left == right` failed\n  left: 0\n right: 1472");
+  ProfileShape shape = card_profile(1);
+  shape.tiles.pop_back();
+  shape.clock_hz = 0;
+  EXPECT_EQ(check_profile(decode(shape)), "assertion `left == right` failed\n  left: 1471\n right: 1472");
+  shape.tiles.clear();
+  EXPECT_EQ(check_profile(decode(shape)), "assertion `left == right` failed\n  left: 0\n right: 1472");
 }
 
 TEST(CheckProfile, ZeroClockFailsEvenWhenEverythingElseHolds) {
-  ProfileSpec spec = card_profile(1);
-  spec.clock_hz = 0;
-  EXPECT_EQ(check_profile(decode(spec)), "assertion failed: profile.clock_hz > 0");
+  ProfileShape shape = card_profile(1);
+  shape.clock_hz = 0;
+  EXPECT_EQ(check_profile(decode(shape)), "assertion failed: profile.clock_hz > 0");
 }
 
 TEST(CheckProfile, OneTileWithoutSamplesFailsWhateverTheOthersHold) {
-  ProfileSpec spec = card_profile(1);
-  spec.tiles[700].samples.clear();
-  EXPECT_EQ(check_profile(decode(spec)),
+  ProfileShape shape = card_profile(1);
+  shape.tiles[700].samples.clear();
+  EXPECT_EQ(check_profile(decode(shape)),
             "assertion failed: profile.tiles.iter().all(|tile| !tile.samples.is_empty())");
 }
 
@@ -80,16 +80,16 @@ TEST(CheckProfile, KindsAreCheckedInOrder) {
 }
 
 TEST(CheckProfile, KindsMaySpreadOverDifferentTiles) {
-  ProfileSpec spec = card_profile(1);
-  for (auto& tile : spec.tiles) {
+  ProfileShape shape = card_profile(1);
+  for (auto& tile : shape.tiles) {
     tile.samples.resize(1);
     tile.samples[0].kind = ProfileStepKind::Compute;
   }
-  spec.tiles[3].samples[0].kind = ProfileStepKind::Exchange;
-  spec.tiles[1400].samples.resize(2);
-  spec.tiles[1400].samples[0].kind = ProfileStepKind::Synchronization;
-  spec.tiles[1400].samples[1].kind = ProfileStepKind::Idle;
-  EXPECT_EQ(check_profile(decode(spec)), std::nullopt);
+  shape.tiles[3].samples[0].kind = ProfileStepKind::Exchange;
+  shape.tiles[1400].samples.resize(2);
+  shape.tiles[1400].samples[0].kind = ProfileStepKind::Synchronization;
+  shape.tiles[1400].samples[1].kind = ProfileStepKind::Idle;
+  EXPECT_EQ(check_profile(decode(shape)), std::nullopt);
 }
 
 }  // namespace

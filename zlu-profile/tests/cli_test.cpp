@@ -29,9 +29,9 @@ TEST(Cli, UnreadableOrInvalidProfilesFailWithOneLineNamingTheFile) {
   const std::string garbage = (scratch / "garbage.capnp").string();
   const std::string future = (scratch / "future.capnp").string();
   std::ofstream(garbage) << "this is not a message";
-  testing::ProfileSpec spec = testing::card_profile(1);
-  spec.schema_version = 4;
-  testing::write_profile(spec, future);
+  testing::ProfileShape shape = testing::card_profile(1);
+  shape.schema_version = 4;
+  testing::write_profile(shape, future);
 
   for (const std::string command : {"summary", "check", "svg", "trace"}) {
     std::vector<std::string> output_option;
@@ -86,16 +86,16 @@ TEST(Cli, CheckExitsByTheVerdictAndPrintsTheTestsMessage) {
   const auto good = run_tool({"check", (scratch / "good.capnp").string()});
   EXPECT_EQ(good.exit_code, 0) << good.out << good.err;
 
-  testing::ProfileSpec spec = testing::card_profile(1);
-  for (auto& tile : spec.tiles) {
+  testing::ProfileShape shape = testing::card_profile(1);
+  for (auto& tile : shape.tiles) {
     std::erase_if(tile.samples, [](const auto& sample) {
       return sample.kind == zlu_package::ProfileStepKind::Synchronization;
     });
   }
-  testing::write_profile(spec, scratch / "bad.capnp");
+  testing::write_profile(shape, scratch / "bad.capnp");
   const auto bad = run_tool({"check", (scratch / "bad.capnp").string()});
   EXPECT_EQ(bad.exit_code, 1);
-  EXPECT_EQ(bad.out, check_profile(testing::decode(spec)).value() + "\n");
+  EXPECT_EQ(bad.out, check_profile(testing::decode(shape)).value() + "\n");
 }
 
 TEST(Cli, SummaryJsonCarriesTheFigures) {

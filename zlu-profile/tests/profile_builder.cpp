@@ -17,13 +17,13 @@ profile_capnp::StepKind wire_kind(zlu_package::ProfileStepKind kind) {
   return static_cast<profile_capnp::StepKind>(static_cast<std::uint16_t>(kind));
 }
 
-void build(const ProfileSpec& spec, capnp::MessageBuilder& message) {
+void build(const ProfileShape& shape, capnp::MessageBuilder& message) {
   auto profile = message.initRoot<profile_capnp::Profile>();
-  profile.setSchemaVersion(spec.schema_version);
-  profile.setClockHz(spec.clock_hz);
-  auto tiles = profile.initTiles(static_cast<unsigned>(spec.tiles.size()));
-  for (unsigned t = 0; t < spec.tiles.size(); ++t) {
-    const TileSpec& tile_spec = spec.tiles[t];
+  profile.setSchemaVersion(shape.schema_version);
+  profile.setClockHz(shape.clock_hz);
+  auto tiles = profile.initTiles(static_cast<unsigned>(shape.tiles.size()));
+  for (unsigned t = 0; t < shape.tiles.size(); ++t) {
+    const TileSpec& tile_spec = shape.tiles[t];
     auto tile = tiles[t];
     tile.setPhysicalTile(tile_spec.physical_tile);
     auto samples = tile.initSamples(static_cast<unsigned>(tile_spec.samples.size()));
@@ -48,9 +48,9 @@ void build(const ProfileSpec& spec, capnp::MessageBuilder& message) {
 
 }  // namespace
 
-ProfileSpec card_profile(std::uint32_t supersteps) {
+ProfileShape card_profile(std::uint32_t supersteps) {
   using zlu_package::ProfileStepKind;
-  ProfileSpec spec{.schema_version = 3, .clock_hz = 1'330'000'000, .tiles = {}};
+  ProfileShape shape{.schema_version = 3, .clock_hz = 1'330'000'000, .tiles = {}};
   for (std::uint32_t physical = 0; physical < 1472; ++physical) {
     TileSpec tile{.physical_tile = physical, .samples = {}};
     std::uint32_t cycle = 0;
@@ -73,14 +73,14 @@ ProfileSpec card_profile(std::uint32_t supersteps) {
         cycle += length;
       }
     }
-    spec.tiles.push_back(std::move(tile));
+    shape.tiles.push_back(std::move(tile));
   }
-  return spec;
+  return shape;
 }
 
-void write_profile(const ProfileSpec& spec, const std::filesystem::path& path) {
+void write_profile(const ProfileShape& shape, const std::filesystem::path& path) {
   capnp::MallocMessageBuilder message;
-  build(spec, message);
+  build(shape, message);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     throw std::runtime_error("cannot create profile " + path.string());
@@ -89,9 +89,9 @@ void write_profile(const ProfileSpec& spec, const std::filesystem::path& path) {
   capnp::writeMessageToFd(fd, message);
 }
 
-zlu_package::ProfileReport decode(const ProfileSpec& spec) {
+zlu_package::ProfileReport decode(const ProfileShape& shape) {
   capnp::MallocMessageBuilder message;
-  build(spec, message);
+  build(shape, message);
   kj::Array<capnp::word> words = capnp::messageToFlatArray(message);
   auto report = zlu_package::ProfileReport::read(kj::heap<kj::ArrayInputStream>(words.asBytes()));
   if (!report) {

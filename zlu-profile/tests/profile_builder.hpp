@@ -26,7 +26,7 @@ struct TileSpec {
   std::vector<SampleSpec> samples;
 };
 
-struct ProfileSpec {
+struct ProfileShape {
   std::uint32_t schema_version = 3;
   std::uint64_t clock_hz = 0;
   std::vector<TileSpec> tiles;
@@ -35,12 +35,12 @@ struct ProfileSpec {
 // A card-wide profile like the GEMM runner's: every one of the 1472 tiles,
 // `supersteps` rounds of compute, synchronisation, exchange and idle each.
 // Tiles differ in their compute length so that rankings are meaningful.
-ProfileSpec card_profile(std::uint32_t supersteps);
+ProfileShape card_profile(std::uint32_t supersteps);
 
-// Writes `spec` as one message to `path`, replacing any file there.
-void write_profile(const ProfileSpec& spec, const std::filesystem::path& path);
+// Writes `shape` as one message to `path`, replacing any file there.
+void write_profile(const ProfileShape& shape, const std::filesystem::path& path);
 
-// `spec` as the package reader decodes it.
-zlu_package::ProfileReport decode(const ProfileSpec& spec);
+// `shape` as the package reader decodes it.
+zlu_package::ProfileReport decode(const ProfileShape& shape);
 
 }  // namespace zlu_profile::testing

@@ -8,7 +8,7 @@ namespace zlu_profile {
 namespace {
 
 using testing::decode;
-using testing::ProfileSpec;
+using testing::ProfileShape;
 using testing::SampleSpec;
 using zlu_package::ProfileStepKind;
 
@@ -18,7 +18,7 @@ SampleSpec sample(ProfileStepKind kind, std::uint32_t start, std::uint32_t end) 
 
 // Four tile entries worked out by hand: exchange 50 cycles, compute 400,
 // synchronisation none, idle 1000, over cycles 0 to 1000 at 2 MHz.
-ProfileSpec small_profile() {
+ProfileShape small_profile() {
   return {.schema_version = 2,
           .clock_hz = 2'000'000,
           .tiles = {{.physical_tile = 65,
@@ -72,12 +72,12 @@ TEST(Summary, TextCallsOutWhatIsMissing) {
 }
 
 TEST(Summary, RankingsHoldFiveAndBreakTiesByPhysicalNumber) {
-  ProfileSpec spec{.schema_version = 3, .clock_hz = 0, .tiles = {}};
+  ProfileShape shape{.schema_version = 3, .clock_hz = 0, .tiles = {}};
   for (std::uint32_t physical = 20; physical > 0; --physical) {
-    spec.tiles.push_back({.physical_tile = physical,
+    shape.tiles.push_back({.physical_tile = physical,
                           .samples = {sample(ProfileStepKind::Compute, 0, physical % 2 == 0 ? 10 : 20)}});
   }
-  const Summary summary = summarize(decode(spec), 3, "ties");
+  const Summary summary = summarize(decode(shape), 3, "ties");
   std::vector<std::uint32_t> busiest;
   std::vector<std::uint32_t> idlest;
   for (const RankedTile& tile : summary.busiest) busiest.push_back(tile.physical_tile);
@@ -89,11 +89,11 @@ TEST(Summary, RankingsHoldFiveAndBreakTiesByPhysicalNumber) {
 }
 
 TEST(Summary, DamagedProfileStillYieldsBoundedFigures) {
-  ProfileSpec spec{.schema_version = 3, .clock_hz = 1000, .tiles = {}};
-  spec.tiles.push_back({.physical_tile = 5, .samples = {sample(ProfileStepKind::Compute, 100, 40)}});
-  spec.tiles.push_back({.physical_tile = 5, .samples = {sample(ProfileStepKind::Idle, 0, 10)}});
-  spec.tiles.push_back({.physical_tile = 4000, .samples = {sample(ProfileStepKind::Exchange, 0, 5)}});
-  const Summary summary = summarize(decode(spec), 3, "damaged");
+  ProfileShape shape{.schema_version = 3, .clock_hz = 1000, .tiles = {}};
+  shape.tiles.push_back({.physical_tile = 5, .samples = {sample(ProfileStepKind::Compute, 100, 40)}});
+  shape.tiles.push_back({.physical_tile = 5, .samples = {sample(ProfileStepKind::Idle, 0, 10)}});
+  shape.tiles.push_back({.physical_tile = 4000, .samples = {sample(ProfileStepKind::Exchange, 0, 5)}});
+  const Summary summary = summarize(decode(shape), 3, "damaged");
   const ProfileStatistics& statistics = summary.statistics;
   EXPECT_EQ(statistics.reversed_samples, 1u);
   EXPECT_EQ(statistics.kind_cycles[kind_index(ProfileStepKind::Compute)], 0u);

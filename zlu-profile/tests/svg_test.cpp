@@ -14,15 +14,15 @@
 namespace zlu_profile {
 namespace {
 
-using testing::ProfileSpec;
+using testing::ProfileShape;
 using testing::ScratchDir;
 using zlu_package::ProfileStepKind;
 
 constexpr const char* CHROMIUM = "/usr/bin/chromium";
 
-void write_svg_file(const ProfileSpec& spec, std::string_view title, const std::filesystem::path& path) {
+void write_svg_file(const ProfileShape& shape, std::string_view title, const std::filesystem::path& path) {
   std::ofstream out(path, std::ios::binary);
-  write_svg(testing::decode(spec), title, out);
+  write_svg(testing::decode(shape), title, out);
 }
 
 testing::ProgramRun xmllint(const std::filesystem::path& svg) {
@@ -47,7 +47,7 @@ TEST(Svg, XmlEscapeKeepsValidMultibyteText) {
 }
 
 TEST(Svg, SizeStaysBoundedForProfilesWithVeryManySamples) {
-  ProfileSpec spec{.schema_version = 3, .clock_hz = 1'000'000, .tiles = {}};
+  ProfileShape shape{.schema_version = 3, .clock_hz = 1'000'000, .tiles = {}};
   for (std::uint32_t physical = 0; physical < 40; ++physical) {
     testing::TileSpec tile{.physical_tile = physical, .samples = {}};
     for (std::uint32_t cycle = 0; cycle < 40'000; cycle += 2) {
@@ -55,10 +55,10 @@ TEST(Svg, SizeStaysBoundedForProfilesWithVeryManySamples) {
                               .start_cycle = cycle, .end_cycle = cycle + 2, .operation = "", .kernel = "",
                               .metadata = {}});
     }
-    spec.tiles.push_back(std::move(tile));
+    shape.tiles.push_back(std::move(tile));
   }
   std::ostringstream out;
-  write_svg(testing::decode(spec), "many", out);
+  write_svg(testing::decode(shape), "many", out);
   // 800000 samples; one bar each would take well over 10 MB.
   EXPECT_LT(out.str().size(), 2'000'000u);
 }

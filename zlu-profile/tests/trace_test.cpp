@@ -12,10 +12,10 @@
 namespace zlu_profile {
 namespace {
 
-using testing::ProfileSpec;
+using testing::ProfileShape;
 using zlu_package::ProfileStepKind;
 
-ProfileSpec two_tile_profile(std::uint64_t clock_hz) {
+ProfileShape two_tile_profile(std::uint64_t clock_hz) {
   return {.schema_version = 3,
           .clock_hz = clock_hz,
           .tiles = {{.physical_tile = 130,
@@ -34,9 +34,9 @@ ProfileSpec two_tile_profile(std::uint64_t clock_hz) {
                                   .metadata = {}}}}}};
 }
 
-nlohmann::json trace_of(const ProfileSpec& spec) {
+nlohmann::json trace_of(const ProfileShape& shape) {
   std::ostringstream out;
-  write_trace(testing::decode(spec), out);
+  write_trace(testing::decode(shape), out);
   return nlohmann::json::parse(out.str());
 }
 
