@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "lib.hpp"
+#include "../demo_table.hpp"
 
 extern char** environ;
 
@@ -61,23 +61,12 @@ void writes_invalid_utf8() {
   harness::fail("the output above holds invalid UTF-8");
 }
 
-constexpr harness::TestDescAndFn demo(std::string_view name, harness::TestFn fn, unsigned line) {
-  harness::TestDesc desc;
-  desc.name = name;
-  desc.source_path = "harness/tests/e2e/demo_tests.cpp";
-  desc.start_line = line;
-  desc.start_col = 6;
-  desc.end_line = line;
-  desc.end_col = 6 + static_cast<unsigned>(name.size());
-  desc.test_type = harness::TestType::IntegrationTest;
-  return {desc, fn};
-}
 
-harness::TestDescAndFn ignored(harness::TestDescAndFn test, std::string_view message) {
-  test.desc.ignore = true;
-  test.desc.ignore_message = message;
-  return test;
+
+constexpr harness::TestDescAndFn demo(std::string_view name, harness::TestFn fn, unsigned line) {
+  return harness::demo::entry("harness/tests/e2e/demo_tests.cpp", name, fn, line);
 }
+using harness::demo::ignored;
 
 // Sorted by name, as the harness expects of a table.
 const std::vector<harness::TestDescAndFn> tests = {
