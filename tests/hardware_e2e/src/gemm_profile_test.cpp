@@ -20,8 +20,8 @@
 namespace hardware_e2e {
 
 std::string gemm_profile_path(const char* tmpdir, pid_t pid) {
-  std::string path = tmpdir != nullptr ? tmpdir : "/tmp";
-  if (!path.empty() && path.back() != '/') path += '/';
+  std::string path = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  if (path.back() != '/') path += '/';
   path += fmt::format("zlu-stack-gemm-profile-{}.capnp", pid);
   return path;
 }

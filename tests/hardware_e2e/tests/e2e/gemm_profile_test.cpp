@@ -45,20 +45,18 @@ TEST_F(GemmProfile, PathFollowsTmpdir) {
   EXPECT_EQ(given_path(), dir().string() + "/" + file_name(with_slash));
   fs::remove(record_path());
 
-  const auto empty = run_one(GEMM, {{"TMPDIR", ""}});
-  EXPECT_EQ(empty.exit_code(), 0) << empty.out;
-  EXPECT_EQ(given_path(), file_name(empty));
-  EXPECT_FALSE(fs::exists(dir() / file_name(empty)));
-  fs::remove(record_path());
-
-  // Unset: the runner writes into /tmp itself; the stand-in writes no file
-  // there, so the test stops at opening it, after the path was given.
-  const auto unset = run_one(GEMM, {{"TMPDIR", std::nullopt}, {"ZLU_STANDIN_PROFILE", "none"}});
-  const std::string tmp_path = "/tmp/" + file_name(unset);
-  EXPECT_EQ(given_path(), tmp_path);
-  EXPECT_TRUE(reports_failure(unset, GEMM,
-                              "open cycle profile " + tmp_path + ": No such file or directory (os error 2, kind NotFound)"))
-      << unset.out;
+  // Unset or empty: the runner writes into /tmp itself; the stand-in writes
+  // no file there, so the test stops at opening it, after the path was given.
+  for (const std::optional<std::string>& tmpdir : {std::optional<std::string>(), std::optional<std::string>("")}) {
+    SCOPED_TRACE(tmpdir ? "empty" : "unset");
+    const auto run = run_one(GEMM, {{"TMPDIR", tmpdir}, {"ZLU_STANDIN_PROFILE", "none"}});
+    const std::string tmp_path = "/tmp/" + file_name(run);
+    EXPECT_EQ(given_path(), tmp_path);
+    EXPECT_TRUE(reports_failure(run, GEMM,
+                                "open cycle profile " + tmp_path + ": No such file or directory (os error 2, kind NotFound)"))
+        << run.out;
+    fs::remove(record_path());
+  }
 }
 
 TEST_F(GemmProfile, FailedChecksLeaveTheFileWithTheirMessages) {
