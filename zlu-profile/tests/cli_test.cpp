@@ -63,6 +63,23 @@ TEST(Cli, UnreadableOrInvalidProfilesFailWithOneLineNamingTheFile) {
   EXPECT_EQ(folder.err, "zlu-profile: " + scratch.path().string() + ": Is a directory\n");
 }
 
+TEST(Cli, InputsThatAreNoRegularFileAreRefusedWithoutBlocking) {
+  const ScratchDir scratch;
+  // Nobody ever opens the pipe for writing: opening it to read would wait forever.
+  const std::filesystem::path fifo = scratch / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string command : {"summary", "check", "svg"}) {
+    std::vector<std::string> arguments{command, fifo.string()};
+    if (command == "svg") {
+      arguments.insert(arguments.end(), {"-o", (scratch / "out.svg").string()});
+    }
+    const auto run = run_tool(arguments);
+    EXPECT_EQ(run.exit_code, 2) << command;
+    EXPECT_EQ(run.err, "zlu-profile: " + fifo.string() + ": not a regular file\n") << command;
+  }
+  EXPECT_FALSE(std::filesystem::exists(scratch / "out.svg"));
+}
+
 TEST(Cli, UsageErrorsExitTwoWithAShortUsageAndHelpExitsZero) {
   for (const std::vector<std::string>& arguments :
        std::vector<std::vector<std::string>>{{}, {"draw", "f"}, {"summary"}, {"svg", "f"}, {"check", "f", "--bogus"}}) {
