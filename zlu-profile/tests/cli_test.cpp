@@ -80,6 +80,24 @@ TEST(Cli, InputsThatAreNoRegularFileAreRefusedWithoutBlocking) {
   EXPECT_FALSE(std::filesystem::exists(scratch / "out.svg"));
 }
 
+TEST(Cli, LostStandardOutputFailsWithExitTwo) {
+  const ScratchDir scratch;
+  testing::write_profile(testing::card_profile(1), scratch / "p.capnp");
+  testing::ProfileShape shape = testing::card_profile(1);
+  shape.clock_hz = 0;
+  testing::write_profile(shape, scratch / "failing.capnp");
+  const testing::UnwritableSink sink;
+  const std::string good = (scratch / "p.capnp").string();
+  const std::vector<std::vector<std::string>> runs = {
+      {"summary", good}, {"summary", good, "--json"}, {"check", good}, {"check", (scratch / "failing.capnp").string()}};
+  for (const auto& arguments : runs) {
+    const auto run = run_tool(arguments, sink.fd());
+    EXPECT_EQ(run.exit_code, 2) << arguments[0] << " " << arguments.back();
+    EXPECT_EQ(run.err.rfind("zlu-profile: standard output: ", 0), 0u) << run.err;
+    EXPECT_EQ(line_count(run.err), 1) << run.err;
+  }
+}
+
 TEST(Cli, UsageErrorsExitTwoWithAShortUsageAndHelpExitsZero) {
   for (const std::vector<std::string>& arguments :
        std::vector<std::vector<std::string>>{{}, {"draw", "f"}, {"summary"}, {"svg", "f"}, {"check", "f", "--bogus"}}) {
