@@ -106,6 +106,17 @@ SuiteRun SuiteTest::run_suite(const std::vector<std::string>& args, ChildEnviron
   return run_program(STANDIN_SUITE, args, environment, dir_);
 }
 
+SuiteRun SuiteTest::run_one_after(const std::string& shell_command, const std::string& test,
+                                  ChildEnvironment environment) {
+  environment.try_emplace("ZLU_STANDIN_RECORD", record_path().string());
+  environment.try_emplace("TMPDIR", dir_.string());
+  // exec keeps the shell's process id for the suite.
+  return run_program("/bin/sh",
+                     {"-c", shell_command + " && exec \"$0\" \"$@\"", STANDIN_SUITE, "--exact", test,
+                      "--test-threads", "1"},
+                     environment, dir_);
+}
+
 SuiteRun SuiteTest::run_broken_suite(const std::vector<std::string>& args) {
   return run_program(BROKEN_SUITE, args, {}, dir_);
 }

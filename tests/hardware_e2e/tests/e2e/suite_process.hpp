@@ -49,6 +49,9 @@ class SuiteTest : public testing::Test {
   // The build whose runner folder holds one non-executable runner and nothing else.
   SuiteRun run_one(const std::string& test, ChildEnvironment environment = {});
   // Exactly one test, serially.
+  SuiteRun run_one_after(const std::string& shell_command, const std::string& test, ChildEnvironment environment = {});
+  // As run_one, but first runs `shell_command` in dir() in the process that
+  // then becomes the suite, so that "$$" in it is the suite's process id.
 
   std::vector<RunnerRecord> records() const;
   const std::filesystem::path& dir() const { return dir_; }
