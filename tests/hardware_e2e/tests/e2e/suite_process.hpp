@@ -33,7 +33,8 @@ using ChildEnvironment = std::map<std::string, std::optional<std::string>>;
 SuiteRun run_program(const std::string& program, const std::vector<std::string>& args,
                      const ChildEnvironment& environment, const std::filesystem::path& cwd);
 // Starts `program` with `args` in `cwd`, with SIGPIPE ignored and SIGUSR1
-// blocked as a careless parent would leave them, and waits for it.
+// blocked as a careless parent would leave them, and waits for it; after a
+// minute it is killed (and its run did not exit normally).
 
 class SuiteTest : public testing::Test {
   // A fresh folder per test, removed afterwards, with a record file the
