@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,8 +35,9 @@ std::string slurp(const std::string& path) {
 }
 
 // Runs `program` with the inherited environment minus every ZLU_ variable,
-// plus `additions`, capturing its output in temporary files.
-Finished run(const char* program, const std::vector<std::string>& additions) {
+// plus `additions`, capturing its output in temporary files; with
+// `stderr_fd` given, standard error goes there instead.
+Finished run(const char* program, const std::vector<std::string>& additions, int stderr_fd = -1) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
     if (std::string_view(*e).rfind("ZLU_", 0) != 0) env.emplace_back(*e);
@@ -52,7 +55,7 @@ Finished run(const char* program, const std::vector<std::string>& additions) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err_fd, STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, stderr_fd >= 0 ? stderr_fd : err_fd, STDERR_FILENO);
   char* argv[] = {const_cast<char*>(program), nullptr};
   pid_t child = 0;
   Finished finished;
@@ -72,6 +75,40 @@ Finished run(const char* program, const std::vector<std::string>& additions) {
 }
 
 int exit_code(const Finished& f) { return WIFEXITED(f.status) ? WEXITSTATUS(f.status) : -1; }
+
+// A descriptor every write to fails: a device node like the full device in
+// a scratch folder where one can be made, else a pipe without a reader (with
+// SIGPIPE ignored, so the writer sees the error instead of the signal).
+class UnwritableSink {
+ public:
+  UnwritableSink() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "runner-sink-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) {
+      folder_ = pattern;
+      const std::string node = pattern + "/full";
+      if (mknod(node.c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0) fd_ = open(node.c_str(), O_WRONLY | O_CLOEXEC);
+    }
+    if (fd_ < 0) {
+      int ends[2];
+      if (pipe2(ends, O_CLOEXEC) == 0) {
+        close(ends[0]);
+        fd_ = ends[1];
+        std::signal(SIGPIPE, SIG_IGN);
+      }
+    }
+  }
+  ~UnwritableSink() {
+    if (fd_ >= 0) close(fd_);
+    if (!folder_.empty()) std::filesystem::remove_all(folder_);
+  }
+  UnwritableSink(const UnwritableSink&) = delete;
+  UnwritableSink& operator=(const UnwritableSink&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  std::filesystem::path folder_;
+  int fd_ = -1;
+};
 
 TEST(RunnerProcess, ScenariosOfTheHardwareTestsExitZeroWithASummary) {
   const std::vector<std::pair<const char*, std::vector<std::string>>> runs{
@@ -113,6 +150,13 @@ TEST(RunnerProcess, BadConfigurationExitsTwoNamingTheVariableAndValue) {
     EXPECT_EQ(std::count(finished.err.begin(), finished.err.end(), '\n'), 1) << finished.err;
     EXPECT_TRUE(finished.out.empty()) << finished.out;
   }
+}
+
+TEST(RunnerProcess, AnUnwritableStandardErrorLeavesTheExitStatus) {
+  const UnwritableSink sink;
+  ASSERT_GE(sink.fd(), 0);
+  EXPECT_EQ(exit_code(run(HOST_RUNNER, {"ZLU_HOST_TEST_TILE=99999"}, sink.fd())), 2);
+  EXPECT_EQ(exit_code(run(RANDOM_RUNNER, {"ZLU_RANDOM_SEED=seed"}, sink.fd())), 2);
 }
 
 TEST(RunnerProcess, FaultInjectionExitsOrDiesAsAsked) {

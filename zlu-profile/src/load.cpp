@@ -14,21 +14,27 @@ namespace zlu_profile {
 namespace {
 
 // The profile file open for reading, refused when it is a directory or not a
-// regular file (a FIFO would block, a device could be endless).
-std::expected<kj::AutoCloseFd, int> open_regular_file(const std::filesystem::path& path) {
-  kj::AutoCloseFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+// regular file (a FIFO would block, a device could be endless). The open
+// itself does not wait: without O_NONBLOCK it blocks on a FIFO until someone
+// opens the other end, before its type could be looked at.
+std::expected<kj::AutoCloseFd, std::string> open_regular_file(const std::filesystem::path& path) {
+  kj::AutoCloseFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
-    return std::unexpected(errno);
+    return std::unexpected(std::strerror(errno));
   }
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0) {
-    return std::unexpected(errno);
+    return std::unexpected(std::strerror(errno));
   }
   if (S_ISDIR(status.st_mode)) {
-    return std::unexpected(EISDIR);
+    return std::unexpected(std::strerror(EISDIR));
   }
   if (!S_ISREG(status.st_mode)) {
-    return std::unexpected(EINVAL);
+    return std::unexpected("not a regular file");
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return std::unexpected(std::strerror(errno));
   }
   return fd;
 }
@@ -45,9 +51,9 @@ std::string one_line(std::string text) {
 }  // namespace
 
 std::expected<LoadedProfile, std::string> load_profile(const std::filesystem::path& path) {
-  std::expected<kj::AutoCloseFd, int> fd = open_regular_file(path);
+  std::expected<kj::AutoCloseFd, std::string> fd = open_regular_file(path);
   if (!fd) {
-    return std::unexpected(fmt::format("{}: {}", path.string(), std::strerror(fd.error())));
+    return std::unexpected(fmt::format("{}: {}", path.string(), fd.error()));
   }
   auto read = zlu_package::ProfileReport::read_versioned(kj::heap<kj::FdInputStream>(kj::mv(*fd)));
   if (!read) {

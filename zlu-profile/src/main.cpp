@@ -1,5 +1,9 @@
 // zlu-profile: looks at a cycle profile written by the GEMM runner.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -33,6 +37,23 @@ int report_error(const std::string& error) {
   return EXIT_ERROR;
 }
 
+// Writes `text` to standard output and returns `exit_code`, or reports the
+// failed write: output that never arrived is an error, not a result.
+int print_then_exit(const std::string& text, int exit_code) {
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const ssize_t written = ::write(STDOUT_FILENO, rest.data(), rest.size());
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      return report_error(fmt::format("standard output: {}", written < 0 ? std::strerror(errno) : "nothing written"));
+    }
+    rest.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return exit_code;
+}
+
 int run_summary(const std::string& file, bool json) {
   auto profile = zlu_profile::load_profile(file);
   if (!profile) {
@@ -41,12 +62,10 @@ int run_summary(const std::string& file, bool json) {
   const zlu_profile::Summary summary = zlu_profile::summarize(profile->report, profile->format_version, file);
   if (json) {
     // File names need not be UTF-8; the replacement keeps the document valid.
-    std::cout << zlu_profile::summary_json(summary).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-              << '\n';
-  } else {
-    std::cout << zlu_profile::render_summary(summary);
+    return print_then_exit(
+        zlu_profile::summary_json(summary).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + '\n', 0);
   }
-  return 0;
+  return print_then_exit(zlu_profile::render_summary(summary), 0);
 }
 
 int run_check(const std::string& file) {
@@ -55,12 +74,12 @@ int run_check(const std::string& file) {
     return report_error(profile.error());
   }
   if (const auto failure = zlu_profile::check_profile(profile->report)) {
-    std::cout << *failure << '\n';
-    return EXIT_CHECK_FAILED;
+    return print_then_exit(*failure + '\n', EXIT_CHECK_FAILED);
   }
-  std::cout << fmt::format("{}: all checks hold ({} tiles, clock {} Hz, every tile sampled, all four step kinds)\n",
-                           file, profile->report.tiles.size(), profile->report.clock_hz);
-  return 0;
+  return print_then_exit(
+      fmt::format("{}: all checks hold ({} tiles, clock {} Hz, every tile sampled, all four step kinds)\n", file,
+                  profile->report.tiles.size(), profile->report.clock_hz),
+      0);
 }
 
 int run_trace(const std::string& file, const std::string& output) {

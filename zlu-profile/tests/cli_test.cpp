@@ -63,6 +63,41 @@ TEST(Cli, UnreadableOrInvalidProfilesFailWithOneLineNamingTheFile) {
   EXPECT_EQ(folder.err, "zlu-profile: " + scratch.path().string() + ": Is a directory\n");
 }
 
+TEST(Cli, InputsThatAreNoRegularFileAreRefusedWithoutBlocking) {
+  const ScratchDir scratch;
+  // Nobody ever opens the pipe for writing: opening it to read would wait forever.
+  const std::filesystem::path fifo = scratch / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string command : {"summary", "check", "svg"}) {
+    std::vector<std::string> arguments{command, fifo.string()};
+    if (command == "svg") {
+      arguments.insert(arguments.end(), {"-o", (scratch / "out.svg").string()});
+    }
+    const auto run = run_tool(arguments);
+    EXPECT_EQ(run.exit_code, 2) << command;
+    EXPECT_EQ(run.err, "zlu-profile: " + fifo.string() + ": not a regular file\n") << command;
+  }
+  EXPECT_FALSE(std::filesystem::exists(scratch / "out.svg"));
+}
+
+TEST(Cli, LostStandardOutputFailsWithExitTwo) {
+  const ScratchDir scratch;
+  testing::write_profile(testing::card_profile(1), scratch / "p.capnp");
+  testing::ProfileShape shape = testing::card_profile(1);
+  shape.clock_hz = 0;
+  testing::write_profile(shape, scratch / "failing.capnp");
+  const testing::UnwritableSink sink;
+  const std::string good = (scratch / "p.capnp").string();
+  const std::vector<std::vector<std::string>> runs = {
+      {"summary", good}, {"summary", good, "--json"}, {"check", good}, {"check", (scratch / "failing.capnp").string()}};
+  for (const auto& arguments : runs) {
+    const auto run = run_tool(arguments, sink.fd());
+    EXPECT_EQ(run.exit_code, 2) << arguments[0] << " " << arguments.back();
+    EXPECT_EQ(run.err.rfind("zlu-profile: standard output: ", 0), 0u) << run.err;
+    EXPECT_EQ(line_count(run.err), 1) << run.err;
+  }
+}
+
 TEST(Cli, UsageErrorsExitTwoWithAShortUsageAndHelpExitsZero) {
   for (const std::vector<std::string>& arguments :
        std::vector<std::vector<std::string>>{{}, {"draw", "f"}, {"summary"}, {"svg", "f"}, {"check", "f", "--bogus"}}) {

@@ -15,11 +15,15 @@ struct ProgramRun {
 };
 
 // Runs `program` with `arguments`, standard input closed, and collects its
-// output. Throws when it cannot be started.
-ProgramRun run_program(const std::filesystem::path& program, const std::vector<std::string>& arguments);
+// output; with `stdout_fd` given, standard output goes there instead. A
+// program still running after 30 seconds is killed and reported as not
+// exited, so that a hang fails the test instead of stopping the suite.
+// Throws when it cannot be started.
+ProgramRun run_program(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                       int stdout_fd = -1);
 
 // Runs the zlu-profile tool of this build.
-ProgramRun run_tool(const std::vector<std::string>& arguments);
+ProgramRun run_tool(const std::vector<std::string>& arguments, int stdout_fd = -1);
 
 // A fresh folder under the system's temporary directory, removed with
 // everything in it when the value goes.
@@ -38,5 +42,22 @@ private:
 };
 
 std::string read_file(const std::filesystem::path& path);
+
+// A descriptor every write to fails: a device node like the full device in
+// a scratch folder where one can be made, else a pipe without a reader (with
+// SIGPIPE ignored, so that the writer sees the error instead of the signal).
+class UnwritableSink {
+public:
+  UnwritableSink();
+  ~UnwritableSink();
+  UnwritableSink(const UnwritableSink&) = delete;
+  UnwritableSink& operator=(const UnwritableSink&) = delete;
+
+  int fd() const { return fd_; }
+
+private:
+  ScratchDir scratch_;
+  int fd_ = -1;
+};
 
 }  // namespace zlu_profile::testing

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
@@ -20,15 +21,53 @@
 namespace hardware_e2e {
 
 std::string gemm_profile_path(const char* tmpdir, pid_t pid) {
-  std::string path = tmpdir != nullptr ? tmpdir : "/tmp";
-  if (!path.empty() && path.back() != '/') path += '/';
+  std::string path = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  if (path.back() != '/') path += '/';
   path += fmt::format("zlu-stack-gemm-profile-{}.capnp", pid);
   return path;
 }
 
+namespace {
+
+// Removes what an earlier run, or someone else, left at the predictable
+// path, so that the file read after the launch can only be the runner's.
+void remove_stale_profile(const std::string& path) {
+  if (unlink(path.c_str()) == 0 || errno == ENOENT) return;
+  const int error = errno;
+  harness::fail(fmt::format("remove stale cycle profile {}: {}", path, render_os_error(error)));
+}
+
+// Opens the profile the runner wrote. The runner renames a regular file of
+// this user into place; anything else was planted at the predictable name
+// and is refused without waiting on it: a link is not followed, a FIFO or a
+// device is opened without blocking and then rejected, and so is a file of
+// another user.
+kj::AutoCloseFd open_written_profile(const std::string& path) {
+  kj::AutoCloseFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat status {};
+  if (fd.get() < 0 || fstat(fd.get(), &status) != 0) {
+    const int error = errno;
+    harness::fail(fmt::format("open cycle profile {}: {}", path, render_os_error(error)));
+  }
+  if (!S_ISREG(status.st_mode)) harness::fail(fmt::format("open cycle profile {}: not a regular file", path));
+  if (status.st_uid != geteuid()) {
+    harness::fail(fmt::format("open cycle profile {}: owned by user {}, not by the suite's user {}", path,
+                              status.st_uid, geteuid()));
+  }
+  const int flags = fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    harness::fail(fmt::format("open cycle profile {}: {}", path, render_os_error(error)));
+  }
+  return fd;
+}
+
+}  // namespace
+
 void blocked_gemm_with_cycle_profile_works() {
   auto _device = device();
   const std::string path = gemm_profile_path(std::getenv("TMPDIR"), getpid());
+  remove_stale_profile(path);
 
   RunnerCommand command = runner_command(GEMM_RUNNER);
   command.add_env("ZLU_GEMM_DIMENSION", "128");
@@ -39,14 +78,7 @@ void blocked_gemm_with_cycle_profile_works() {
   const ExitStatus status = run_or_fail(command, "launch profiled blocked GEMM hardware test runner");
   require_success("blocked GEMM with per-tile cycle profile", status);
 
-  // The runner renames a regular file into place; a link found there was
-  // planted by someone else at a predictable name, so it is not followed.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) {
-    const int error = errno;
-    harness::fail(fmt::format("open cycle profile {}: {}", path, render_os_error(error)));
-  }
-  auto profile = zlu_package::ProfileReport::read(kj::heap<kj::FdInputStream>(kj::AutoCloseFd(fd)));
+  auto profile = zlu_package::ProfileReport::read(kj::heap<kj::FdInputStream>(open_written_profile(path)));
   if (!profile) harness::fail(fmt::format("read cycle profile {}: {}", path, profile.error().debug()));
 
   if (auto message = zlu_profile::check_profile(*profile)) harness::fail(std::move(*message));

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <unistd.h>
+
+#include <fmt/format.h>
 
 #include "suite_process.hpp"
 
@@ -45,20 +48,18 @@ TEST_F(GemmProfile, PathFollowsTmpdir) {
   EXPECT_EQ(given_path(), dir().string() + "/" + file_name(with_slash));
   fs::remove(record_path());
 
-  const auto empty = run_one(GEMM, {{"TMPDIR", ""}});
-  EXPECT_EQ(empty.exit_code(), 0) << empty.out;
-  EXPECT_EQ(given_path(), file_name(empty));
-  EXPECT_FALSE(fs::exists(dir() / file_name(empty)));
-  fs::remove(record_path());
-
-  // Unset: the runner writes into /tmp itself; the stand-in writes no file
-  // there, so the test stops at opening it, after the path was given.
-  const auto unset = run_one(GEMM, {{"TMPDIR", std::nullopt}, {"ZLU_STANDIN_PROFILE", "none"}});
-  const std::string tmp_path = "/tmp/" + file_name(unset);
-  EXPECT_EQ(given_path(), tmp_path);
-  EXPECT_TRUE(reports_failure(unset, GEMM,
-                              "open cycle profile " + tmp_path + ": No such file or directory (os error 2, kind NotFound)"))
-      << unset.out;
+  // Unset or empty: the runner writes into /tmp itself; the stand-in writes
+  // no file there, so the test stops at opening it, after the path was given.
+  for (const std::optional<std::string>& tmpdir : {std::optional<std::string>(), std::optional<std::string>("")}) {
+    SCOPED_TRACE(tmpdir ? "empty" : "unset");
+    const auto run = run_one(GEMM, {{"TMPDIR", tmpdir}, {"ZLU_STANDIN_PROFILE", "none"}});
+    const std::string tmp_path = "/tmp/" + file_name(run);
+    EXPECT_EQ(given_path(), tmp_path);
+    EXPECT_TRUE(reports_failure(run, GEMM,
+                                "open cycle profile " + tmp_path + ": No such file or directory (os error 2, kind NotFound)"))
+        << run.out;
+    fs::remove(record_path());
+  }
 }
 
 TEST_F(GemmProfile, FailedChecksLeaveTheFileWithTheirMessages) {
@@ -119,6 +120,59 @@ TEST_F(GemmProfile, ALinkAtTheProfilePathIsNotFollowed) {
                                   ": Too many levels of symbolic links (os error 40, kind FilesystemLoop)"))
       << run.out;
   EXPECT_TRUE(fs::is_symlink(path));
+}
+
+TEST_F(GemmProfile, WhatSitsAtThePathBeforeTheLaunchIsRemoved) {
+  // A sound profile made beforehand, planted at the suite's path under its
+  // process id, while the runner writes nothing: only the runner's own file
+  // may count. A planted FIFO would block the open forever.
+  const auto made = run_program(STANDIN_RUNNER_DIR "/zlu-gemm-e2e", {},
+                                {{"ZLU_PROFILE_OUTPUT", (dir() / "sound.capnp").string()}}, dir());
+  ASSERT_EQ(made.exit_code(), 0) << made.err;
+  for (const std::string plant : {"ln sound.capnp", "mkfifo"}) {
+    SCOPED_TRACE(plant);
+    const auto run = run_one_after(plant + " zlu-stack-gemm-profile-$$.capnp", GEMM, {{"ZLU_STANDIN_PROFILE", "none"}});
+    EXPECT_EQ(run.exit_code(), 101) << run.out << run.err;
+    const fs::path path = dir() / file_name(run);
+    EXPECT_TRUE(reports_failure(run, GEMM,
+                                "open cycle profile " + path.string() +
+                                    ": No such file or directory (os error 2, kind NotFound)"))
+        << run.out;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(path)));
+    fs::remove(record_path());
+  }
+}
+
+TEST_F(GemmProfile, WhatCannotBeRemovedFailsBeforeTheLaunch) {
+  const auto run = run_one_after("mkdir zlu-stack-gemm-profile-$$.capnp", GEMM);
+  EXPECT_EQ(run.exit_code(), 101) << run.out << run.err;
+  const fs::path path = dir() / file_name(run);
+  EXPECT_TRUE(reports_failure(run, GEMM,
+                              "remove stale cycle profile " + path.string() +
+                                  ": Is a directory (os error 21, kind IsADirectory)"))
+      << run.out;
+  EXPECT_TRUE(records().empty());
+  EXPECT_TRUE(fs::is_directory(path));
+}
+
+TEST_F(GemmProfile, OnlyARegularFileOfTheSuitesUserIsRead) {
+  const auto fifo = run_with_profile("fifo");
+  EXPECT_EQ(fifo.exit_code(), 101);
+  const fs::path fifo_path = dir() / file_name(fifo);
+  EXPECT_TRUE(reports_failure(fifo, GEMM, "open cycle profile " + fifo_path.string() + ": not a regular file"))
+      << fifo.out;
+  EXPECT_EQ(fs::symlink_status(fifo_path).type(), fs::file_type::fifo);
+
+  if (geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  const uid_t other = geteuid() + 4242;
+  const auto foreign = run_with_profile("owner=" + std::to_string(other));
+  EXPECT_EQ(foreign.exit_code(), 101);
+  const fs::path foreign_path = dir() / file_name(foreign);
+  EXPECT_TRUE(reports_failure(foreign, GEMM,
+                              fmt::format("open cycle profile {}: owned by user {}, not by the suite's user {}",
+                                          foreign_path.string(), other, geteuid())))
+      << foreign.out;
+  EXPECT_TRUE(fs::exists(foreign_path));
 }
 
 TEST_F(GemmProfile, GarbageFailsWithTheReadersError) {

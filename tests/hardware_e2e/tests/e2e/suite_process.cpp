@@ -6,7 +6,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +20,8 @@ namespace hardware_e2e_tests {
 int SuiteRun::exit_code() const { return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1; }
 
 namespace {
+
+constexpr int SUITE_TIME_LIMIT_MS = 60'000;
 
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -79,6 +83,16 @@ SuiteRun run_program(const std::string& program, const std::vector<std::string>&
   posix_spawnattr_destroy(&attributes);
   if (error != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(error));
   run.pid = pid;
+  // A suite that hangs (on a FIFO, say) is killed, so that the test fails
+  // instead of never ending.
+  if (const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); exited >= 0) {
+    pollfd event{.fd = exited, .events = POLLIN, .revents = 0};
+    int ready = 0;
+    while ((ready = poll(&event, 1, SUITE_TIME_LIMIT_MS)) < 0 && errno == EINTR) {
+    }
+    if (ready == 0) kill(pid, SIGKILL);
+    close(exited);
+  }
   while (waitpid(pid, &run.wait_status, 0) < 0) {
     if (errno != EINTR) throw std::runtime_error(std::string("cannot wait for the suite: ") + std::strerror(errno));
   }
@@ -104,6 +118,17 @@ SuiteRun SuiteTest::run_suite(const std::vector<std::string>& args, ChildEnviron
   environment.try_emplace("ZLU_STANDIN_RECORD", record_path().string());
   environment.try_emplace("TMPDIR", dir_.string());
   return run_program(STANDIN_SUITE, args, environment, dir_);
+}
+
+SuiteRun SuiteTest::run_one_after(const std::string& shell_command, const std::string& test,
+                                  ChildEnvironment environment) {
+  environment.try_emplace("ZLU_STANDIN_RECORD", record_path().string());
+  environment.try_emplace("TMPDIR", dir_.string());
+  // exec keeps the shell's process id for the suite.
+  return run_program("/bin/sh",
+                     {"-c", shell_command + " && exec \"$0\" \"$@\"", STANDIN_SUITE, "--exact", test,
+                      "--test-threads", "1"},
+                     environment, dir_);
 }
 
 SuiteRun SuiteTest::run_broken_suite(const std::vector<std::string>& args) {

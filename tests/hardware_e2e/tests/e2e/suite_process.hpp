@@ -33,7 +33,8 @@ using ChildEnvironment = std::map<std::string, std::optional<std::string>>;
 SuiteRun run_program(const std::string& program, const std::vector<std::string>& args,
                      const ChildEnvironment& environment, const std::filesystem::path& cwd);
 // Starts `program` with `args` in `cwd`, with SIGPIPE ignored and SIGUSR1
-// blocked as a careless parent would leave them, and waits for it.
+// blocked as a careless parent would leave them, and waits for it; after a
+// minute it is killed (and its run did not exit normally).
 
 class SuiteTest : public testing::Test {
   // A fresh folder per test, removed afterwards, with a record file the
@@ -49,6 +50,9 @@ class SuiteTest : public testing::Test {
   // The build whose runner folder holds one non-executable runner and nothing else.
   SuiteRun run_one(const std::string& test, ChildEnvironment environment = {});
   // Exactly one test, serially.
+  SuiteRun run_one_after(const std::string& shell_command, const std::string& test, ChildEnvironment environment = {});
+  // As run_one, but first runs `shell_command` in dir() in the process that
+  // then becomes the suite, so that "$$" in it is the suite's process id.
 
   std::vector<RunnerRecord> records() const;
   const std::filesystem::path& dir() const { return dir_; }

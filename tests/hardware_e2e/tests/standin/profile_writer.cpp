@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -23,6 +25,8 @@ struct ProfileChoice {
   bool write = true;
   bool garbage = false;
   bool symlink = false;
+  bool fifo = false;
+  std::optional<uid_t> owner;
   std::uint32_t tiles = 1472;
   std::uint64_t clock_hz = 1'330'000'000;
   std::uint32_t version = 3;
@@ -41,6 +45,10 @@ std::optional<std::string> parse_choice(std::string_view choice, ProfileChoice& 
       parsed.write = false;
     } else if (item == "symlink") {
       parsed.symlink = true;
+    } else if (item == "fifo") {
+      parsed.fifo = true;
+    } else if (item.starts_with("owner=")) {
+      parsed.owner = static_cast<uid_t>(number("owner="));
     } else if (item == "garbage") {
       parsed.garbage = true;
     } else if (item == "empty-tile") {
@@ -97,6 +105,10 @@ std::optional<std::string> write_chosen_profile(const char* path, std::string_vi
   if (choice.symlink && ::symlink(target.c_str(), path) != 0) {
     return std::string("cannot link ") + path + ": " + std::strerror(errno);
   }
+  if (choice.fifo) {
+    if (mkfifo(path, 0600) != 0) return std::string("cannot make a FIFO at ") + path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
   int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return "cannot create " + target + ": " + std::strerror(errno);
   std::optional<std::string> error;
@@ -125,6 +137,9 @@ std::optional<std::string> write_chosen_profile(const char* path, std::string_vi
       }
     }
     capnp::writeMessageToFd(fd, message);
+  }
+  if (!error && choice.owner && fchown(fd, *choice.owner, static_cast<gid_t>(-1)) != 0) {
+    error = "cannot give " + target + " to user " + std::to_string(*choice.owner) + ": " + std::strerror(errno);
   }
   close(fd);
   return error;

@@ -13,5 +13,7 @@ std::optional<std::string> write_chosen_profile(const char* path, std::string_vi
 // samples), "without=KIND" (no samples of exchange, compute, synchronization
 // or idle; repeatable), "spread" (exchange only on tile 0; synchronization
 // and idle only on tile 1; compute on every other tile), "symlink" (a sound
-// profile at path + ".target" and a symbolic link to it at `path`).
+// profile at path + ".target" and a symbolic link to it at `path`), "fifo"
+// (a FIFO at `path` instead of a file), "owner=UID" (the file given to that
+// user).
 // Returns an error text for an unknown item or a failed write.
