@@ -26,10 +26,34 @@ namespace {
 
 std::string_view entry_name(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 
-void warn_still_running(const RunnerCommand& command, pid_t pid, std::chrono::nanoseconds limit) {
-  const std::string_view path = command.path;
+void warn_still_running(std::string_view path, pid_t pid, std::chrono::nanoseconds limit) {
   harness::write_all(2, fmt::format("warning: runner {} (pid {}) has been running for over half of its {} s time-out\n",
-                           path.substr(path.find_last_of('/') + 1), pid, render_seconds(limit)));
+                                    path.substr(path.find_last_of('/') + 1), pid, render_seconds(limit)));
+}
+
+// Waits for `runner` to end, stopping it at the time-out or at the run's
+// stop request, and warning once it has used half of its time-out.
+std::expected<ExitStatus, int> supervise(RunnerProcess& runner, std::string_view path) {
+  using Clock = RunnerProcess::Clock;
+  const auto limit = runner_timeout();
+  const auto started = Clock::now();
+  bool warned = false;
+  while (true) {
+    std::optional<Clock::time_point> deadline;
+    if (limit) deadline = started + (warned ? *limit : *limit / 2);
+    auto event = runner.wait(deadline, true);
+    if (!event) return std::unexpected(event.error());
+    if (*event == RunnerProcess::Event::exited) return runner.reap();
+    if (*event == RunnerProcess::Event::deadline && !warned) {
+      warn_still_running(path, runner.pid(), *limit);
+      warned = true;
+      continue;
+    }
+    auto stopped = runner.stop();
+    if (stopped && *event == RunnerProcess::Event::deadline) stopped->timed_out_after = limit;
+    if (stopped && *event == RunnerProcess::Event::stop_requested) stopped->interrupted = true;
+    return stopped;
+  }
 }
 
 }  // namespace
@@ -68,32 +92,7 @@ std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& co
   if (!slot) return std::unexpected(LaunchError{0, true});
   auto runner = RunnerProcess::spawn(program.c_str(), argv, envp.data());
   if (!runner) return std::unexpected(LaunchError{runner.error()});
-
-  using Clock = RunnerProcess::Clock;
-  const auto limit = runner_timeout();
-  const auto started = Clock::now();
-  std::optional<Clock::time_point> warning;
-  if (limit) warning = started + *limit / 2;
-  while (true) {
-    const auto deadline = warning ? warning : limit ? std::optional(started + *limit) : std::nullopt;
-    auto event = runner->wait(deadline, true);
-    if (!event) return std::unexpected(LaunchError{event.error()});
-    if (*event == RunnerProcess::Event::exited) break;
-    if (*event == RunnerProcess::Event::deadline && warning) {
-      warn_still_running(command, runner->pid(), *limit);
-      warning.reset();
-      continue;
-    }
-    auto stopped = runner->stop();
-    if (!stopped) return std::unexpected(LaunchError{stopped.error()});
-    if (*event == RunnerProcess::Event::deadline) {
-      stopped->timed_out_after = limit;
-    } else {
-      stopped->interrupted = true;
-    }
-    return *stopped;
-  }
-  auto status = runner->reap();
+  auto status = supervise(*runner, command.path);
   if (!status) return std::unexpected(LaunchError{status.error()});
   return *status;
 }
