@@ -8,6 +8,7 @@
 #include "decimal.hpp"
 #include "failure.hpp"
 #include "formatter.hpp"
+#include "interrupt.hpp"
 #include "io_error.hpp"
 #include "lib.hpp"
 #include "logfile.hpp"
@@ -125,9 +126,12 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   config.stack_size = worker_stack_size(env);
   config.warn_after = *warn_interval;
 
+  install_interrupt_handlers();
   const RunStart start{selection.tests.size(), selection.filtered_out, *seed};
   auto passed = run_tests(selection.tests, start, config, **formatter, out, log ? &*log : nullptr);
   if (!passed) return fail_with(passed.error());
+  // Interrupted runs end as a shell reports a process the signal ended.
+  if (const int signal = interrupt_signal(); signal != 0) return 128 + signal;
   return *passed ? 0 : failure_status;
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "channel.hpp"
+#include "interrupt.hpp"
 #include "io_error.hpp"
 #include "worker.hpp"
 
@@ -134,8 +135,8 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
 
   TestId next = 0;
   std::size_t in_flight = 0;
-  while (next < tests_.size() || in_flight > 0) {
-    while (in_flight < config_.workers && next < tests_.size()) {
+  while ((next < tests_.size() && !stop_requested()) || in_flight > 0) {
+    while (in_flight < config_.workers && next < tests_.size() && !stop_requested()) {
       if (auto error = start_test(next++)) return std::unexpected(*error);
       ++in_flight;
     }
@@ -153,9 +154,15 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
     }
     std::erase_if(deadlines_, [&](const auto& deadline) { return deadline.first == completed.id; });
 
-    const bool failed = completed.result.kind == TestResult::Kind::Failed ||
-                        completed.result.kind == TestResult::Kind::FailedWithNote ||
-                        completed.result.kind == TestResult::Kind::TimeLimitExceeded;
+    bool failed = completed.result.kind == TestResult::Kind::Failed ||
+                  completed.result.kind == TestResult::Kind::FailedWithNote ||
+                  completed.result.kind == TestResult::Kind::TimeLimitExceeded;
+    // A test that was running when a signal stopped the run did not finish
+    // as it would have, whatever it returned.
+    if (completed.result.kind == TestResult::Kind::Ok && interrupt_signal() != 0) {
+      completed.result = TestResult::failed_with_note("interrupted");
+      failed = true;
+    }
     state_.tally(completed);
     if (log_ != nullptr) log_->write(render_log_line(completed));
     formatter_.test_result(completed, state_);

@@ -8,6 +8,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "interrupt.hpp"
 #include "run_loop.hpp"
 
 namespace harness {
@@ -162,6 +163,51 @@ TEST(RunLoop, ReportThatCannotBeWrittenEndsTheRunWithTheError) {
   ::close(fds[1]);
   ASSERT_FALSE(passed.has_value());
   EXPECT_EQ(passed.error(), "error: io error when listing tests: Broken pipe (os error 32)\n");
+}
+
+}  // namespace
+}  // namespace harness
+
+namespace harness {
+namespace {
+
+std::atomic<bool> beside_started{false};
+void starts_then_sleeps() {
+  beside_started.store(true);
+  sleeps();
+}
+void raises_sigterm_once_beside_runs_then_passes() {
+  while (!beside_started.load()) std::this_thread::sleep_for(1ms);
+  ::raise(SIGTERM);
+}
+
+// 0 when a SIGTERM raised by the first of three tests on two workers fails
+// it and the test beside it as interrupted, keeps the third from starting
+// and still finishes the run.
+int interrupted_run_status() {
+  install_interrupt_handlers();
+  RecordingFormatter formatter;
+  RunConfig config;
+  config.workers = 2;
+  auto passed = run({make_test("signalled", raises_sigterm_once_beside_runs_then_passes),
+                     make_test("beside", starts_then_sleeps),
+                     make_test("never_started", passes)},
+                    config, formatter);
+  const std::vector<std::string> expected = {"start 3",
+                                             "started signalled",
+                                             "started beside",
+                                             result_event("signalled", TestResult::Kind::FailedWithNote),
+                                             result_event("beside", TestResult::Kind::FailedWithNote),
+                                             "finished 0/2"};
+  for (const auto& event : formatter.events) std::fprintf(stderr, "%s\n", event.c_str());
+  const bool as_expected = passed.has_value() && !*passed && formatter.events == expected;
+  return as_expected && interrupt_signal() == SIGTERM ? 0 : 1;
+}
+
+TEST(RunLoopDeathTest, ASignalFailsTheTestInFlightStartsNoMoreAndStillFinishesTheRun) {
+  // The stop request lasts as long as the process, so the run happens in a child.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(interrupted_run_status()), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

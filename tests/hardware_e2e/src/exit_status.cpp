@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 #include "harness/src/lib.hpp"
+#include "runner_timeout.hpp"
 #include "zlu-package/src/error.hpp"
 
 namespace hardware_e2e {
@@ -46,6 +47,12 @@ std::string render_exit_status(ExitStatus status) {
 }
 
 void require_success(std::string_view capability, ExitStatus status, std::source_location location) {
+  if (status.timed_out_after) {
+    harness::fail(fmt::format("hardware capability {} timed out after {} s and ended with {}",
+                              zlu_package::debug_quoted(capability), render_seconds(*status.timed_out_after),
+                              render_exit_status(status)),
+                  location);
+  }
   if (status.success()) return;
   harness::fail(fmt::format("hardware capability {} failed with {}", zlu_package::debug_quoted(capability),
                             render_exit_status(status)),

@@ -1,6 +1,7 @@
 // How a runner ended, and the one judgment of that ending every test makes.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <source_location>
 #include <string>
@@ -14,6 +15,10 @@ struct ExitStatus {
   // image was written. Kept raw so that nothing the kernel said is lost.
 
   int wait_status = 0;
+  std::optional<std::chrono::nanoseconds> timed_out_after;
+  // The time-out the suite stopped the runner at, if it did.
+  bool interrupted = false;
+  // The suite stopped the runner because the run was asked to stop.
 
   bool success() const;
   std::optional<int> code() const;
@@ -33,7 +38,9 @@ void require_success(std::string_view capability, ExitStatus status,
                      std::source_location location = std::source_location::current());
 // Returns when `status` is a normal exit with code 0; otherwise fails the
 // current test with: hardware capability "<capability>" failed with <status>,
-// the capability quoted with its quotes, backslashes and controls escaped.
+// the capability quoted with its quotes, backslashes and controls escaped;
+// a runner stopped at its time-out fails it with: hardware capability
+// "<capability>" timed out after <N> s and ended with <status>.
 // The failure is placed at the caller, the test body that judged the runner.
 
 }  // namespace hardware_e2e

@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
 
+#include "harness/src/io_error.hpp"
 #include "harness/src/lib.hpp"
 #include "os_error.hpp"
+#include "runner_process.hpp"
+#include "runner_timeout.hpp"
 
 extern char** environ;
 
@@ -24,33 +26,35 @@ namespace {
 
 std::string_view entry_name(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 
-class SpawnAttributes {
-  // Every signal reset to its default action in the child and nothing
-  // blocked: the test process ignores SIGPIPE, and an ignored disposition or
-  // a blocked signal would otherwise survive exec into the runner.
+void warn_still_running(std::string_view path, pid_t pid, std::chrono::nanoseconds limit) {
+  harness::write_all(2, fmt::format("warning: runner {} (pid {}) has been running for over half of its {} s time-out\n",
+                                    path.substr(path.find_last_of('/') + 1), pid, render_seconds(limit)));
+}
 
- public:
-  SpawnAttributes() {
-    posix_spawnattr_init(&attributes_);
-    sigset_t defaults;
-    sigfillset(&defaults);
-    sigdelset(&defaults, SIGKILL);
-    sigdelset(&defaults, SIGSTOP);
-    posix_spawnattr_setsigdefault(&attributes_, &defaults);
-    sigset_t empty;
-    sigemptyset(&empty);
-    posix_spawnattr_setsigmask(&attributes_, &empty);
-    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+// Waits for `runner` to end, stopping it at the time-out or at the run's
+// stop request, and warning once it has used half of its time-out.
+std::expected<ExitStatus, int> supervise(RunnerProcess& runner, std::string_view path) {
+  using Clock = RunnerProcess::Clock;
+  const auto limit = runner_timeout();
+  const auto started = Clock::now();
+  bool warned = false;
+  while (true) {
+    std::optional<Clock::time_point> deadline;
+    if (limit) deadline = started + (warned ? *limit : *limit / 2);
+    auto event = runner.wait(deadline, true);
+    if (!event) return std::unexpected(event.error());
+    if (*event == RunnerProcess::Event::exited) return runner.reap();
+    if (*event == RunnerProcess::Event::deadline && !warned) {
+      warn_still_running(path, runner.pid(), *limit);
+      warned = true;
+      continue;
+    }
+    auto stopped = runner.stop();
+    if (stopped && *event == RunnerProcess::Event::deadline) stopped->timed_out_after = limit;
+    if (stopped && *event == RunnerProcess::Event::stop_requested) stopped->interrupted = true;
+    return stopped;
   }
-  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-
-  const posix_spawnattr_t* get() const { return &attributes_; }
-
- private:
-  posix_spawnattr_t attributes_;
-};
+}
 
 }  // namespace
 
@@ -84,21 +88,25 @@ std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& co
   std::string program = command.path;
   char* argv[] = {program.data(), nullptr};
 
-  SpawnAttributes attributes;
-  pid_t child = 0;
-  if (int error = posix_spawn(&child, program.c_str(), nullptr, attributes.get(), argv, envp.data()); error != 0) {
-    return std::unexpected(LaunchError{error});
-  }
-  int wait_status = 0;
-  while (waitpid(child, &wait_status, 0) < 0) {
-    if (errno != EINTR) return std::unexpected(LaunchError{errno});
-  }
-  return ExitStatus{wait_status};
+  auto slot = RunnerSlot::take();
+  if (!slot) return std::unexpected(LaunchError{0, true});
+  auto runner = RunnerProcess::spawn(program.c_str(), argv, envp.data());
+  if (!runner) return std::unexpected(LaunchError{runner.error()});
+  auto status = supervise(*runner, command.path);
+  if (!status) return std::unexpected(LaunchError{status.error()});
+  return *status;
 }
 
 ExitStatus run_or_fail(const RunnerCommand& command, std::string_view launch_text, std::source_location location) {
   auto status = run_to_completion(command);
+  if (!status && status.error().stop_requested) {
+    harness::fail(fmt::format("{}: not started, the run is stopping", launch_text), location);
+  }
   if (!status) harness::fail(fmt::format("{}: {}", launch_text, render_os_error(status.error().error_number)), location);
+  if (status->interrupted) {
+    harness::fail(fmt::format("{}: interrupted, the runner ended with {}", launch_text, render_exit_status(*status)),
+                  location);
+  }
   return *status;
 }
 

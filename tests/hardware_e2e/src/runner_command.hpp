@@ -50,6 +50,7 @@ struct LaunchError {
   // Why a runner could not be started or waited for.
 
   int error_number = 0;
+  bool stop_requested = false;  // not started: the run was asked to stop
 };
 
 std::vector<std::string> runner_environment(const char* const* inherited, const std::vector<EnvPair>& additions);
@@ -60,11 +61,17 @@ std::vector<std::string> runner_environment(const char* const* inherited, const 
 std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& command);
 // Starts the runner with the inherited standard streams and working
 // directory, the signal dispositions and mask reset to their defaults, and
-// waits without a time limit for it to terminate.
+// waits for it to terminate: without a time limit unless runner_timeout()
+// sets one, at which the runner and its group are stopped (see
+// RunnerProcess::stop); with a time-out set, a line on standard error tells
+// when the runner has used half of it. A stop request to the run stops the
+// runner the same way, and once one is made no runner starts. Whatever the
+// runner left running in its group is killed when it ends.
 
 ExitStatus run_or_fail(const RunnerCommand& command, std::string_view launch_text,
                        std::source_location location = std::source_location::current());
-// Runs `command` and returns its exit status; if it cannot be started or
-// waited for, fails the current test with "<launch_text>: <os error>".
+// Runs `command` and returns its exit status; fails the current test with
+// "<launch_text>: <os error>" if it cannot be started or waited for, and
+// says so when the run's stop request kept it from starting or stopped it.
 
 }  // namespace hardware_e2e

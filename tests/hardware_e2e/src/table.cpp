@@ -1,10 +1,14 @@
 #include "table.hpp"
 
 #include <array>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "catalogue.hpp"
+#include "harness/src/io_error.hpp"
+#include "runner_process.hpp"
+#include "runner_timeout.hpp"
 
 namespace hardware_e2e {
 
@@ -58,8 +62,21 @@ const std::array<harness::TestDescAndFn, 23> TABLE = {
 std::span<const harness::TestDescAndFn> tests() { return TABLE; }
 
 int main(int argc, char** argv) {
+  if (const char* timeout = std::getenv(RUNNER_TIMEOUT_VARIABLE.data())) {
+    auto limit = parse_runner_timeout(timeout);
+    if (!limit) {
+      harness::write_all(2, limit.error());
+      return 101;
+    }
+    set_runner_timeout(*limit);
+  }
   std::vector<std::string> args(argv, argv + argc);
-  return harness::test_main_static(args, tests());
+  const int status = harness::test_main_static(args, tests());
+  // A run that ended early (fail-fast, a report that cannot be written, a
+  // signal) may leave tests running: none may start a runner now, and the
+  // runners already started are stopped before the process ends.
+  stop_runners_and_wait();
+  return status;
 }
 
 }  // namespace hardware_e2e

@@ -11,8 +11,13 @@ namespace {
 
 // Wait statuses as the kernel encodes them: exit code in bits 8 to 15,
 // signal in bits 0 to 6, core flag 0x80.
-constexpr ExitStatus exited(int code) { return {code << 8}; }
-constexpr ExitStatus killed(int signal, bool core = false) { return {signal | (core ? 0x80 : 0)}; }
+ExitStatus waited(int wait_status) {
+  ExitStatus status;
+  status.wait_status = wait_status;
+  return status;
+}
+ExitStatus exited(int code) { return waited(code << 8); }
+ExitStatus killed(int signal, bool core = false) { return waited(signal | (core ? 0x80 : 0)); }
 
 TEST(ExitStatus, RendersEveryKindOfEnding) {
   EXPECT_EQ(render_exit_status(exited(1)), "exit status: 1");

@@ -32,6 +32,7 @@ zlu_test(hardware_e2e_unit_tests
     tests/gemm_profile_unit_test.cpp
     tests/rng_test.cpp
     tests/runner_environment_test.cpp
+    tests/runner_timeout_test.cpp
     tests/table_test.cpp
     src/runner_dir.cpp
   LIBS hardware_e2e_catalogue)
@@ -47,6 +48,7 @@ zlu_test(hardware_e2e_standin_tests
     tests/e2e/randomized_test.cpp
     tests/e2e/host_route_test.cpp
     tests/e2e/gemm_profile_test.cpp
+    tests/e2e/lifetime_test.cpp
   LIBS fmt::fmt)
 target_include_directories(hardware_e2e_standin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e)
 target_compile_definitions(hardware_e2e_standin_tests PRIVATE

@@ -47,7 +47,8 @@ std::vector<std::string> child_environment(const ChildEnvironment& environment) 
 }  // namespace
 
 SuiteRun run_program(const std::string& program, const std::vector<std::string>& args,
-                     const ChildEnvironment& environment, const std::filesystem::path& cwd) {
+                     const ChildEnvironment& environment, const std::filesystem::path& cwd,
+                     const WhileRunning& while_running) {
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -83,6 +84,7 @@ SuiteRun run_program(const std::string& program, const std::vector<std::string>&
   posix_spawnattr_destroy(&attributes);
   if (error != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(error));
   run.pid = pid;
+  if (while_running) while_running(pid);
   // A suite that hangs (on a FIFO, say) is killed, so that the test fails
   // instead of never ending.
   if (const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); exited >= 0) {
@@ -114,10 +116,11 @@ void SuiteTest::TearDown() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
-SuiteRun SuiteTest::run_suite(const std::vector<std::string>& args, ChildEnvironment environment) {
+SuiteRun SuiteTest::run_suite(const std::vector<std::string>& args, ChildEnvironment environment,
+                              const WhileRunning& while_running) {
   environment.try_emplace("ZLU_STANDIN_RECORD", record_path().string());
   environment.try_emplace("TMPDIR", dir_.string());
-  return run_program(STANDIN_SUITE, args, environment, dir_);
+  return run_program(STANDIN_SUITE, args, environment, dir_, while_running);
 }
 
 SuiteRun SuiteTest::run_one_after(const std::string& shell_command, const std::string& test,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,11 +31,15 @@ using ChildEnvironment = std::map<std::string, std::optional<std::string>>;
 // dropped first, so that the developer's own settings never leak in;
 // entries with a value set the variable, entries without unset it.
 
+using WhileRunning = std::function<void(int pid)>;
+
 SuiteRun run_program(const std::string& program, const std::vector<std::string>& args,
-                     const ChildEnvironment& environment, const std::filesystem::path& cwd);
+                     const ChildEnvironment& environment, const std::filesystem::path& cwd,
+                     const WhileRunning& while_running = {});
 // Starts `program` with `args` in `cwd`, with SIGPIPE ignored and SIGUSR1
-// blocked as a careless parent would leave them, and waits for it; after a
-// minute it is killed (and its run did not exit normally).
+// blocked as a careless parent would leave them, calls `while_running` with
+// its process id, and waits for it; after a minute it is killed (and its run
+// did not exit normally).
 
 class SuiteTest : public testing::Test {
   // A fresh folder per test, removed afterwards, with a record file the
@@ -44,7 +49,8 @@ class SuiteTest : public testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  SuiteRun run_suite(const std::vector<std::string>& args, ChildEnvironment environment = {});
+  SuiteRun run_suite(const std::vector<std::string>& args, ChildEnvironment environment = {},
+                     const WhileRunning& while_running = {});
   // The stand-in build, with ZLU_STANDIN_RECORD and TMPDIR pointing into dir().
   SuiteRun run_broken_suite(const std::vector<std::string>& args);
   // The build whose runner folder holds one non-executable runner and nothing else.

@@ -10,6 +10,11 @@
 //   ZLU_STANDIN_SIGNAL   die by this signal (with core images allowed)
 //   ZLU_STANDIN_PROFILE  for zlu-gemm-e2e: which profile to write at
 //                        ZLU_PROFILE_OUTPUT (see profile_writer.hpp)
+//   ZLU_STANDIN_PIDS     file to append this process's id to, one a line,
+//                        and that of the child ZLU_STANDIN_HANG may start
+//   ZLU_STANDIN_HANG     never end: "sleep" until killed, "ignore-term" as
+//                        well with SIGTERM ignored, "with-child" after
+//                        starting a child that ignores SIGTERM and sleeps
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -87,6 +92,32 @@ bool outcome_applies(std::string_view runner) {
   return value != nullptr && equals != std::string_view::npos && when.substr(equals + 1) == value;
 }
 
+void append_pid(pid_t pid) {
+  const char* path = std::getenv("ZLU_STANDIN_PIDS");
+  if (path == nullptr) return;
+  const std::string line = std::to_string(pid) + "\n";
+  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0 || write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) std::exit(72);
+  close(fd);
+}
+
+[[noreturn]] void sleep_forever() {
+  while (true) pause();
+}
+
+[[noreturn]] void hang(std::string_view how) {
+  if (how == "ignore-term") std::signal(SIGTERM, SIG_IGN);
+  if (how == "with-child") {
+    const pid_t child = fork();
+    if (child == 0) {
+      std::signal(SIGTERM, SIG_IGN);
+      sleep_forever();
+    }
+    if (child > 0) append_pid(child);
+  }
+  sleep_forever();
+}
+
 [[noreturn]] void die_by_signal(int signal) {
   // Allow a core image so that the "(core dumped)" rendering can be seen.
   rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
@@ -113,12 +144,14 @@ int main(int, char** argv) {
   std::string_view runner = argv[0] != nullptr ? argv[0] : "";
   if (auto slash = runner.rfind('/'); slash != std::string_view::npos) runner.remove_prefix(slash + 1);
 
+  append_pid(getpid());
   if (const char* sleep_ms = std::getenv("ZLU_STANDIN_SLEEP_MS")) usleep(static_cast<useconds_t>(std::atoi(sleep_ms)) * 1000u);
 
   if (const char* record = std::getenv("ZLU_STANDIN_RECORD")) write_record(record, runner, start, monotonic_ns());
 
   const bool applies = outcome_applies(runner);
   if (applies) {
+    if (const char* how = std::getenv("ZLU_STANDIN_HANG")) hang(how);
     if (const char* signal = std::getenv("ZLU_STANDIN_SIGNAL")) die_by_signal(std::atoi(signal));
     if (const char* code = std::getenv("ZLU_STANDIN_EXIT")) return std::atoi(code);
   }

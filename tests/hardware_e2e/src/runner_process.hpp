@@ -1,0 +1,86 @@
+// A started runner as the suite holds it: its own process group, killed with
+// the suite, and waited for as an event that combines with a deadline and
+// with the run's stop request.
+#pragma once
+
+#include <chrono>
+#include <expected>
+#include <optional>
+#include <sys/types.h>
+
+#include "exit_status.hpp"
+
+namespace hardware_e2e {
+
+class RunnerProcess {
+  // Owns a started, not yet reaped runner. The runner leads a process group
+  // of its own, so that everything it starts can be signalled with it, and
+  // the kernel kills it (SIGKILL) when the thread that started it ends, so
+  // that it never outlives a suite that died. Until reaped, its process id
+  // and so its group id cannot be reused, which makes signalling the group
+  // safe. The destructor kills the group and reaps the runner if nobody did.
+
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  static std::expected<RunnerProcess, int> spawn(const char* path, char* const* argv, char* const* envp);
+  // Starts `path` with the inherited standard streams and working directory,
+  // every signal at its default action and none blocked. The error is the
+  // errno of the failed start (ENOENT, EACCES, ...).
+
+  RunnerProcess(RunnerProcess&& other) noexcept;
+  RunnerProcess& operator=(RunnerProcess&&) = delete;
+  RunnerProcess(const RunnerProcess&) = delete;
+  ~RunnerProcess();
+
+  enum class Event { exited, deadline, stop_requested };
+
+  std::expected<Event, int> wait(std::optional<Clock::time_point> deadline, bool watch_stop);
+  // Waits until the runner exits, `deadline` passes (none: no deadline) or,
+  // when `watch_stop` is set, the run is asked to stop; the runner is left
+  // unreaped. The error is the errno of a failed wait.
+
+  void signal_group(int signal);
+  // Sends `signal` to the runner and every process still in its group.
+
+  std::expected<ExitStatus, int> stop();
+  // Asks the group to stop (SIGTERM), kills it (SIGKILL) once the runner has
+  // ended or after RUNNER_STOP_GRACE, and reaps the runner.
+
+  std::expected<ExitStatus, int> reap();
+  // Kills whatever the runner left running in its group and collects the
+  // runner's status. Call once the runner has exited.
+
+  pid_t pid() const { return pid_; }
+
+ private:
+  RunnerProcess(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
+
+  pid_t pid_;
+  int pidfd_;  // -1 when the kernel gave none: waits poll the process instead
+  bool reaped_ = false;
+};
+
+class [[nodiscard]] RunnerSlot {
+  // Leave to start one runner, refused once the run is asked to stop, so
+  // that no runner starts after that. The suite's exit waits until every
+  // slot taken is given back.
+
+ public:
+  static std::optional<RunnerSlot> take();
+  // None once a stop is requested.
+
+  RunnerSlot(RunnerSlot&& other) noexcept : held_(other.held_) { other.held_ = false; }
+  RunnerSlot& operator=(RunnerSlot&&) = delete;
+  ~RunnerSlot();
+
+ private:
+  RunnerSlot() = default;
+  bool held_ = true;
+};
+
+void stop_runners_and_wait();
+// Asks the run to stop and waits until every runner started has been
+// stopped and reaped: tests that have not started theirs never will.
+
+}  // namespace hardware_e2e

@@ -1,0 +1,193 @@
+// Runners never outlive their tests: time-outs, signals to the suite, a
+// suite killed outright, runs that end early.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+
+#include "suite_process.hpp"
+
+namespace hardware_e2e_tests {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::string PERMUTATION = "all_tile_permutation_works";
+const std::string REDUCTION = "all_tile_reduction_works";
+constexpr auto GRACE = 2s;
+constexpr auto SLACK = 2s;
+
+class Lifetime : public SuiteTest {
+  // Orphans of the runners come back to this process, so that it can tell
+  // a killed one from one still running and reap it; whatever is still
+  // running at the end is killed by its process id.
+
+ protected:
+  void SetUp() override {
+    SuiteTest::SetUp();
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  }
+  void TearDown() override {
+    for (const int pid : pids()) {
+      if (!gone(pid)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+    SuiteTest::TearDown();
+  }
+
+  std::filesystem::path pid_path() const { return dir() / "pids"; }
+
+  ChildEnvironment hanging(const std::string& how, ChildEnvironment environment = {}) const {
+    environment.emplace("ZLU_STANDIN_HANG", how);
+    environment.emplace("ZLU_STANDIN_PIDS", pid_path().string());
+    return environment;
+  }
+
+  std::vector<int> pids() const {
+    std::ifstream file(pid_path());
+    std::vector<int> listed;
+    for (int pid = 0; file >> pid;) listed.push_back(pid);
+    return listed;
+  }
+
+  // Waits up to ten seconds for `count` processes to be listed.
+  bool wait_for_pids(std::size_t count) const {
+    for (auto until = Clock::now() + 10s; Clock::now() < until; std::this_thread::sleep_for(10ms)) {
+      if (pids().size() >= count) return true;
+    }
+    return false;
+  }
+
+  static bool gone(int pid) {
+    waitpid(pid, nullptr, WNOHANG);
+    return kill(pid, 0) != 0 && errno == ESRCH;
+  }
+
+  bool all_gone() const {
+    const auto listed = pids();
+    return std::all_of(listed.begin(), listed.end(), gone);
+  }
+};
+
+std::string permutation_timed_out(const std::string& limit, const std::string& status) {
+  return "hardware capability \"all-tile permutation graph\" timed out after " + limit + " s and ended with " + status;
+}
+
+TEST_F(Lifetime, RunnersPastTheTimeOutAreStoppedWithTheirChildrenAndTheRunGoesOn) {
+  struct Case {
+    std::string how, limit, status;
+    std::size_t processes;
+  };
+  const std::vector<Case> cases = {{"sleep", "0.5", "signal: 15 (SIGTERM)", 1},
+                                   {"ignore-term", "1", "signal: 9 (SIGKILL)", 1},
+                                   {"with-child", "1", "signal: 15 (SIGTERM)", 2}};
+  for (const auto& [how, limit, status, processes] : cases) {
+    std::filesystem::remove(pid_path());
+    const auto started = Clock::now();
+    const auto run = run_suite({"--test-threads", "1", "--exact", PERMUTATION, REDUCTION},
+                               hanging(how, {{"ZLU_TEST_RUNNER_TIMEOUT", limit},
+                                             {"ZLU_STANDIN_WHEN", "ZLU_GRAPH_TEST=permutation"}}));
+    const auto took = Clock::now() - started;
+    EXPECT_EQ(run.exit_code(), 101) << how;
+    EXPECT_TRUE(reports_failure(run, PERMUTATION, permutation_timed_out(limit, status))) << how << "\n" << run.out;
+    EXPECT_NE(run.out.find("test " + REDUCTION + " ... ok\n"), std::string::npos) << how << "\n" << run.out;
+    EXPECT_LT(took, std::chrono::duration<double>(std::stod(limit)) + GRACE + SLACK) << how;
+    EXPECT_EQ(pids().size(), processes + 1) << how;
+    EXPECT_TRUE(all_gone()) << how;
+    // The serial report line stays as it is; the warning goes to standard error.
+    EXPECT_NE(run.out.find("test " + PERMUTATION + " ... FAILED\n"), std::string::npos) << how;
+    EXPECT_NE(run.err.find("warning: runner zlu-hardware-e2e (pid "), std::string::npos) << how << "\n" << run.err;
+    EXPECT_NE(run.err.find(") has been running for over half of its " + limit + " s time-out\n"), std::string::npos)
+        << run.err;
+  }
+}
+
+TEST_F(Lifetime, WithoutATimeOutASlowRunnerPasses) {
+  const auto run = run_one(REDUCTION, {{"ZLU_STANDIN_SLEEP_MS", "3000"}});
+  EXPECT_EQ(run.exit_code(), 0) << run.out;
+  EXPECT_EQ(records().size(), 1u);
+  EXPECT_EQ(run.err.find("warning"), std::string::npos) << run.err;
+}
+
+TEST_F(Lifetime, MalformedTimeOutsStopTheRunBeforeAnyRunner) {
+  for (const std::string value : {"0", "0.0", "-1", "abc", "", "1.", ".5", "2s", " 2", "1e3", "0.0000000001",
+                                  "1000000000.5", "99999999999999999999999"}) {
+    const auto run = run_suite({"--test-threads", "1"}, {{"ZLU_TEST_RUNNER_TIMEOUT", value}});
+    EXPECT_EQ(run.exit_code(), 101) << value;
+    EXPECT_EQ(run.err, "ZLU_TEST_RUNNER_TIMEOUT is `" + value +
+                           "`, should be a positive number of seconds no larger than 1000000000.\n");
+    EXPECT_EQ(run.out, "") << value;
+  }
+  EXPECT_TRUE(records().empty());
+}
+
+TEST_F(Lifetime, SignalsToTheSuiteStopItsRunnersAndStartNoMore) {
+  for (const auto& [signal, how] : {std::pair{SIGTERM, "with-child"}, std::pair{SIGINT, "ignore-term"},
+                                    std::pair{SIGHUP, "sleep"}}) {
+    std::filesystem::remove(pid_path());
+    const std::size_t processes = std::string(how) == "with-child" ? 2 : 1;
+    Clock::time_point signalled;
+    const auto run = run_suite({"--test-threads", "4"}, hanging(how), [&](int pid) {
+      EXPECT_TRUE(wait_for_pids(processes));
+      signalled = Clock::now();
+      kill(pid, signal);
+    });
+    EXPECT_LT(Clock::now() - signalled, GRACE + SLACK) << signal;
+    EXPECT_EQ(run.exit_code(), 128 + signal) << signal << "\n" << run.err;
+    EXPECT_NE(run.out.find("test result: FAILED. 0 passed;"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(": interrupted, the runner ended with signal: "), std::string::npos) << run.out;
+    EXPECT_EQ(pids().size(), processes) << signal;
+    EXPECT_TRUE(all_gone()) << signal;
+  }
+}
+
+TEST_F(Lifetime, ASecondInterruptEndsTheSuiteAtOnce) {
+  const auto run = run_suite({"--test-threads", "1"}, hanging("ignore-term"), [&](int pid) {
+    EXPECT_TRUE(wait_for_pids(1));
+    kill(pid, SIGINT);
+    std::this_thread::sleep_for(200ms);
+    kill(pid, SIGINT);
+  });
+  ASSERT_TRUE(WIFSIGNALED(run.wait_status));
+  EXPECT_EQ(WTERMSIG(run.wait_status), SIGINT);
+  std::this_thread::sleep_for(500ms);
+  EXPECT_TRUE(all_gone());
+}
+
+TEST_F(Lifetime, ASuiteKilledOutrightTakesItsRunnerWithIt) {
+  const auto run = run_suite({"--test-threads", "4"}, hanging("sleep"), [&](int pid) {
+    EXPECT_TRUE(wait_for_pids(1));
+    kill(pid, SIGKILL);
+  });
+  ASSERT_TRUE(WIFSIGNALED(run.wait_status));
+  const auto until = Clock::now() + 3s;
+  while (!all_gone() && Clock::now() < until) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(all_gone());
+  EXPECT_EQ(pids().size(), 1u);
+}
+
+TEST_F(Lifetime, FailFastStopsTheRunnersStillRunningAndStartsNoMore) {
+  // Every runner fails after a while; while the first does, the other
+  // workers wait for the device, and at most one takes it before the stop.
+  const auto run = run_suite({"-Z", "unstable-options", "--fail-fast", "--test-threads", "4"},
+                             {{"ZLU_STANDIN_PIDS", pid_path().string()},
+                              {"ZLU_STANDIN_SLEEP_MS", "300"},
+                              {"ZLU_STANDIN_EXIT", "1"}});
+  EXPECT_EQ(run.exit_code(), 101) << run.out;
+  const std::size_t started = pids().size();
+  EXPECT_TRUE(all_gone());
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(pids().size(), started);
+  EXPECT_LE(started, 2u);
+}
+
+}  // namespace
+}  // namespace hardware_e2e_tests
