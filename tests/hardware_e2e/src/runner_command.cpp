@@ -1,6 +1,7 @@
 #include "runner_command.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <spawn.h>
@@ -9,8 +10,10 @@
 
 #include <fmt/format.h>
 
+#include "device.hpp"
 #include "harness/src/lib.hpp"
 #include "os_error.hpp"
+#include "timeline.hpp"
 
 extern char** environ;
 
@@ -52,6 +55,21 @@ class SpawnAttributes {
   posix_spawnattr_t attributes_;
 };
 
+class SpawnFileActions {
+  // What the child does with descriptors before exec; none by default.
+
+ public:
+  SpawnFileActions() { posix_spawn_file_actions_init(&actions_); }
+  ~SpawnFileActions() { posix_spawn_file_actions_destroy(&actions_); }
+  SpawnFileActions(const SpawnFileActions&) = delete;
+  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
 }  // namespace
 
 std::vector<std::string> runner_environment(const char* const* inherited, const std::vector<EnvPair>& additions) {
@@ -75,7 +93,10 @@ std::vector<std::string> runner_environment(const char* const* inherited, const 
 }
 
 std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& command) {
-  std::vector<std::string> environment = runner_environment(environ, command.additions);
+  const std::optional<HeldCard> card = held_card();
+  std::vector<EnvPair> additions = command.additions;
+  if (card && card->announce) additions.push_back({"ZLU_CARD_ID", std::to_string(card->card)});
+  std::vector<std::string> environment = runner_environment(environ, additions);
   std::vector<char*> envp;
   envp.reserve(environment.size() + 1);
   for (auto& entry : environment) envp.push_back(entry.data());
@@ -85,14 +106,20 @@ std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& co
   char* argv[] = {program.data(), nullptr};
 
   SpawnAttributes attributes;
+  // The runner keeps the card's host-wide lock for as long as it lives:
+  // duplicating the descriptor onto itself clears close-on-exec in the child only.
+  SpawnFileActions actions;
+  if (card && card->lock_fd >= 0) posix_spawn_file_actions_adddup2(actions.get(), card->lock_fd, card->lock_fd);
+  const auto start = std::chrono::steady_clock::now();
   pid_t child = 0;
-  if (int error = posix_spawn(&child, program.c_str(), nullptr, attributes.get(), argv, envp.data()); error != 0) {
+  if (int error = posix_spawn(&child, program.c_str(), actions.get(), attributes.get(), argv, envp.data()); error != 0) {
     return std::unexpected(LaunchError{error});
   }
   int wait_status = 0;
   while (waitpid(child, &wait_status, 0) < 0) {
     if (errno != EINTR) return std::unexpected(LaunchError{errno});
   }
+  if (card) note_runner(card->card, start, std::chrono::steady_clock::now(), render_exit_status(ExitStatus{wait_status}));
   return ExitStatus{wait_status};
 }
 

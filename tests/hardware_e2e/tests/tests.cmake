@@ -47,7 +47,9 @@ zlu_test(hardware_e2e_standin_tests
     tests/e2e/randomized_test.cpp
     tests/e2e/host_route_test.cpp
     tests/e2e/gemm_profile_test.cpp
-  LIBS fmt::fmt)
+    tests/e2e/cards_test.cpp
+    tests/e2e/timeline_test.cpp
+  LIBS fmt::fmt nlohmann_json::nlohmann_json)
 target_include_directories(hardware_e2e_standin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e)
 target_compile_definitions(hardware_e2e_standin_tests PRIVATE
   STANDIN_SUITE="$<TARGET_FILE:hardware_e2e_standin>"

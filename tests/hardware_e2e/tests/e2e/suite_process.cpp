@@ -42,8 +42,8 @@ std::vector<std::string> child_environment(const ChildEnvironment& environment) 
 
 }  // namespace
 
-SuiteRun run_program(const std::string& program, const std::vector<std::string>& args,
-                     const ChildEnvironment& environment, const std::filesystem::path& cwd) {
+StartedProgram start_program(const std::string& program, const std::vector<std::string>& args,
+                             const ChildEnvironment& environment, const std::filesystem::path& cwd) {
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -54,8 +54,16 @@ SuiteRun run_program(const std::string& program, const std::vector<std::string>&
   for (auto& entry : env_text) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
-  const auto out_path = cwd / ".suite-stdout";
-  const auto err_path = cwd / ".suite-stderr";
+  // Unique names: several children may run in one folder at once.
+  std::string out_name = (cwd / ".suite-stdout-XXXXXX").string();
+  std::string err_name = (cwd / ".suite-stderr-XXXXXX").string();
+  const int out_fd = mkstemp(out_name.data());
+  const int err_fd = mkstemp(err_name.data());
+  if (out_fd < 0 || err_fd < 0) throw std::runtime_error(std::string("cannot make output files: ") + std::strerror(errno));
+  close(out_fd);
+  close(err_fd);
+  const std::filesystem::path out_path = out_name;
+  const std::filesystem::path err_path = err_name;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
@@ -72,21 +80,30 @@ SuiteRun run_program(const std::string& program, const std::vector<std::string>&
   posix_spawnattr_setsigmask(&attributes, &blocked);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
 
-  SuiteRun run;
   pid_t pid = 0;
   const int error = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (error != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(error));
-  run.pid = pid;
-  while (waitpid(pid, &run.wait_status, 0) < 0) {
+  return StartedProgram{pid, out_path, err_path};
+}
+
+SuiteRun wait_program(const StartedProgram& started) {
+  SuiteRun run;
+  run.pid = started.pid;
+  while (waitpid(started.pid, &run.wait_status, 0) < 0) {
     if (errno != EINTR) throw std::runtime_error(std::string("cannot wait for the suite: ") + std::strerror(errno));
   }
-  run.out = read_file(out_path);
-  run.err = read_file(err_path);
-  std::filesystem::remove(out_path);
-  std::filesystem::remove(err_path);
+  run.out = read_file(started.out_path);
+  run.err = read_file(started.err_path);
+  std::filesystem::remove(started.out_path);
+  std::filesystem::remove(started.err_path);
   return run;
+}
+
+SuiteRun run_program(const std::string& program, const std::vector<std::string>& args,
+                     const ChildEnvironment& environment, const std::filesystem::path& cwd) {
+  return wait_program(start_program(program, args, environment, cwd));
 }
 
 void SuiteTest::SetUp() {
@@ -100,14 +117,19 @@ void SuiteTest::TearDown() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
-SuiteRun SuiteTest::run_suite(const std::vector<std::string>& args, ChildEnvironment environment) {
+StartedProgram SuiteTest::start_suite(const std::vector<std::string>& args, ChildEnvironment environment) {
   environment.try_emplace("ZLU_STANDIN_RECORD", record_path().string());
   environment.try_emplace("TMPDIR", dir_.string());
-  return run_program(STANDIN_SUITE, args, environment, dir_);
+  environment.try_emplace("ZLU_TEST_LOCK_DIR", lock_dir().string());
+  return start_program(STANDIN_SUITE, args, environment, dir_);
+}
+
+SuiteRun SuiteTest::run_suite(const std::vector<std::string>& args, ChildEnvironment environment) {
+  return wait_program(start_suite(args, std::move(environment)));
 }
 
 SuiteRun SuiteTest::run_broken_suite(const std::vector<std::string>& args) {
-  return run_program(BROKEN_SUITE, args, {}, dir_);
+  return run_program(BROKEN_SUITE, args, {{"ZLU_TEST_LOCK_DIR", lock_dir().string()}}, dir_);
 }
 
 SuiteRun SuiteTest::run_one(const std::string& test, ChildEnvironment environment) {
