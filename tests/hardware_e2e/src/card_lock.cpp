@@ -89,7 +89,7 @@ void write_holder(int fd) {
   [[maybe_unused]] const ssize_t written = ::pwrite(fd, record.data(), record.size(), 0);
 }
 
-std::optional<std::string> read_holder(int fd) {
+std::optional<Holder> read_holder(int fd) {
   char buffer[HOLDER_WIDTH];
   const ssize_t got = ::pread(fd, buffer, sizeof buffer, 0);
   if (got <= 0) return std::nullopt;
@@ -97,7 +97,7 @@ std::optional<std::string> read_holder(int fd) {
   text = text.substr(0, text.find('\n'));
   const auto space = text.find(' ');
   if (space == std::string_view::npos || space == 0) return std::nullopt;
-  return fmt::format("{} ({})", text.substr(0, space), text.substr(space + 1));
+  return Holder{std::string(text.substr(0, space)), std::string(text.substr(space + 1))};
 }
 
 }  // namespace hardware_e2e

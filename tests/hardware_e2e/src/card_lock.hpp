@@ -44,7 +44,12 @@ void write_holder(int fd);
 // Records this process as the holder: "<pid> <program>\n", written in place
 // over a fixed width so no truncation is needed.
 
-std::optional<std::string> read_holder(int fd);
-// The holder as the last taker wrote it ("<pid> (<program>)"), if any.
+struct Holder {
+  std::string pid;
+  std::string program;
+};
+
+std::optional<Holder> read_holder(int fd);
+// The holder as the last taker wrote it, if any.
 
 }  // namespace hardware_e2e

@@ -1,5 +1,6 @@
 #include "device.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <thread>
 #include <unistd.h>
@@ -73,9 +74,17 @@ std::optional<CardPool::Grant> CardPool::try_acquire_locked(std::vector<std::str
       slots_[i].busy = true;
       return Grant{i, *fd};
     }
-    auto holder = read_holder(*fd);
-    held_elsewhere.push_back(fmt::format("card {} is held by process {}; waiting for it", slots_[i].card,
-                                         holder.value_or("unknown")));
+    // A runner this process is starting holds every descriptor until its
+    // exec closes them; a lock held by ourselves is that moment, not news.
+    const auto holder = read_holder(*fd);
+    if (!holder) {
+      held_elsewhere.push_back(fmt::format("card {} is held by another process; waiting for it", slots_[i].card));
+    } else if (holder->pid != std::to_string(::getpid())) {
+      held_elsewhere.push_back(fmt::format("card {} is held by process {} ({}); waiting for it", slots_[i].card,
+                                           holder->pid, holder->program));
+    } else {
+      held_elsewhere.emplace_back();
+    }
     ::close(*fd);
   }
   return std::nullopt;
@@ -91,8 +100,9 @@ CardPool::Grant CardPool::acquire() {
       freed_.wait(lock);
       continue;
     }
-    if (!said) {
-      say_once(held_elsewhere.front());
+    const auto news = std::find_if(held_elsewhere.begin(), held_elsewhere.end(), [](auto& t) { return !t.empty(); });
+    if (!said && news != held_elsewhere.end()) {
+      say_once(*news);
       said = true;
     }
     freed_.wait_for(lock, RETRY_INTERVAL);
