@@ -32,9 +32,11 @@ std::expected<LockFolder, std::string> LockFolder::open(const std::string& path,
   } else if (errno != EEXIST) {
     return std::unexpected(folder_error(path, render_os_error(errno)));
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Anyone may plant a link at the shared default; a folder of one's own choosing may be one.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (shared_default ? O_NOFOLLOW : 0));
   if (fd < 0) {
     if (errno == ENOTDIR) return std::unexpected(folder_error(path, "not a folder"));
+    if (errno == ELOOP) return std::unexpected(folder_error(path, "a link stands there"));
     return std::unexpected(folder_error(path, render_os_error(errno)));
   }
   LockFolder folder(path, fd);
