@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "harness/src/lib.hpp"
 #include "timeline.hpp"
 
 namespace hardware_e2e {
@@ -63,12 +64,9 @@ std::optional<CardPool::Grant> CardPool::try_acquire_locked(std::vector<std::str
       return Grant{i, -1};
     }
     auto fd = folder_->open_card(slots_[i].card);
-    if (!fd) {
-      // The lock files were usable at start-up; someone has since replaced
-      // one. Refuse the card rather than run unlocked on it.
-      held_elsewhere.push_back(fd.error());
-      continue;
-    }
+    // The lock files were usable at start-up, so someone has since replaced
+    // this one: fail the test rather than run unlocked or wait for ever.
+    if (!fd) harness::fail(fd.error());
     if (try_lock_card(*fd)) {
       write_holder(*fd);
       slots_[i].busy = true;

@@ -51,6 +51,7 @@ class CardPool {
     int lock_fd;  // -1 without host-wide locks
   };
   Grant acquire();
+  // Fails the current test when a card's lock file can no longer be used.
   std::optional<Grant> try_acquire_locked(std::vector<std::string>& held_elsewhere);
   void release(std::size_t slot, int lock_fd, bool failed);
 

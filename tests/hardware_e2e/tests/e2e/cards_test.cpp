@@ -154,6 +154,23 @@ TEST_F(Cards, APlantedLinkAtALockFileLeavesItsTargetUntouched) {
   EXPECT_TRUE(records().empty());
 }
 
+TEST_F(Cards, ALockFileReplacedByALinkDuringTheRunFailsTheTestThatNeedsIt) {
+  const auto target = dir() / "precious";
+  std::ofstream(target) << "keep me\n";
+  const auto started = start_suite({"--test-threads", "1", "--exact", "all_tile_permutation_works", "all_tile_reduction_works"},
+                                   {{"ZLU_STANDIN_SLEEP_MS", "400"}});
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::filesystem::create_symlink(target, dir() / "planted");
+  std::filesystem::rename(dir() / "planted", lock_dir() / "card-0.lock");
+  const auto run = wait_program(started);
+  EXPECT_TRUE(reports_failure(run, "all_tile_reduction_works",
+                              "card 0 lock file \"" + (lock_dir() / "card-0.lock").string() +
+                                  "\" (ZLU_TEST_LOCK_DIR) cannot be used: a link stands at the lock file"))
+      << run.out;
+  EXPECT_EQ(read_text(target), "keep me\n");
+  EXPECT_EQ(records().size(), 1u);
+}
+
 TEST_F(Cards, MalformedCardListsStopTheRunBeforeAnyRunner) {
   for (const std::string list : {"x", "3-1", "0,0", "-1", "1,,2", "99999999999999999999", "", "0-2,1"}) {
     const auto run = run_suite({}, {{"ZLU_TEST_CARDS", list}});
