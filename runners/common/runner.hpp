@@ -14,6 +14,7 @@
 //   }
 #pragma once
 
+#include "card_id.hpp"
 #include "card_io.hpp"
 #include "environment.hpp"
 #include "jitter.hpp"

@@ -138,6 +138,8 @@ TEST(RunnerProcess, BadConfigurationExitsTwoNamingTheVariableAndValue) {
       {HOST_RUNNER, {"ZLU_HOST_WRITE_JITTER_MAX_US="}, "ZLU_HOST_WRITE_JITTER_MAX_US=\"\""},
       {HOST_RUNNER, {"ZLU_HOST_WRITE_JITTER_SEED=0x"}, "ZLU_HOST_WRITE_JITTER_SEED=\"0x\""},
       {RANDOM_RUNNER, {"ZLU_RANDOM_SEED=seed"}, "ZLU_RANDOM_SEED=\"seed\""},
+      {GRAPH_RUNNER, {"ZLU_GRAPH_TEST=fanout", "ZLU_CARD_ID=-1"}, "ZLU_CARD_ID=\"-1\""},
+      {HOST_RUNNER, {"ZLU_CARD_ID=4096"}, "ZLU_CARD_ID=\"4096\""},
       {RANDOM_RUNNER,
        {"ZLU_RANDOM_SEED=1", "ZLU_SIM_FAULT=zlu-randomized-e2e:crash"},
        "ZLU_SIM_FAULT=\"zlu-randomized-e2e:crash\""},
@@ -172,6 +174,20 @@ TEST(RunnerProcess, FaultInjectionExitsOrDiesAsAsked) {
   EXPECT_EQ(exit_code(run(GRAPH_RUNNER, {"ZLU_SIM_FAULT=zlu-hardware-e2e:exit=0"})), 0);
   // Items for other runners leave this one alone.
   EXPECT_EQ(exit_code(run(RANDOM_RUNNER, {"ZLU_RANDOM_SEED=5", "ZLU_SIM_FAULT=zlu-host-e2e:signal=9"})), 0);
+}
+
+TEST(RunnerProcess, NamesTheCardItWasGivenInItsReportLine) {
+  const std::vector<std::pair<const char*, std::vector<std::string>>> runs{
+      {GRAPH_RUNNER, {"ZLU_GRAPH_TEST=fanout", "ZLU_CARD_ID=3"}},
+      {RANDOM_RUNNER, {"ZLU_RANDOM_SEED=5", "ZLU_CARD_ID=3"}},
+  };
+  for (const auto& [runner, env] : runs) {
+    const auto finished = run(runner, env);
+    EXPECT_EQ(exit_code(finished), 0) << runner << ": " << finished.err;
+    EXPECT_NE(finished.out.find("-e2e on card 3: ok: scenario="), std::string::npos) << finished.out;
+  }
+  const auto failed = run(HOST_RUNNER, {"ZLU_CARD_ID=1", "ZLU_HOST_TEST_TILE=1472"});
+  EXPECT_EQ(failed.err.find("zlu-host-e2e on card 1: invalid configuration: "), 0u) << failed.err;
 }
 
 }  // namespace

@@ -4,8 +4,11 @@
 
 int main() {
   using namespace zlu_attention;
-  auto actions = zlu_runner::take_sim_faults(RUNNER, zlu_runner::process_environment(), zlu_runner::no_runner_actions);
-  if (!actions) return zlu_runner::finish(RUNNER, std::unexpected(actions.error()));
+  const auto env = zlu_runner::process_environment();
+  const auto name = zlu_runner::report_name(RUNNER, env);
+  if (!name) return zlu_runner::finish(RUNNER, std::unexpected(name.error()));
+  auto actions = zlu_runner::take_sim_faults(RUNNER, env, zlu_runner::no_runner_actions);
+  if (!actions) return zlu_runner::finish(*name, std::unexpected(actions.error()));
   zlu_card::Card card;
-  return zlu_runner::finish(RUNNER, run_attention(card, encoder_shapes()));
+  return zlu_runner::finish(*name, run_attention(card, encoder_shapes()));
 }

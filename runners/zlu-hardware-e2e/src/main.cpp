@@ -7,11 +7,13 @@
 int main() {
   using namespace zlu_graph;
   const auto env = zlu_runner::process_environment();
+  const auto name = zlu_runner::report_name(RUNNER, env);
+  if (!name) return zlu_runner::finish(RUNNER, std::unexpected(name.error()));
   if (auto faults = zlu_runner::take_sim_faults(RUNNER, env, zlu_runner::no_runner_actions); !faults) {
-    return zlu_runner::finish(RUNNER, std::unexpected(faults.error()));
+    return zlu_runner::finish(*name, std::unexpected(faults.error()));
   }
   const auto scenario = read_graph_scenario(env);
-  if (!scenario) return zlu_runner::finish(RUNNER, std::unexpected(scenario.error()));
+  if (!scenario) return zlu_runner::finish(*name, std::unexpected(scenario.error()));
   zlu_card::Card card;
-  return zlu_runner::finish(RUNNER, run_graph_scenario(*scenario, card));
+  return zlu_runner::finish(*name, run_graph_scenario(*scenario, card));
 }

@@ -8,11 +8,13 @@
 int main() {
   using namespace zlu_host;
   const auto env = zlu_runner::process_environment();
+  const auto name = zlu_runner::report_name(RUNNER, env);
+  if (!name) return zlu_runner::finish(RUNNER, std::unexpected(name.error()));
   if (auto faults = zlu_runner::take_sim_faults(RUNNER, env, zlu_runner::no_runner_actions); !faults) {
-    return zlu_runner::finish(RUNNER, std::unexpected(faults.error()));
+    return zlu_runner::finish(*name, std::unexpected(faults.error()));
   }
   const auto config = read_host_config(env);
-  if (!config) return zlu_runner::finish(RUNNER, std::unexpected(config.error()));
+  if (!config) return zlu_runner::finish(*name, std::unexpected(config.error()));
   zlu_card::Card card;
-  return zlu_runner::finish(RUNNER, run_host_program(*config, card));
+  return zlu_runner::finish(*name, run_host_program(*config, card));
 }

@@ -7,11 +7,13 @@
 int main() {
   using namespace zlu_random;
   const auto env = zlu_runner::process_environment();
+  const auto name = zlu_runner::report_name(RUNNER, env);
+  if (!name) return zlu_runner::finish(RUNNER, std::unexpected(name.error()));
   if (auto faults = zlu_runner::take_sim_faults(RUNNER, env, zlu_runner::no_runner_actions); !faults) {
-    return zlu_runner::finish(RUNNER, std::unexpected(faults.error()));
+    return zlu_runner::finish(*name, std::unexpected(faults.error()));
   }
   const auto seed = read_random_seed(env);
-  if (!seed) return zlu_runner::finish(RUNNER, std::unexpected(seed.error()));
+  if (!seed) return zlu_runner::finish(*name, std::unexpected(seed.error()));
   zlu_card::Card card;
-  return zlu_runner::finish(RUNNER, run_random_graph(make_random_graph(*seed, card.tile_count()), card));
+  return zlu_runner::finish(*name, run_random_graph(make_random_graph(*seed, card.tile_count()), card));
 }

@@ -4,3 +4,8 @@ add_executable(hardware_e2e_launch_bench bench/launch_bench.cpp src/runner_dir.c
 target_compile_definitions(hardware_e2e_launch_bench PRIVATE ZLU_RUNNER_DIR_PATH="${CMAKE_BINARY_DIR}/standin-runners")
 target_link_libraries(hardware_e2e_launch_bench PRIVATE hardware_e2e_catalogue zlu_settings)
 add_dependencies(hardware_e2e_launch_bench hardware_e2e_standin_runner)
+# The suite against slow stand-in runners on pools of one, two and four cards.
+add_executable(hardware_e2e_cards_bench bench/cards_bench.cpp)
+target_compile_definitions(hardware_e2e_cards_bench PRIVATE STANDIN_SUITE="$<TARGET_FILE:hardware_e2e_standin>")
+target_link_libraries(hardware_e2e_cards_bench PRIVATE fmt::fmt zlu_settings)
+add_dependencies(hardware_e2e_cards_bench hardware_e2e_standin)

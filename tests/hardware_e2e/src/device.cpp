@@ -1,24 +1,155 @@
 #include "device.hpp"
 
+#include <algorithm>
 #include <exception>
-#include <type_traits>
+#include <thread>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "harness/src/lib.hpp"
+#include "timeline.hpp"
 
 namespace hardware_e2e {
 
-static_assert(std::is_trivially_destructible_v<DeviceLock>,
-              "DEVICE must never run a destructor, so it stays usable until the process ends");
+namespace {
 
-constinit DeviceLock DEVICE;
+// How often a test waiting for cards that other processes hold tries them
+// again; the kernel offers no wait on several locks at once.
+constexpr auto RETRY_INTERVAL = std::chrono::milliseconds(5);
 
-DeviceGuard::DeviceGuard(DeviceLock& lock) : lock_(lock), exceptions_at_entry_(std::uncaught_exceptions()) {
-  lock_.mutex_.lock();
+CardPool* installed_pool = nullptr;
+
+thread_local const DeviceGuard* innermost_guard = nullptr;
+
+void say_once(const std::string& text) {
+  // Straight to the process's standard error, past any capture: the waiting
+  // user needs it now, not in a failed test's output.
+  const std::string line = text + "\n";
+  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+}
+
+}  // namespace
+
+CardPool::CardPool() : CardPool({0}, std::nullopt, false) {}
+
+CardPool::CardPool(std::vector<unsigned> cards, std::optional<LockFolder> folder, bool announce_card)
+    : folder_(std::move(folder)), announce_card_(announce_card) {
+  for (unsigned card : cards) slots_.push_back(Slot{card});
+}
+
+std::expected<void, std::string> CardPool::check_lock_files() const {
+  if (!folder_) return {};
+  for (const auto& slot : slots_) {
+    auto fd = folder_->open_card(slot.card);
+    if (!fd) return std::unexpected(fd.error());
+    ::close(*fd);
+  }
+  return {};
+}
+
+bool CardPool::failed_holder_marked(unsigned card) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& slot : slots_) {
+    if (slot.card == card) return slot.failed_holder;
+  }
+  return false;
+}
+
+std::optional<CardPool::Grant> CardPool::try_acquire_locked(std::vector<std::string>& held_elsewhere) {
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    if (slots_[i].busy) continue;
+    if (!folder_) {
+      slots_[i].busy = true;
+      return Grant{i, -1};
+    }
+    auto fd = folder_->open_card(slots_[i].card);
+    // The lock files were usable at start-up, so someone has since replaced
+    // this one: fail the test rather than run unlocked or wait for ever.
+    if (!fd) harness::fail(fd.error());
+    if (try_lock_card(*fd)) {
+      write_holder(*fd);
+      slots_[i].busy = true;
+      return Grant{i, *fd};
+    }
+    // A runner this process is starting holds every descriptor until its
+    // exec closes them; a lock held by ourselves is that moment, not news.
+    const auto holder = read_holder(*fd);
+    if (!holder) {
+      held_elsewhere.push_back(fmt::format("card {} is held by another process; waiting for it", slots_[i].card));
+    } else if (holder->pid != std::to_string(::getpid())) {
+      held_elsewhere.push_back(fmt::format("card {} is held by process {} ({}); waiting for it", slots_[i].card,
+                                           holder->pid, holder->program));
+    } else {
+      held_elsewhere.emplace_back();
+    }
+    ::close(*fd);
+  }
+  return std::nullopt;
+}
+
+CardPool::Grant CardPool::acquire() {
+  bool said = false;
+  std::unique_lock lock(mutex_);
+  while (true) {
+    std::vector<std::string> held_elsewhere;
+    if (auto grant = try_acquire_locked(held_elsewhere)) return *grant;
+    if (held_elsewhere.empty()) {
+      freed_.wait(lock);
+      continue;
+    }
+    const auto news = std::find_if(held_elsewhere.begin(), held_elsewhere.end(), [](auto& t) { return !t.empty(); });
+    if (!said && news != held_elsewhere.end()) {
+      say_once(*news);
+      said = true;
+    }
+    freed_.wait_for(lock, RETRY_INTERVAL);
+  }
+}
+
+void CardPool::release(std::size_t slot, int lock_fd, bool failed) {
+  {
+    std::lock_guard lock(mutex_);
+    if (failed) slots_[slot].failed_holder = true;
+    slots_[slot].busy = false;
+    // Closing this description leaves the card locked while a runner that
+    // inherited it still lives.
+    if (lock_fd >= 0) ::close(lock_fd);
+  }
+  freed_.notify_one();
+}
+
+void install_device_pool(std::unique_ptr<CardPool> pool) { installed_pool = pool.release(); }
+
+CardPool& device_pool() {
+  if (installed_pool != nullptr) return *installed_pool;
+  static CardPool* const in_process = new CardPool();
+  return *in_process;
+}
+
+DeviceGuard::DeviceGuard(CardPool& pool)
+    : pool_(pool), exceptions_at_entry_(std::uncaught_exceptions()), enclosing_(innermost_guard) {
+  const auto asked = std::chrono::steady_clock::now();
+  grant_ = pool_.acquire();
+  waited_ = std::chrono::steady_clock::now() - asked;
+  note_card_wait(asked, waited_);
+  innermost_guard = this;
 }
 
 DeviceGuard::~DeviceGuard() {
-  if (std::uncaught_exceptions() > exceptions_at_entry_) lock_.failed_holder_.store(true, std::memory_order_release);
-  lock_.mutex_.unlock();
+  innermost_guard = enclosing_;
+  pool_.release(grant_.slot, grant_.lock_fd, std::uncaught_exceptions() > exceptions_at_entry_);
 }
 
-DeviceGuard device() { return DeviceGuard(DEVICE); }
+unsigned DeviceGuard::card() const { return pool_.slots_[grant_.slot].card; }
+
+HeldCard DeviceGuard::held() const { return HeldCard{card(), pool_.announces_card(), grant_.lock_fd}; }
+
+DeviceGuard device() { return DeviceGuard(device_pool()); }
+
+std::optional<HeldCard> held_card() {
+  if (innermost_guard == nullptr) return std::nullopt;
+  return innermost_guard->held();
+}
 
 }  // namespace hardware_e2e

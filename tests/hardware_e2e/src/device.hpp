@@ -1,54 +1,115 @@
-// The device lock: exclusive use of the one card by one test at a time.
+// The device lock: exclusive use of a card by one test at a time, within
+// this process and, with host-wide locks, across every process on the host.
 #pragma once
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "card_lock.hpp"
 
 namespace hardware_e2e {
 
-class DeviceLock {
-  // The process-wide lock that keeps runners from overlapping when tests run
-  // on several threads. It guards no data. Besides free or held it carries a
-  // mark that an earlier holder failed while holding it; the mark is never
-  // cleared and never stops the lock from being taken again, so one failing
-  // runner cannot fail the tests after it.
+class CardPool {
+  // The host's cards and who holds them. A card is granted to one guard at
+  // a time; with a lock folder, a grant also holds the card's host-wide
+  // lock, which a runner started under the guard inherits, so that the card
+  // stays locked while the runner lives even if this process is killed.
+  // Each card carries a mark that an earlier holder failed while holding it;
+  // the mark is never cleared and never stops the card from being granted,
+  // so one failing runner cannot fail the tests after it.
 
  public:
-  constexpr DeviceLock() = default;
-  DeviceLock(const DeviceLock&) = delete;
-  DeviceLock& operator=(const DeviceLock&) = delete;
+  CardPool();
+  // Card 0 alone, locked within this process only.
+  CardPool(std::vector<unsigned> cards, std::optional<LockFolder> folder, bool announce_card);
+  // `announce_card`: runners started under a guard get ZLU_CARD_ID.
+  CardPool(const CardPool&) = delete;
+  CardPool& operator=(const CardPool&) = delete;
 
-  bool failed_holder_marked() const { return failed_holder_.load(std::memory_order_acquire); }
+  std::expected<void, std::string> check_lock_files() const;
+  // Opens every card's lock file once, so that an unusable one stops the run
+  // before any runner starts.
+
+  bool failed_holder_marked(unsigned card) const;
+  bool announces_card() const { return announce_card_; }
 
  private:
   friend class DeviceGuard;
-  std::mutex mutex_;
-  std::atomic<bool> failed_holder_{false};
+  struct Slot {
+    unsigned card;
+    bool busy = false;
+    bool failed_holder = false;
+  };
+  struct Grant {
+    std::size_t slot;
+    int lock_fd;  // -1 without host-wide locks
+  };
+  Grant acquire();
+  // Fails the current test when a card's lock file can no longer be used.
+  std::optional<Grant> try_acquire_locked(std::vector<std::string>& held_elsewhere);
+  void release(std::size_t slot, int lock_fd, bool failed);
+
+  mutable std::mutex mutex_;
+  std::condition_variable freed_;
+  std::vector<Slot> slots_;
+  std::optional<LockFolder> folder_;
+  bool announce_card_ = false;
 };
 
-extern constinit DeviceLock DEVICE;
-// Statically initialised as free and never destroyed: tests on threads that
-// outlive main's return must still find it intact.
+void install_device_pool(std::unique_ptr<CardPool> pool);
+// Makes `pool` the one device() grants from; called once by main before any
+// test runs. It is never destroyed: tests on threads that outlive main's
+// return must still find it intact.
+
+CardPool& device_pool();
+// The installed pool, or, when none was installed, card 0 locked within
+// this process.
+
+struct HeldCard {
+  // What a runner started on this thread must carry: the card it runs on,
+  // whether it is told so, and the lock it keeps while it lives.
+
+  unsigned card;
+  bool announce;
+  int lock_fd;  // -1 without host-wide locks
+};
 
 class [[nodiscard]] DeviceGuard {
-  // Holding one means holding the card. Released when it goes out of scope;
-  // if it is released while a failure is unwinding the holder's stack, the
-  // lock is marked as having had a failed holder.
+  // Holding one means holding a card. Released when it goes out of scope; if
+  // it is released while a failure is unwinding the holder's stack, the
+  // card is marked as having had a failed holder.
 
  public:
-  explicit DeviceGuard(DeviceLock& lock);
+  explicit DeviceGuard(CardPool& pool);
   ~DeviceGuard();
   DeviceGuard(const DeviceGuard&) = delete;
   DeviceGuard& operator=(const DeviceGuard&) = delete;
 
+  unsigned card() const;
+  HeldCard held() const;
+  std::chrono::nanoseconds waited() const { return waited_; }
+  // How long the guard waited for a card to be granted.
+
  private:
-  DeviceLock& lock_;
+  CardPool& pool_;
+  CardPool::Grant grant_{};
+  std::chrono::nanoseconds waited_;
   int exceptions_at_entry_;
   // Exceptions already in flight when the guard was taken, so that only a
-  // failure raised while holding it marks the lock.
+  // failure raised while holding it marks the card.
+  const DeviceGuard* enclosing_;
 };
 
 DeviceGuard device();
-// Blocks until DEVICE is free and takes it, marked or not.
+// Blocks until a card of the pool is free and takes it, marked or not.
+
+std::optional<HeldCard> held_card();
+// The card of the innermost guard alive on the calling thread, if any.
 
 }  // namespace hardware_e2e

@@ -4,15 +4,18 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <optional>
 #include <unistd.h>
 
 #include <fmt/format.h>
 
+#include "device.hpp"
 #include "harness/src/io_error.hpp"
 #include "harness/src/lib.hpp"
 #include "os_error.hpp"
 #include "runner_process.hpp"
 #include "runner_timeout.hpp"
+#include "timeline.hpp"
 
 extern char** environ;
 
@@ -79,7 +82,10 @@ std::vector<std::string> runner_environment(const char* const* inherited, const 
 }
 
 std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& command) {
-  std::vector<std::string> environment = runner_environment(environ, command.additions);
+  const std::optional<HeldCard> card = held_card();
+  std::vector<EnvPair> additions = command.additions;
+  if (card && card->announce) additions.push_back({"ZLU_CARD_ID", std::to_string(card->card)});
+  std::vector<std::string> environment = runner_environment(environ, additions);
   std::vector<char*> envp;
   envp.reserve(environment.size() + 1);
   for (auto& entry : environment) envp.push_back(entry.data());
@@ -90,10 +96,14 @@ std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& co
 
   auto slot = RunnerSlot::take();
   if (!slot) return std::unexpected(LaunchError{0, true});
-  auto runner = RunnerProcess::spawn(program.c_str(), argv, envp.data());
+  // The runner keeps the card's host-wide lock for as long as it lives.
+  const int inherited_lock = card ? card->lock_fd : -1;
+  const auto start = std::chrono::steady_clock::now();
+  auto runner = RunnerProcess::spawn(program.c_str(), argv, envp.data(), inherited_lock);
   if (!runner) return std::unexpected(LaunchError{runner.error()});
   auto status = supervise(*runner, command.path);
   if (!status) return std::unexpected(LaunchError{status.error()});
+  if (card) note_runner(card->card, start, std::chrono::steady_clock::now(), render_exit_status(*status));
   return *status;
 }
 

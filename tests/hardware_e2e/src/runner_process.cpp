@@ -6,6 +6,7 @@
 #include <mutex>
 #include <poll.h>
 #include <sched.h>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -26,6 +27,7 @@ struct ChildStart {
   char* const* argv;
   char* const* envp;
   pid_t parent;
+  int inherited_fd;  // kept open across exec, or -1
   int error;  // written by the child when it cannot exec
 };
 
@@ -47,6 +49,10 @@ struct ChildStart {
   }
   // The parent died before the death signal was armed: nobody waits for us.
   if (getppid() != start->parent) _exit(127);
+  if (start->inherited_fd >= 0 && fcntl(start->inherited_fd, F_SETFD, 0) != 0) {
+    start->error = errno;
+    _exit(127);
+  }
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -82,10 +88,11 @@ std::atomic<int> slots_taken{0};
 
 }  // namespace
 
-std::expected<RunnerProcess, int> RunnerProcess::spawn(const char* path, char* const* argv, char* const* envp) {
+std::expected<RunnerProcess, int> RunnerProcess::spawn(const char* path, char* const* argv, char* const* envp,
+                                                       int inherited_fd) {
   void* stack = mmap(nullptr, CHILD_STACK_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
   if (stack == MAP_FAILED) return std::unexpected(errno);
-  ChildStart start{path, argv, envp, getpid(), 0};
+  ChildStart start{path, argv, envp, getpid(), inherited_fd, 0};
   pid_t pid = -1;
   int clone_error = 0;
   {

@@ -23,10 +23,12 @@ class RunnerProcess {
  public:
   using Clock = std::chrono::steady_clock;
 
-  static std::expected<RunnerProcess, int> spawn(const char* path, char* const* argv, char* const* envp);
+  static std::expected<RunnerProcess, int> spawn(const char* path, char* const* argv, char* const* envp,
+                                                 int inherited_fd = -1);
   // Starts `path` with the inherited standard streams and working directory,
-  // every signal at its default action and none blocked. The error is the
-  // errno of the failed start (ENOENT, EACCES, ...).
+  // every signal at its default action and none blocked; `inherited_fd`, when
+  // not -1, stays open in the runner. The error is the errno of the failed
+  // start (ENOENT, EACCES, ...).
 
   RunnerProcess(RunnerProcess&& other) noexcept;
   RunnerProcess& operator=(RunnerProcess&&) = delete;

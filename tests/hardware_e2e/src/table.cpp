@@ -3,12 +3,19 @@
 #include <array>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
+#include <fmt/format.h>
+
+#include "atomic_file.hpp"
+#include "card_settings.hpp"
 #include "catalogue.hpp"
 #include "harness/src/io_error.hpp"
 #include "runner_process.hpp"
 #include "runner_timeout.hpp"
+#include "device.hpp"
+#include "timeline.hpp"
 
 namespace hardware_e2e {
 
@@ -27,7 +34,13 @@ constexpr harness::TestDescAndFn entry(std::string_view name, unsigned line, har
   return {desc, body};
 }
 
-#define ZLU_TEST_ENTRY(name, line) entry(#name, line, &name)
+// Each body runs inside a scope that tells the card pool and the timeline
+// which test is running on the thread.
+#define ZLU_TEST_ENTRY(name, line) \
+  entry(#name, line, [] {          \
+    TestScope scope(#name);        \
+    name();                        \
+  })
 
 const std::array<harness::TestDescAndFn, 23> TABLE = {
     ZLU_TEST_ENTRY(all_tile_permutation_works, 235),
@@ -61,6 +74,43 @@ const std::array<harness::TestDescAndFn, 23> TABLE = {
 
 std::span<const harness::TestDescAndFn> tests() { return TABLE; }
 
+namespace {
+
+constexpr int SETTINGS_REFUSED = 101;
+
+void write_line(int fd, const std::string& text) {
+  const std::string line = text + "\n";
+  [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
+}
+
+std::optional<std::string> process_setting(std::string_view name) {
+  const char* value = std::getenv(std::string(name).c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+// Reads the card settings and installs the pool; the line refusing them otherwise.
+std::expected<CardSettings, std::string> prepare_cards() {
+  auto settings = read_card_settings(process_setting);
+  if (!settings) return std::unexpected(settings.error());
+  auto folder = LockFolder::open(settings->lock_dir, !settings->lock_dir_given);
+  if (!folder) return std::unexpected(folder.error());
+  auto pool = std::make_unique<CardPool>(settings->cards, std::move(*folder), settings->cards_listed);
+  if (auto usable = pool->check_lock_files(); !usable) return std::unexpected(usable.error());
+  install_device_pool(std::move(pool));
+  return settings;
+}
+
+void write_timeline(const std::string& path) {
+  auto json = timeline_json();
+  if (!json) return;
+  if (auto written = write_file_atomically(path, *json); !written) {
+    write_line(STDERR_FILENO, fmt::format("{}: the timeline was not written: {}", TIMELINE_VARIABLE, written.error()));
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (const char* timeout = std::getenv(RUNNER_TIMEOUT_VARIABLE.data())) {
     auto limit = parse_runner_timeout(timeout);
@@ -70,12 +120,19 @@ int main(int argc, char** argv) {
     }
     set_runner_timeout(*limit);
   }
+  auto settings = prepare_cards();
+  if (!settings) {
+    write_line(STDERR_FILENO, settings.error());
+    return SETTINGS_REFUSED;
+  }
+  if (settings->timeline) enable_timeline();
   std::vector<std::string> args(argv, argv + argc);
   const int status = harness::test_main_static(args, tests());
   // A run that ended early (fail-fast, a report that cannot be written, a
   // signal) may leave tests running: none may start a runner now, and the
   // runners already started are stopped before the process ends.
   stop_runners_and_wait();
+  if (settings->timeline) write_timeline(*settings->timeline);
   return status;
 }
 

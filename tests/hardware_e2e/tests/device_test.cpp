@@ -12,12 +12,12 @@ namespace hardware_e2e {
 namespace {
 
 TEST(DeviceLock, FailureWhileHeldMarksItAndTheNextHolderStillGetsIt) {
-  DeviceLock lock;
-  EXPECT_FALSE(lock.failed_holder_marked());
+  CardPool lock;
+  EXPECT_FALSE(lock.failed_holder_marked(0));
   {
     DeviceGuard _device(lock);
   }
-  EXPECT_FALSE(lock.failed_holder_marked()) << "a normal release must not mark the lock";
+  EXPECT_FALSE(lock.failed_holder_marked(0)) << "a normal release must not mark the lock";
 
   std::thread failing([&] {
     try {
@@ -27,7 +27,7 @@ TEST(DeviceLock, FailureWhileHeldMarksItAndTheNextHolderStillGetsIt) {
     }
   });
   failing.join();
-  EXPECT_TRUE(lock.failed_holder_marked());
+  EXPECT_TRUE(lock.failed_holder_marked(0));
 
   std::atomic<bool> taken{false};
   std::thread next([&] {
@@ -39,9 +39,9 @@ TEST(DeviceLock, FailureWhileHeldMarksItAndTheNextHolderStillGetsIt) {
 }
 
 TEST(DeviceLock, GuardTakenDuringUnwindingDoesNotMarkIt) {
-  DeviceLock lock;
+  CardPool lock;
   struct TakesLockWhileUnwinding {
-    DeviceLock& lock;
+    CardPool& lock;
     ~TakesLockWhileUnwinding() { DeviceGuard _device(lock); }
   };
   try {
@@ -49,11 +49,11 @@ TEST(DeviceLock, GuardTakenDuringUnwindingDoesNotMarkIt) {
     throw std::runtime_error("unrelated");
   } catch (const std::runtime_error&) {
   }
-  EXPECT_FALSE(lock.failed_holder_marked());
+  EXPECT_FALSE(lock.failed_holder_marked(0));
 }
 
 TEST(DeviceLock, HoldersNeverOverlap) {
-  DeviceLock lock;
+  CardPool lock;
   std::atomic<int> inside{0};
   std::atomic<int> most_inside{0};
   std::vector<std::thread> threads;

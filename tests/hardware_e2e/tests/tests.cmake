@@ -27,6 +27,7 @@ add_dependencies(hardware_e2e_standin hardware_e2e_standin_runner)
 
 zlu_test(hardware_e2e_unit_tests
   SOURCES
+    tests/card_settings_test.cpp
     tests/device_test.cpp
     tests/exit_status_test.cpp
     tests/gemm_profile_unit_test.cpp
@@ -49,7 +50,9 @@ zlu_test(hardware_e2e_standin_tests
     tests/e2e/host_route_test.cpp
     tests/e2e/gemm_profile_test.cpp
     tests/e2e/lifetime_test.cpp
-  LIBS fmt::fmt)
+    tests/e2e/cards_test.cpp
+    tests/e2e/timeline_test.cpp
+  LIBS fmt::fmt nlohmann_json::nlohmann_json)
 target_include_directories(hardware_e2e_standin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e)
 target_compile_definitions(hardware_e2e_standin_tests PRIVATE
   STANDIN_SUITE="$<TARGET_FILE:hardware_e2e_standin>"

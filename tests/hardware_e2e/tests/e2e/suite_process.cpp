@@ -6,12 +6,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <poll.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <poll.h>
+#include <sys/syscall.h>
 
 extern char** environ;
 
@@ -46,9 +46,8 @@ std::vector<std::string> child_environment(const ChildEnvironment& environment) 
 
 }  // namespace
 
-SuiteRun run_program(const std::string& program, const std::vector<std::string>& args,
-                     const ChildEnvironment& environment, const std::filesystem::path& cwd,
-                     const WhileRunning& while_running) {
+StartedProgram start_program(const std::string& program, const std::vector<std::string>& args,
+                             const ChildEnvironment& environment, const std::filesystem::path& cwd) {
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -59,8 +58,16 @@ SuiteRun run_program(const std::string& program, const std::vector<std::string>&
   for (auto& entry : env_text) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
-  const auto out_path = cwd / ".suite-stdout";
-  const auto err_path = cwd / ".suite-stderr";
+  // Unique names: several children may run in one folder at once.
+  std::string out_name = (cwd / ".suite-stdout-XXXXXX").string();
+  std::string err_name = (cwd / ".suite-stderr-XXXXXX").string();
+  const int out_fd = mkstemp(out_name.data());
+  const int err_fd = mkstemp(err_name.data());
+  if (out_fd < 0 || err_fd < 0) throw std::runtime_error(std::string("cannot make output files: ") + std::strerror(errno));
+  close(out_fd);
+  close(err_fd);
+  const std::filesystem::path out_path = out_name;
+  const std::filesystem::path err_path = err_name;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
@@ -77,32 +84,43 @@ SuiteRun run_program(const std::string& program, const std::vector<std::string>&
   posix_spawnattr_setsigmask(&attributes, &blocked);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
 
-  SuiteRun run;
   pid_t pid = 0;
   const int error = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (error != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(error));
-  run.pid = pid;
-  if (while_running) while_running(pid);
+  return StartedProgram{pid, out_path, err_path};
+}
+
+SuiteRun wait_program(const StartedProgram& started) {
+  SuiteRun run;
+  run.pid = started.pid;
   // A suite that hangs (on a FIFO, say) is killed, so that the test fails
   // instead of never ending.
-  if (const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); exited >= 0) {
+  if (const int exited = static_cast<int>(syscall(SYS_pidfd_open, started.pid, 0)); exited >= 0) {
     pollfd event{.fd = exited, .events = POLLIN, .revents = 0};
     int ready = 0;
     while ((ready = poll(&event, 1, SUITE_TIME_LIMIT_MS)) < 0 && errno == EINTR) {
     }
-    if (ready == 0) kill(pid, SIGKILL);
+    if (ready == 0) kill(started.pid, SIGKILL);
     close(exited);
   }
-  while (waitpid(pid, &run.wait_status, 0) < 0) {
+  while (waitpid(started.pid, &run.wait_status, 0) < 0) {
     if (errno != EINTR) throw std::runtime_error(std::string("cannot wait for the suite: ") + std::strerror(errno));
   }
-  run.out = read_file(out_path);
-  run.err = read_file(err_path);
-  std::filesystem::remove(out_path);
-  std::filesystem::remove(err_path);
+  run.out = read_file(started.out_path);
+  run.err = read_file(started.err_path);
+  std::filesystem::remove(started.out_path);
+  std::filesystem::remove(started.err_path);
   return run;
+}
+
+SuiteRun run_program(const std::string& program, const std::vector<std::string>& args,
+                     const ChildEnvironment& environment, const std::filesystem::path& cwd,
+                     const WhileRunning& while_running) {
+  const StartedProgram started = start_program(program, args, environment, cwd);
+  if (while_running) while_running(started.pid);
+  return wait_program(started);
 }
 
 void SuiteTest::SetUp() {
@@ -116,17 +134,25 @@ void SuiteTest::TearDown() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
-SuiteRun SuiteTest::run_suite(const std::vector<std::string>& args, ChildEnvironment environment,
-                              const WhileRunning& while_running) {
+StartedProgram SuiteTest::start_suite(const std::vector<std::string>& args, ChildEnvironment environment) {
   environment.try_emplace("ZLU_STANDIN_RECORD", record_path().string());
   environment.try_emplace("TMPDIR", dir_.string());
-  return run_program(STANDIN_SUITE, args, environment, dir_, while_running);
+  environment.try_emplace("ZLU_TEST_LOCK_DIR", lock_dir().string());
+  return start_program(STANDIN_SUITE, args, environment, dir_);
+}
+
+SuiteRun SuiteTest::run_suite(const std::vector<std::string>& args, ChildEnvironment environment,
+                              const WhileRunning& while_running) {
+  const StartedProgram started = start_suite(args, std::move(environment));
+  if (while_running) while_running(started.pid);
+  return wait_program(started);
 }
 
 SuiteRun SuiteTest::run_one_after(const std::string& shell_command, const std::string& test,
                                   ChildEnvironment environment) {
   environment.try_emplace("ZLU_STANDIN_RECORD", record_path().string());
   environment.try_emplace("TMPDIR", dir_.string());
+  environment.try_emplace("ZLU_TEST_LOCK_DIR", lock_dir().string());
   // exec keeps the shell's process id for the suite.
   return run_program("/bin/sh",
                      {"-c", shell_command + " && exec \"$0\" \"$@\"", STANDIN_SUITE, "--exact", test,
@@ -135,7 +161,7 @@ SuiteRun SuiteTest::run_one_after(const std::string& shell_command, const std::s
 }
 
 SuiteRun SuiteTest::run_broken_suite(const std::vector<std::string>& args) {
-  return run_program(BROKEN_SUITE, args, {}, dir_);
+  return run_program(BROKEN_SUITE, args, {{"ZLU_TEST_LOCK_DIR", lock_dir().string()}}, dir_);
 }
 
 SuiteRun SuiteTest::run_one(const std::string& test, ChildEnvironment environment) {

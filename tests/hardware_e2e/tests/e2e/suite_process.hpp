@@ -31,15 +31,28 @@ using ChildEnvironment = std::map<std::string, std::optional<std::string>>;
 // dropped first, so that the developer's own settings never leak in;
 // entries with a value set the variable, entries without unset it.
 
+struct StartedProgram {
+  // A child still running, and the files its output goes to.
+
+  int pid = 0;
+  std::filesystem::path out_path;
+  std::filesystem::path err_path;
+};
+
+StartedProgram start_program(const std::string& program, const std::vector<std::string>& args,
+                             const ChildEnvironment& environment, const std::filesystem::path& cwd);
+// Starts `program` with `args` in `cwd`, with SIGPIPE ignored and SIGUSR1
+// blocked as a careless parent would leave them.
+SuiteRun wait_program(const StartedProgram& started);
+// Waits for it and collects its output; after a minute it is killed (and its
+// run did not exit normally).
+
 using WhileRunning = std::function<void(int pid)>;
 
 SuiteRun run_program(const std::string& program, const std::vector<std::string>& args,
                      const ChildEnvironment& environment, const std::filesystem::path& cwd,
                      const WhileRunning& while_running = {});
-// Starts `program` with `args` in `cwd`, with SIGPIPE ignored and SIGUSR1
-// blocked as a careless parent would leave them, calls `while_running` with
-// its process id, and waits for it; after a minute it is killed (and its run
-// did not exit normally).
+// Both in one, calling `while_running` with its process id in between.
 
 class SuiteTest : public testing::Test {
   // A fresh folder per test, removed afterwards, with a record file the
@@ -51,7 +64,8 @@ class SuiteTest : public testing::Test {
 
   SuiteRun run_suite(const std::vector<std::string>& args, ChildEnvironment environment = {},
                      const WhileRunning& while_running = {});
-  // The stand-in build, with ZLU_STANDIN_RECORD and TMPDIR pointing into dir().
+  // The stand-in build, with ZLU_STANDIN_RECORD, TMPDIR and ZLU_TEST_LOCK_DIR pointing into dir().
+  StartedProgram start_suite(const std::vector<std::string>& args, ChildEnvironment environment = {});
   SuiteRun run_broken_suite(const std::vector<std::string>& args);
   // The build whose runner folder holds one non-executable runner and nothing else.
   SuiteRun run_one(const std::string& test, ChildEnvironment environment = {});
@@ -63,6 +77,7 @@ class SuiteTest : public testing::Test {
   std::vector<RunnerRecord> records() const;
   const std::filesystem::path& dir() const { return dir_; }
   std::filesystem::path record_path() const { return dir_ / "records"; }
+  std::filesystem::path lock_dir() const { return dir_ / "locks"; }
 
  private:
   std::filesystem::path dir_;

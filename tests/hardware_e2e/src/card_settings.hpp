@@ -1,0 +1,44 @@
+// The suite's card settings, read once from the environment at start-up:
+// which cards the host has, where their host-wide locks live and where the
+// run's timeline goes.
+#pragma once
+
+#include <expected>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hardware_e2e {
+
+inline constexpr std::string_view CARDS_VARIABLE = "ZLU_TEST_CARDS";
+inline constexpr std::string_view LOCK_DIR_VARIABLE = "ZLU_TEST_LOCK_DIR";
+inline constexpr std::string_view TIMELINE_VARIABLE = "ZLU_TEST_TIMELINE";
+
+inline constexpr std::string_view DEFAULT_LOCK_DIR = "/tmp/zlu-card-locks";
+// Shared by every user of the host: created world-writable with the sticky
+// bit, like the folder it sits in, so that each user can add lock files and
+// none can remove another's.
+
+struct CardSettings {
+  std::vector<unsigned> cards = {0};
+  bool cards_listed = false;
+  // Whether ZLU_TEST_CARDS was set: only then do runners learn their card.
+  std::string lock_dir = std::string(DEFAULT_LOCK_DIR);
+  bool lock_dir_given = false;
+  std::optional<std::string> timeline;
+};
+
+std::expected<std::vector<unsigned>, std::string> parse_card_list(std::string_view value);
+// Card numbers and ranges separated by commas, e.g. "0-3" or "0,2,5": no
+// blanks, signs or empty items, every range ascending, no card twice. The
+// error text says what is wrong, without the variable.
+
+using SettingLookup = std::function<std::optional<std::string>(std::string_view name)>;
+
+std::expected<CardSettings, std::string> read_card_settings(const SettingLookup& lookup);
+// The settings, or the one line that refuses a malformed one, naming the
+// variable and its value.
+
+}  // namespace hardware_e2e
