@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "outcome.hpp"
 #include "utf8.hpp"
 
 namespace harness {
@@ -85,28 +86,26 @@ void JsonFormatter::test_result(const CompletedTest& test, const ConsoleTestStat
   JsonLine event;
   event.text("type", "test");
   bool with_output = false;
-  switch (test.result.kind) {
-    case TestResult::Kind::Ok:
+  const Outcome outcome = outcome_of(test.result);
+  switch (outcome.verdict) {
+    case Verdict::Passed:
       event.text("event", "ok").text("name", test.desc.name);
       with_output = settings_.show_output;
       break;
-    case TestResult::Kind::Failed:
-      event.text("event", "failed").text("name", test.desc.name).text("message", test.failure_message);
+    case Verdict::Failed:
+      event.text("event", "failed").text("name", test.desc.name);
+      if (outcome.reason.empty()) {
+        event.text("message", failure_message_of(test, outcome));
+      } else {
+        event.text("reason", outcome.reason);
+      }
       with_output = true;
       break;
-    case TestResult::Kind::FailedWithNote:
-      event.text("event", "failed").text("name", test.desc.name).text("message", test.result.note);
-      with_output = true;
-      break;
-    case TestResult::Kind::TimeLimitExceeded:
-      event.text("event", "failed").text("name", test.desc.name).text("reason", "time limit exceeded");
-      with_output = true;
-      break;
-    case TestResult::Kind::Ignored:
+    case Verdict::Ignored:
       event.text("event", "ignored").text("name", test.desc.name);
       if (test.desc.ignore_message) event.text("message", *test.desc.ignore_message);
       break;
-    case TestResult::Kind::Bench:
+    case Verdict::Measured:
       event.text("event", "bench").text("name", test.desc.name);
       event.number("median", static_cast<std::uint64_t>(test.result.bench.ns_per_iter));
       event.number("deviation", static_cast<std::uint64_t>(test.result.bench.deviation));

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <fmt/format.h>
 
+#include "outcome.hpp"
 #include "utf8.hpp"
 
 namespace harness {
@@ -24,12 +25,9 @@ std::string render_timestamp(std::chrono::system_clock::time_point at) {
 }
 
 // The failure's type attribute and message of a failed result.
-std::pair<std::string_view, std::string_view> failure_of(const CompletedTest& test) {
-  switch (test.result.kind) {
-    case TestResult::Kind::FailedWithNote: return {"note", test.result.note};
-    case TestResult::Kind::TimeLimitExceeded: return {"time limit exceeded", "time limit exceeded"};
-    default: return {"failure", test.failure_message};
-  }
+std::pair<std::string_view, std::string_view> failure_of(const CompletedTest& test, const Outcome& outcome) {
+  if (!outcome.reason.empty()) return {outcome.reason, outcome.reason};
+  return {outcome.note ? "note" : "failure", failure_message_of(test, outcome)};
 }
 
 }  // namespace
@@ -85,21 +83,20 @@ void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
   ++reported_;
   auto attribute = [](std::string_view text) { return xml_escape(text, XmlPlace::Attribute); };
   std::string element;  // the one child of the testcase, if any
-  switch (test.result.kind) {
-    case TestResult::Kind::Ok:
-    case TestResult::Kind::Bench:
+  const Outcome outcome = outcome_of(test.result);
+  switch (outcome.verdict) {
+    case Verdict::Passed:
+    case Verdict::Measured:
       if (settings_.show_output && !test.stdout_bytes.empty())
         element = fmt::format("<system-out>{}</system-out>", xml_escape(test.stdout_bytes, XmlPlace::Text));
       break;
-    case TestResult::Kind::Ignored:
+    case Verdict::Ignored:
       element = "<skipped/>";
       if (test.desc.ignore_message)
         element = fmt::format("<skipped message=\"{}\"/>", attribute(*test.desc.ignore_message));
       break;
-    case TestResult::Kind::Failed:
-    case TestResult::Kind::FailedWithNote:
-    case TestResult::Kind::TimeLimitExceeded: {
-      const auto [type, message] = failure_of(test);
+    case Verdict::Failed: {
+      const auto [type, message] = failure_of(test, outcome);
       element = fmt::format("<failure type=\"{}\" message=\"{}\">{}</failure>", type, attribute(message),
                             xml_escape(test.stdout_bytes, XmlPlace::Text));
       break;

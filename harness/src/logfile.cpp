@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "io_error.hpp"
+#include "outcome.hpp"
 #include "time_format.hpp"
 
 namespace harness {
@@ -29,15 +30,20 @@ void LogFile::write(std::string_view text) {
 
 std::string render_log_line(const CompletedTest& test) {
   std::string word;
-  switch (test.result.kind) {
-    case TestResult::Kind::Ok: word = "ok"; break;
-    case TestResult::Kind::Failed: word = "failed"; break;
-    case TestResult::Kind::FailedWithNote: word = "failed: " + test.result.note; break;
-    case TestResult::Kind::Ignored:
+  const Outcome outcome = outcome_of(test.result);
+  switch (outcome.verdict) {
+    case Verdict::Passed: word = "ok"; break;
+    case Verdict::Failed:
+      if (!outcome.reason.empty()) {
+        word = fmt::format("failed ({})", outcome.reason);
+      } else {
+        word = outcome.note ? fmt::format("failed: {}", *outcome.note) : "failed";
+      }
+      break;
+    case Verdict::Ignored:
       word = test.desc.ignore_message ? fmt::format("ignored: {}", *test.desc.ignore_message) : "ignored";
       break;
-    case TestResult::Kind::Bench: word = "bench"; break;
-    case TestResult::Kind::TimeLimitExceeded: word = "failed (time limit exceeded)"; break;
+    case Verdict::Measured: word = "bench"; break;
   }
   const std::string time = test.exec_time ? fmt::format(" <{}>", render_exec_time(*test.exec_time)) : "";
   return fmt::format("{} {}{}\n", word, test.desc.name, time);

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "console_report.hpp"
+#include "outcome.hpp"
 #include "time_format.hpp"
 
 namespace harness {
@@ -31,17 +32,18 @@ void PrettyFormatter::run_finished(const ConsoleTestState& state) {
 
 std::string PrettyFormatter::render_result_word(const CompletedTest& test) const {
   const Palette& palette = out_.palette();
-  switch (test.result.kind) {
-    case TestResult::Kind::Ok: return palette.paint(Color::Green, "ok");
-    case TestResult::Kind::Failed:
-    case TestResult::Kind::FailedWithNote: return palette.paint(Color::Red, "FAILED");
-    case TestResult::Kind::Ignored:
+  const Outcome outcome = outcome_of(test.result);
+  switch (outcome.verdict) {
+    case Verdict::Passed: return palette.paint(Color::Green, "ok");
+    case Verdict::Failed:
+      if (!outcome.reason.empty()) return palette.paint(Color::Red, fmt::format("FAILED ({})", outcome.reason));
+      return palette.paint(Color::Red, "FAILED");
+    case Verdict::Ignored:
       if (test.desc.ignore_message) return palette.paint(Color::Yellow, fmt::format("ignored, {}", *test.desc.ignore_message));
       return palette.paint(Color::Yellow, "ignored");
-    case TestResult::Kind::Bench:
+    case Verdict::Measured:
       return palette.paint(Color::Cyan, "bench") + fmt::format(": {:.0f} ns/iter (+/- {:.0f})",
                                                               test.result.bench.ns_per_iter, test.result.bench.deviation);
-    case TestResult::Kind::TimeLimitExceeded: return palette.paint(Color::Red, "FAILED (time limit exceeded)");
   }
   return {};
 }

@@ -8,6 +8,7 @@
 
 #include "channel.hpp"
 #include "io_error.hpp"
+#include "outcome.hpp"
 #include "worker.hpp"
 
 namespace harness {
@@ -147,15 +148,13 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
     if (auto worker = running_.find(completed.id); worker != running_.end()) {
       const bool ended_normally = join_worker(worker->second);
       running_.erase(worker);
-      if (!ended_normally && completed.result.kind == TestResult::Kind::Ok) {
+      if (!ended_normally && outcome_of(completed.result).passed()) {
         completed.result = TestResult::failed_with_note("panicked after reporting success");
       }
     }
     std::erase_if(deadlines_, [&](const auto& deadline) { return deadline.first == completed.id; });
 
-    const bool failed = completed.result.kind == TestResult::Kind::Failed ||
-                        completed.result.kind == TestResult::Kind::FailedWithNote ||
-                        completed.result.kind == TestResult::Kind::TimeLimitExceeded;
+    const bool failed = outcome_of(completed.result).failed();
     state_.tally(completed);
     if (log_ != nullptr) log_->write(render_log_line(completed));
     formatter_.test_result(completed, state_);
