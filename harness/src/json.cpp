@@ -74,11 +74,11 @@ void JsonFormatter::run_started(const RunStart& start) {
   out_.write(event.line());
 }
 
-void JsonFormatter::test_started(const TestDesc& desc) {
+void JsonFormatter::test_started(TestId, const TestDesc& desc) {
   out_.write(JsonLine().text("type", "test").text("event", "started").text("name", desc.name).line());
 }
 
-void JsonFormatter::still_running(const TestDesc& desc) {
+void JsonFormatter::still_running(TestId, const TestDesc& desc) {
   out_.write(JsonLine().text("type", "test").text("event", "still_running").text("name", desc.name).line());
 }
 

@@ -44,19 +44,15 @@ class JsonLine {
 // A result carries "stdout" for failures with output, and for passes with
 // output under `--show-output`; "message" is the failure's message (the note
 // of a failure with a note, the ignore message of an ignored test).
-class JsonFormatter : public Formatter {
+class JsonFormatter : public ReportFormatter {
  public:
-  JsonFormatter(ConsoleOutput& out, FormatterSettings settings) : out_(out), settings_(std::move(settings)) {}
+  using ReportFormatter::ReportFormatter;
 
   void run_started(const RunStart& start) override;
-  void test_started(const TestDesc& desc) override;
-  void still_running(const TestDesc& desc) override;
+  void test_started(TestId id, const TestDesc& desc) override;
+  void still_running(TestId id, const TestDesc& desc) override;
   void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
   void run_finished(const ConsoleTestState& state) override;
-
- private:
-  ConsoleOutput& out_;
-  FormatterSettings settings_;
 };
 
 }  // namespace harness

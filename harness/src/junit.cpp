@@ -64,16 +64,13 @@ std::string xml_escape(std::string_view bytes, XmlPlace place) {
 
 void JunitFormatter::run_started(const RunStart&) { run_start_ = std::chrono::system_clock::now(); }
 
-void JunitFormatter::test_started(const TestDesc& desc) {
-  in_flight_.push_back({std::string(desc.name), Clock::now()});
-}
+void JunitFormatter::test_started(TestId id, const TestDesc&) { in_flight_.insert_or_assign(id, Clock::now()); }
 
 std::chrono::nanoseconds JunitFormatter::take_time(const CompletedTest& test) {
-  const auto started = std::find_if(in_flight_.begin(), in_flight_.end(),
-                                    [&](const Started& entry) { return entry.name == test.desc.name; });
+  const auto started = in_flight_.find(test.id);
   std::chrono::nanoseconds observed{};
   if (started != in_flight_.end()) {
-    observed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started->at);
+    observed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started->second);
     in_flight_.erase(started);
   }
   return test.exec_time ? test.exec_time->duration : observed;

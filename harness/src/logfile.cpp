@@ -28,6 +28,8 @@ void LogFile::write(std::string_view text) {
   error_ = write_all(fd_, text);
 }
 
+std::string render_listed_line(const TestDesc& desc) { return fmt::format("test {}\n", desc.name); }
+
 std::string render_log_line(const CompletedTest& test) {
   std::string word;
   const Outcome outcome = outcome_of(test.result);

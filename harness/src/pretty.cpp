@@ -10,11 +10,11 @@ namespace harness {
 
 void PrettyFormatter::run_started(const RunStart& start) { out_.write(render_start_line(start)); }
 
-void PrettyFormatter::test_started(const TestDesc& desc) {
+void PrettyFormatter::test_started(TestId, const TestDesc& desc) {
   if (!settings_.concurrent) out_.write(fmt::format("test {} ... ", desc.name));
 }
 
-void PrettyFormatter::still_running(const TestDesc& desc) { out_.write(render_still_running(desc)); }
+void PrettyFormatter::still_running(TestId, const TestDesc& desc) { out_.write(render_still_running(desc)); }
 
 void PrettyFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
   // One write per line, so that output of a runner started by another test

@@ -49,9 +49,8 @@ class Run {
   // The loop's bookkeeping of one run; the channel outlives it in any worker
   // left running by a fail-fast stop.
  public:
-  Run(const std::vector<TestDescAndFn>& tests, const RunConfig& config, Formatter& formatter, ConsoleOutput& out,
-      LogFile* log)
-      : tests_(tests), config_(config), formatter_(formatter), out_(out), log_(log) {}
+  Run(const std::vector<TestDescAndFn>& tests, const RunConfig& config, Formatter& formatter)
+      : tests_(tests), config_(config), formatter_(formatter) {}
   // Workers still running when the run ends early (fail-fast, a report that
   // cannot be written) finish on their own and send into a channel nobody
   // reads; the loop does not wait for them.
@@ -72,8 +71,6 @@ class Run {
   const std::vector<TestDescAndFn>& tests_;
   const RunConfig& config_;
   Formatter& formatter_;
-  ConsoleOutput& out_;
-  LogFile* log_;
   ConsoleTestState state_;
   std::shared_ptr<ResultChannel> channel_ = std::make_shared<ResultChannel>();
   std::map<TestId, pthread_t> running_;
@@ -81,15 +78,14 @@ class Run {
 };
 
 std::optional<std::string> Run::report_error() const {
-  if (out_.error() != 0) return io_error_message(out_.error());
-  if (log_ != nullptr && log_->error() != 0) return io_error_message(log_->error());
+  if (const int error = formatter_.error(); error != 0) return io_error_message(error);
   return std::nullopt;
 }
 
 std::optional<std::string> Run::start_test(TestId id) {
   const TestDescAndFn& test = tests_[id];
   if (is_concurrent()) deadlines_.emplace_back(id, Clock::now() + config_.warn_after);
-  formatter_.test_started(test.desc);
+  formatter_.test_started(id, test.desc);
   if (auto error = report_error()) return error;
 
   if (test.desc.ignore || !config_.run_tests) {
@@ -120,7 +116,7 @@ std::expected<CompletedTest, std::string> Run::next_result() {
     while (!deadlines_.empty() && deadlines_.front().second <= now) {
       const TestId id = deadlines_.front().first;
       deadlines_.pop_front();
-      if (running_.contains(id)) formatter_.still_running(tests_[id].desc);
+      if (running_.contains(id)) formatter_.still_running(id, tests_[id].desc);
       if (auto error = report_error()) return std::unexpected(*error);
     }
   }
@@ -156,7 +152,6 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
 
     const bool failed = outcome_of(completed.result).failed();
     state_.tally(completed);
-    if (log_ != nullptr) log_->write(render_log_line(completed));
     formatter_.test_result(completed, state_);
     if (auto error = report_error()) return std::unexpected(*error);
     if (failed && config_.fail_fast) break;
@@ -171,9 +166,8 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
 }  // namespace
 
 std::expected<bool, std::string> run_tests(const std::vector<TestDescAndFn>& tests, const RunStart& start,
-                                           const RunConfig& config, Formatter& formatter, ConsoleOutput& out,
-                                           LogFile* log) {
-  return Run(tests, config, formatter, out, log).run(start);
+                                           const RunConfig& config, Formatter& formatter) {
+  return Run(tests, config, formatter).run(start);
 }
 
 }  // namespace harness

@@ -8,10 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "console.hpp"
 #include "execute.hpp"
 #include "formatter.hpp"
-#include "logfile.hpp"
 
 namespace harness {
 
@@ -27,13 +25,12 @@ struct RunConfig {
   std::chrono::milliseconds warn_after{std::chrono::seconds(60)};
 };
 
-// Runs `tests` in their order, at most `config.workers` at a time, reporting
-// through `formatter` (which writes to `out`) and to `log` when given.
-// Returns whether every test passed, or the text for standard error that ends
-// the run with status 101 (a report that cannot be written, a worker that
-// cannot be started).
+// Runs `tests` in their order, at most `config.workers` at a time, emitting
+// each event once to `formatter` (a fan-out when several listen). Returns
+// whether every test passed, or the text for standard error that ends the
+// run with status 101 (a formatter that cannot write, a worker that cannot
+// be started).
 std::expected<bool, std::string> run_tests(const std::vector<TestDescAndFn>& tests, const RunStart& start,
-                                           const RunConfig& config, Formatter& formatter, ConsoleOutput& out,
-                                           LogFile* log);
+                                           const RunConfig& config, Formatter& formatter);
 
 }  // namespace harness

@@ -12,7 +12,7 @@ void TerseFormatter::run_started(const RunStart& start) {
   out_.write(render_start_line(start));
 }
 
-void TerseFormatter::still_running(const TestDesc& desc) { out_.write(render_still_running(desc)); }
+void TerseFormatter::still_running(TestId, const TestDesc& desc) { out_.write(render_still_running(desc)); }
 
 void TerseFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
   switch (outcome_of(test.result).verdict) {

@@ -19,14 +19,15 @@ using namespace std::chrono_literals;
 class RecordingFormatter : public Formatter {
  public:
   void run_started(const RunStart& start) override { events.push_back(fmt("start ", start.test_count)); }
-  void test_started(const TestDesc& desc) override { events.push_back("started " + std::string(desc.name)); }
-  void still_running(const TestDesc& desc) override { events.push_back("running " + std::string(desc.name)); }
+  void test_started(TestId, const TestDesc& desc) override { events.push_back("started " + std::string(desc.name)); }
+  void still_running(TestId, const TestDesc& desc) override { events.push_back("running " + std::string(desc.name)); }
   void test_result(const CompletedTest& test, const ConsoleTestState&) override {
     events.push_back("result " + std::string(test.desc.name) + " " + std::to_string(static_cast<int>(test.result.kind)));
   }
   void run_finished(const ConsoleTestState& state) override {
     events.push_back(fmt("finished ", state.passed) + fmt("/", state.failed));
   }
+  int error() const override { return 0; }
   static std::string fmt(const char* word, std::size_t n) { return word + std::to_string(n); }
 
   std::vector<std::string> events;
@@ -42,22 +43,9 @@ TestDescAndFn make_test(std::string_view name, TestFn fn) {
   return {desc, fn};
 }
 
-// A null device for the report; the events are what the tests look at.
-class NullConsole {
- public:
-  NullConsole() : fd_(::open("/dev/null", O_WRONLY | O_CLOEXEC)), out_(fd_, Palette{}) {}
-  ~NullConsole() { ::close(fd_); }
-  ConsoleOutput& out() { return out_; }
-
- private:
-  int fd_;
-  ConsoleOutput out_;
-};
-
 std::expected<bool, std::string> run(const std::vector<TestDescAndFn>& tests, const RunConfig& config,
                                      RecordingFormatter& formatter) {
-  NullConsole console;
-  return run_tests(tests, {tests.size(), 0, std::nullopt}, config, formatter, console.out(), nullptr);
+  return run_tests(tests, {tests.size(), 0, std::nullopt}, config, formatter);
 }
 
 std::mutex seen_mutex;
@@ -158,7 +146,7 @@ TEST(RunLoop, ReportThatCannotBeWrittenEndsTheRunWithTheError) {
   auto formatter = make_formatter(OutputFormat::Pretty, out, {});
   ASSERT_TRUE(formatter.has_value());
   const std::vector<TestDescAndFn> tests = {make_test("a", passes), make_test("b", passes)};
-  auto passed = run_tests(tests, {2, 0, std::nullopt}, {}, **formatter, out, nullptr);
+  auto passed = run_tests(tests, {2, 0, std::nullopt}, {}, **formatter);
   ::close(fds[1]);
   ASSERT_FALSE(passed.has_value());
   EXPECT_EQ(passed.error(), "error: io error when listing tests: Broken pipe (os error 32)\n");
