@@ -17,6 +17,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using ResultChannel = Channel<CompletedTest>;
 
+class SteadyRunClock : public RunClock {
+ public:
+  Clock::time_point now() const override { return Clock::now(); }
+  Clock::time_point wake_at(Clock::time_point deadline) const override { return deadline; }
+};
+
 class ResultPromise {
   // Sends a failed result for a test whose thread ended (pthread_exit,
   // cancellation) before its result was sent, so the run loop is not left
@@ -84,7 +90,7 @@ std::optional<std::string> Run::report_error() const {
 
 std::optional<std::string> Run::start_test(TestId id) {
   const TestDescAndFn& test = tests_[id];
-  if (is_concurrent()) deadlines_.emplace_back(id, Clock::now() + config_.warn_after);
+  if (is_concurrent()) deadlines_.emplace_back(id, config_.clock->now() + config_.warn_after);
   formatter_.test_started(id, test.desc);
   if (auto error = report_error()) return error;
 
@@ -111,8 +117,9 @@ std::expected<CompletedTest, std::string> Run::next_result() {
   if (!is_concurrent()) return channel_->receive();
   while (true) {
     if (deadlines_.empty()) return channel_->receive();
-    if (auto completed = channel_->receive_until(deadlines_.front().second)) return std::move(*completed);
-    const auto now = Clock::now();
+    const auto wake_at = config_.clock->wake_at(deadlines_.front().second);
+    if (auto completed = channel_->receive_until(wake_at)) return std::move(*completed);
+    const auto now = config_.clock->now();
     while (!deadlines_.empty() && deadlines_.front().second <= now) {
       const TestId id = deadlines_.front().first;
       deadlines_.pop_front();
@@ -164,6 +171,11 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
 }
 
 }  // namespace
+
+const RunClock& steady_run_clock() {
+  static const SteadyRunClock clock;
+  return clock;
+}
 
 std::expected<bool, std::string> run_tests(const std::vector<TestDescAndFn>& tests, const RunStart& start,
                                            const RunConfig& config, Formatter& formatter) {
