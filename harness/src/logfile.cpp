@@ -14,7 +14,15 @@ namespace harness {
 std::expected<LogFile, int> LogFile::create(const std::string& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return std::unexpected(errno);
-  return LogFile(fd);
+  if (fd > 2) return LogFile(fd);
+  // A standard stream was closed and the file took its number: move it
+  // above them, so that the report meant for that stream cannot end up in
+  // the log and a closed stream stays the error it is.
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  const int error = errno;
+  ::close(fd);
+  if (moved < 0) return std::unexpected(error);
+  return LogFile(moved);
 }
 
 LogFile::LogFile(LogFile&& other) noexcept : fd_(other.fd_), error_(other.error_) { other.fd_ = -1; }

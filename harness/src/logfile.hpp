@@ -14,7 +14,8 @@ class LogFile {
   // An open log file: created (or truncated) on open, closed with the value.
   // Writes are checked like the report's; the first failure is kept.
  public:
-  // Creates or truncates `path`; the errno when it cannot.
+  // Creates or truncates `path`, on a descriptor above the standard streams;
+  // the errno when it cannot.
   static std::expected<LogFile, int> create(const std::string& path);
 
   LogFile(LogFile&& other) noexcept;
