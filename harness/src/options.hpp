@@ -81,7 +81,8 @@ struct ParsedOpts {
 // help first (it wins over any later error), then the `-Z` gate, the gated
 // flags, the time thresholds, shuffling, the seed, the ignored modes,
 // capture, the worker count, colour, format, log file; last, a worker stack
-// size in the environment that is not a positive decimal is refused too.
+// size in the environment that is not a positive decimal, or that no thread
+// can be given, is refused too.
 std::expected<ParsedOpts, EarlyExit> parse_opts(std::span<const std::string> args, const EnvLookup& env);
 
 // The help text, byte for byte, for a program called `program_name`.
