@@ -7,6 +7,7 @@
 #include "capture.hpp"
 #include "failure.hpp"
 #include "outcome.hpp"
+#include "properties.hpp"
 
 namespace harness {
 namespace {
@@ -52,9 +53,11 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
   std::optional<CaptureScope> capture;
   if (settings.capture) capture.emplace(completed.stdout_bytes);
 
+  std::optional<PropertyScope> properties(std::in_place, completed.properties);
   const auto start = std::chrono::steady_clock::now();
   const std::optional<FailureReport> failure = run_body(test);
   const auto elapsed = std::chrono::steady_clock::now() - start;
+  properties.reset();
   capture.reset();
 
   completed.result = judge(test.desc, failure);

@@ -66,6 +66,17 @@ JsonLine& JsonLine::seconds(std::string_view key_name, std::chrono::nanoseconds 
   return *this;
 }
 
+JsonLine& JsonLine::object(std::string_view key_name, const TestProperties& fields) {
+  key(key_name);
+  body_ += '{';
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) body_ += ',';
+    body_ += json_quote(fields[i].first) + ':' + json_quote(fields[i].second);
+  }
+  body_ += '}';
+  return *this;
+}
+
 void JsonFormatter::run_started(const RunStart& start) {
   JsonLine event;
   event.text("type", "suite").text("event", "started").number("test_count", start.test_count);
@@ -113,6 +124,7 @@ void JsonFormatter::test_result(const CompletedTest& test, const ConsoleTestStat
   }
   if (test.exec_time) event.seconds("exec_time", test.exec_time->duration);
   if (with_output && !test.stdout_bytes.empty()) event.text("stdout", test.stdout_bytes);
+  if (!test.properties.empty()) event.object("properties", test.properties);
   out_.write(event.line());
 }
 

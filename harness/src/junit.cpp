@@ -30,6 +30,15 @@ std::pair<std::string_view, std::string_view> failure_of(const CompletedTest& te
   return {outcome.note ? "note" : "failure", failure_message_of(test, outcome)};
 }
 
+// "<properties><property name= value=/>...</properties>".
+std::string render_properties(const TestProperties& properties) {
+  std::string rendered = "<properties>";
+  for (const auto& [name, value] : properties)
+    rendered += fmt::format("<property name=\"{}\" value=\"{}\"/>", xml_escape(name, XmlPlace::Attribute),
+                            xml_escape(value, XmlPlace::Attribute));
+  return rendered + "</properties>";
+}
+
 }  // namespace
 
 std::string xml_escape(std::string_view bytes, XmlPlace place) {
@@ -102,7 +111,10 @@ void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
   testcases_ += fmt::format("    <testcase classname=\"{}\" name=\"{}\" time=\"{}\"",
                             attribute(settings_.executable_name), attribute(test.desc.name),
                             render_seconds(take_time(test)));
-  testcases_ += element.empty() ? "/>\n" : fmt::format(">\n      {}\n    </testcase>\n", element);
+  std::string children;
+  if (!test.properties.empty()) children += fmt::format("      {}\n", render_properties(test.properties));
+  if (!element.empty()) children += fmt::format("      {}\n", element);
+  testcases_ += children.empty() ? "/>\n" : fmt::format(">\n{}    </testcase>\n", children);
 }
 
 void JunitFormatter::run_finished(const ConsoleTestState& state) {

@@ -28,6 +28,8 @@ std::string xml_escape(std::string_view bytes, XmlPlace place);
 //   <testsuites><testsuite name=EXE tests= failures= errors="0" skipped= time= timestamp=>
 //     <testcase classname=EXE name=TEST time=> [<failure type= message=>OUTPUT</failure>
 //       | <skipped [message=]/> | <system-out>OUTPUT</system-out>] </testcase> ...
+// A testcase whose body recorded properties holds them first, as
+// <properties><property name= value=/>...</properties>.
 // A test's time is its measured execution time when times are measured,
 // else the time from its start to its result as the run loop saw them. The
 // timestamp is the run's start in UTC. A pass shows its output in
