@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "options.hpp"
+#include "report_options.hpp"
 
 namespace harness {
 

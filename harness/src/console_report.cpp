@@ -42,7 +42,8 @@ void write_block(ConsoleOutput& out, std::string_view title, const std::vector<T
 void write_summary(ConsoleOutput& out, const ConsoleTestState& state, bool show_output) {
   if (show_output) write_block(out, "successes", state.passes);
   if (!state.failures.empty()) write_block(out, "failures", state.failures);
-  if (!state.time_failures.empty()) write_block(out, "failures (time limit exceeded)", state.time_failures);
+  for (const ReasonBlock& block : state.reason_failures)
+    write_block(out, fmt::format("failures ({})", block.reason), block.tests);
 
   out.write("\ntest result: ");
   if (state.succeeded()) {

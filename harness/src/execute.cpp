@@ -6,6 +6,8 @@
 
 #include "capture.hpp"
 #include "failure.hpp"
+#include "outcome.hpp"
+#include "properties.hpp"
 
 namespace harness {
 namespace {
@@ -51,9 +53,11 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
   std::optional<CaptureScope> capture;
   if (settings.capture) capture.emplace(completed.stdout_bytes);
 
+  std::optional<PropertyScope> properties(std::in_place, completed.properties);
   const auto start = std::chrono::steady_clock::now();
   const std::optional<FailureReport> failure = run_body(test);
   const auto elapsed = std::chrono::steady_clock::now() - start;
+  properties.reset();
   capture.reset();
 
   completed.result = judge(test.desc, failure);
@@ -61,7 +65,7 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
   if (settings.time_options) {
     completed.exec_time = TestExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed)};
     const auto limit = settings.time_options->threshold(test.desc.test_type).critical;
-    if (settings.time_options->error_on_excess && completed.result.kind == TestResult::Kind::Ok && elapsed >= limit) {
+    if (settings.time_options->error_on_excess && outcome_of(completed.result).passed() && elapsed >= limit) {
       completed.result = TestResult::time_limit_exceeded();
     }
   }

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "options.hpp"
+#include "report_options.hpp"
 #include "result.hpp"
 
 namespace harness {

@@ -18,4 +18,30 @@ std::expected<std::unique_ptr<Formatter>, std::string> make_formatter(OutputForm
   return std::unexpected(std::string("unknown output format"));
 }
 
+void FanOut::run_started(const RunStart& start) {
+  for (const auto& formatter : formatters_) formatter->run_started(start);
+}
+
+void FanOut::test_started(TestId id, const TestDesc& desc) {
+  for (const auto& formatter : formatters_) formatter->test_started(id, desc);
+}
+
+void FanOut::still_running(TestId id, const TestDesc& desc) {
+  for (const auto& formatter : formatters_) formatter->still_running(id, desc);
+}
+
+void FanOut::test_result(const CompletedTest& test, const ConsoleTestState& state) {
+  for (const auto& formatter : formatters_) formatter->test_result(test, state);
+}
+
+void FanOut::run_finished(const ConsoleTestState& state) {
+  for (const auto& formatter : formatters_) formatter->run_finished(state);
+}
+
+int FanOut::error() const {
+  for (const auto& formatter : formatters_)
+    if (const int error = formatter->error(); error != 0) return error;
+  return 0;
+}
+
 }  // namespace harness

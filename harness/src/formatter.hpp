@@ -6,9 +6,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "console.hpp"
-#include "options.hpp"
+#include "report_options.hpp"
 #include "result.hpp"
 #include "state.hpp"
 
@@ -30,22 +31,54 @@ struct FormatterSettings {
 };
 
 class Formatter {
-  // One report format. The run loop calls, in this order: run_started once;
+  // One consumer of a run's events: a report format, the log file, or a
+  // fan-out to several. The run loop calls, in this order: run_started once;
   // per test test_started, at most one still_running, test_result (after the
-  // state has counted the result); run_finished once, also after a fail-fast
-  // stop. A formatter writes only to the ConsoleOutput it was made with; the
-  // run loop checks that output for write errors after every event, so an
-  // event needs no error handling of its own.
+  // state has counted the result), each with the test's id; run_finished
+  // once, also after a fail-fast stop. The run loop asks for error() after
+  // every event and ends the run with the first error, so an event needs no
+  // error handling of its own.
  public:
   virtual ~Formatter() = default;
   virtual void run_started(const RunStart& start) = 0;
-  virtual void test_started(const TestDesc& desc) = 0;
-  virtual void still_running(const TestDesc& desc) = 0;
+  virtual void test_started(TestId id, const TestDesc& desc) = 0;
+  virtual void still_running(TestId id, const TestDesc& desc) = 0;
   virtual void test_result(const CompletedTest& test, const ConsoleTestState& state) = 0;
   virtual void run_finished(const ConsoleTestState& state) = 0;
+  // The errno of the first write this formatter could not make, or 0.
+  virtual int error() const = 0;
 };
 
-// The formatter of `format` writing to `out`.
+class ReportFormatter : public Formatter {
+  // A report format: writes to the ConsoleOutput it was made with, whose
+  // write errors are its own.
+ public:
+  ReportFormatter(ConsoleOutput& out, FormatterSettings settings) : out_(out), settings_(std::move(settings)) {}
+  int error() const override { return out_.error(); }
+
+ protected:
+  ConsoleOutput& out_;
+  FormatterSettings settings_;
+};
+
+class FanOut : public Formatter {
+  // Forwards every event to each of its formatters, in the order they were
+  // added; its error is the first of theirs in that order.
+ public:
+  void add(std::unique_ptr<Formatter> formatter) { formatters_.push_back(std::move(formatter)); }
+
+  void run_started(const RunStart& start) override;
+  void test_started(TestId id, const TestDesc& desc) override;
+  void still_running(TestId id, const TestDesc& desc) override;
+  void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
+  void run_finished(const ConsoleTestState& state) override;
+  int error() const override;
+
+ private:
+  std::vector<std::unique_ptr<Formatter>> formatters_;
+};
+
+// The report formatter of `format` writing to `out`.
 std::expected<std::unique_ptr<Formatter>, std::string> make_formatter(OutputFormat format, ConsoleOutput& out,
                                                                       const FormatterSettings& settings);
 

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "outcome.hpp"
 #include "utf8.hpp"
 
 namespace harness {
@@ -65,6 +66,17 @@ JsonLine& JsonLine::seconds(std::string_view key_name, std::chrono::nanoseconds 
   return *this;
 }
 
+JsonLine& JsonLine::object(std::string_view key_name, const TestProperties& fields) {
+  key(key_name);
+  body_ += '{';
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) body_ += ',';
+    body_ += json_quote(fields[i].first) + ':' + json_quote(fields[i].second);
+  }
+  body_ += '}';
+  return *this;
+}
+
 void JsonFormatter::run_started(const RunStart& start) {
   JsonLine event;
   event.text("type", "suite").text("event", "started").number("test_count", start.test_count);
@@ -73,11 +85,11 @@ void JsonFormatter::run_started(const RunStart& start) {
   out_.write(event.line());
 }
 
-void JsonFormatter::test_started(const TestDesc& desc) {
+void JsonFormatter::test_started(TestId, const TestDesc& desc) {
   out_.write(JsonLine().text("type", "test").text("event", "started").text("name", desc.name).line());
 }
 
-void JsonFormatter::still_running(const TestDesc& desc) {
+void JsonFormatter::still_running(TestId, const TestDesc& desc) {
   out_.write(JsonLine().text("type", "test").text("event", "still_running").text("name", desc.name).line());
 }
 
@@ -85,28 +97,26 @@ void JsonFormatter::test_result(const CompletedTest& test, const ConsoleTestStat
   JsonLine event;
   event.text("type", "test");
   bool with_output = false;
-  switch (test.result.kind) {
-    case TestResult::Kind::Ok:
+  const Outcome outcome = outcome_of(test.result);
+  switch (outcome.verdict) {
+    case Verdict::Passed:
       event.text("event", "ok").text("name", test.desc.name);
       with_output = settings_.show_output;
       break;
-    case TestResult::Kind::Failed:
-      event.text("event", "failed").text("name", test.desc.name).text("message", test.failure_message);
+    case Verdict::Failed:
+      event.text("event", "failed").text("name", test.desc.name);
+      if (outcome.reason.empty()) {
+        event.text("message", failure_message_of(test, outcome));
+      } else {
+        event.text("reason", outcome.reason);
+      }
       with_output = true;
       break;
-    case TestResult::Kind::FailedWithNote:
-      event.text("event", "failed").text("name", test.desc.name).text("message", test.result.note);
-      with_output = true;
-      break;
-    case TestResult::Kind::TimeLimitExceeded:
-      event.text("event", "failed").text("name", test.desc.name).text("reason", "time limit exceeded");
-      with_output = true;
-      break;
-    case TestResult::Kind::Ignored:
+    case Verdict::Ignored:
       event.text("event", "ignored").text("name", test.desc.name);
       if (test.desc.ignore_message) event.text("message", *test.desc.ignore_message);
       break;
-    case TestResult::Kind::Bench:
+    case Verdict::Measured:
       event.text("event", "bench").text("name", test.desc.name);
       event.number("median", static_cast<std::uint64_t>(test.result.bench.ns_per_iter));
       event.number("deviation", static_cast<std::uint64_t>(test.result.bench.deviation));
@@ -114,6 +124,7 @@ void JsonFormatter::test_result(const CompletedTest& test, const ConsoleTestStat
   }
   if (test.exec_time) event.seconds("exec_time", test.exec_time->duration);
   if (with_output && !test.stdout_bytes.empty()) event.text("stdout", test.stdout_bytes);
+  if (!test.properties.empty()) event.object("properties", test.properties);
   out_.write(event.line());
 }
 

@@ -25,6 +25,8 @@ class JsonLine {
   JsonLine& boolean(std::string_view key, bool value);
   // Seconds with nanosecond precision, e.g. 0.030120400.
   JsonLine& seconds(std::string_view key, std::chrono::nanoseconds value);
+  // An object of the texts of `fields`, by their names.
+  JsonLine& object(std::string_view key, const TestProperties& fields);
   std::string line() const { return body_ + "}\n"; }
 
  private:
@@ -38,25 +40,23 @@ class JsonLine {
 //   {"type":"test","event":"started","name":...}
 //   {"type":"test","event":"still_running","name":...}
 //   {"type":"test","event":"ok"|"failed"|"ignored","name":...[,"exec_time":s]
-//    [,"reason":"time limit exceeded"][,"message":...][,"stdout":...]}
+//    [,"reason":"time limit exceeded"][,"message":...][,"stdout":...]
+//    [,"properties":{NAME:VALUE,...}]}
 //   {"type":"suite","event":"ok"|"failed","passed":N,"failed":N,"ignored":N,
 //    "measured":N,"filtered_out":N,"exec_time":s}
 // A result carries "stdout" for failures with output, and for passes with
 // output under `--show-output`; "message" is the failure's message (the note
-// of a failure with a note, the ignore message of an ignored test).
-class JsonFormatter : public Formatter {
+// of a failure with a note, the ignore message of an ignored test);
+// "properties" what the body recorded with record_property, when anything.
+class JsonFormatter : public ReportFormatter {
  public:
-  JsonFormatter(ConsoleOutput& out, FormatterSettings settings) : out_(out), settings_(std::move(settings)) {}
+  using ReportFormatter::ReportFormatter;
 
   void run_started(const RunStart& start) override;
-  void test_started(const TestDesc& desc) override;
-  void still_running(const TestDesc& desc) override;
+  void test_started(TestId id, const TestDesc& desc) override;
+  void still_running(TestId id, const TestDesc& desc) override;
   void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
   void run_finished(const ConsoleTestState& state) override;
-
- private:
-  ConsoleOutput& out_;
-  FormatterSettings settings_;
 };
 
 }  // namespace harness

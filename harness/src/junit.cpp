@@ -4,6 +4,7 @@
 #include <ctime>
 #include <fmt/format.h>
 
+#include "outcome.hpp"
 #include "utf8.hpp"
 
 namespace harness {
@@ -24,12 +25,18 @@ std::string render_timestamp(std::chrono::system_clock::time_point at) {
 }
 
 // The failure's type attribute and message of a failed result.
-std::pair<std::string_view, std::string_view> failure_of(const CompletedTest& test) {
-  switch (test.result.kind) {
-    case TestResult::Kind::FailedWithNote: return {"note", test.result.note};
-    case TestResult::Kind::TimeLimitExceeded: return {"time limit exceeded", "time limit exceeded"};
-    default: return {"failure", test.failure_message};
-  }
+std::pair<std::string_view, std::string_view> failure_of(const CompletedTest& test, const Outcome& outcome) {
+  if (!outcome.reason.empty()) return {outcome.reason, outcome.reason};
+  return {outcome.note ? "note" : "failure", failure_message_of(test, outcome)};
+}
+
+// "<properties><property name= value=/>...</properties>".
+std::string render_properties(const TestProperties& properties) {
+  std::string rendered = "<properties>";
+  for (const auto& [name, value] : properties)
+    rendered += fmt::format("<property name=\"{}\" value=\"{}\"/>", xml_escape(name, XmlPlace::Attribute),
+                            xml_escape(value, XmlPlace::Attribute));
+  return rendered + "</properties>";
 }
 
 }  // namespace
@@ -66,16 +73,13 @@ std::string xml_escape(std::string_view bytes, XmlPlace place) {
 
 void JunitFormatter::run_started(const RunStart&) { run_start_ = std::chrono::system_clock::now(); }
 
-void JunitFormatter::test_started(const TestDesc& desc) {
-  in_flight_.push_back({std::string(desc.name), Clock::now()});
-}
+void JunitFormatter::test_started(TestId id, const TestDesc&) { in_flight_.insert_or_assign(id, Clock::now()); }
 
 std::chrono::nanoseconds JunitFormatter::take_time(const CompletedTest& test) {
-  const auto started = std::find_if(in_flight_.begin(), in_flight_.end(),
-                                    [&](const Started& entry) { return entry.name == test.desc.name; });
+  const auto started = in_flight_.find(test.id);
   std::chrono::nanoseconds observed{};
   if (started != in_flight_.end()) {
-    observed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started->at);
+    observed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started->second);
     in_flight_.erase(started);
   }
   return test.exec_time ? test.exec_time->duration : observed;
@@ -85,21 +89,20 @@ void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
   ++reported_;
   auto attribute = [](std::string_view text) { return xml_escape(text, XmlPlace::Attribute); };
   std::string element;  // the one child of the testcase, if any
-  switch (test.result.kind) {
-    case TestResult::Kind::Ok:
-    case TestResult::Kind::Bench:
+  const Outcome outcome = outcome_of(test.result);
+  switch (outcome.verdict) {
+    case Verdict::Passed:
+    case Verdict::Measured:
       if (settings_.show_output && !test.stdout_bytes.empty())
         element = fmt::format("<system-out>{}</system-out>", xml_escape(test.stdout_bytes, XmlPlace::Text));
       break;
-    case TestResult::Kind::Ignored:
+    case Verdict::Ignored:
       element = "<skipped/>";
       if (test.desc.ignore_message)
         element = fmt::format("<skipped message=\"{}\"/>", attribute(*test.desc.ignore_message));
       break;
-    case TestResult::Kind::Failed:
-    case TestResult::Kind::FailedWithNote:
-    case TestResult::Kind::TimeLimitExceeded: {
-      const auto [type, message] = failure_of(test);
+    case Verdict::Failed: {
+      const auto [type, message] = failure_of(test, outcome);
       element = fmt::format("<failure type=\"{}\" message=\"{}\">{}</failure>", type, attribute(message),
                             xml_escape(test.stdout_bytes, XmlPlace::Text));
       break;
@@ -108,7 +111,10 @@ void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
   testcases_ += fmt::format("    <testcase classname=\"{}\" name=\"{}\" time=\"{}\"",
                             attribute(settings_.executable_name), attribute(test.desc.name),
                             render_seconds(take_time(test)));
-  testcases_ += element.empty() ? "/>\n" : fmt::format(">\n      {}\n    </testcase>\n", element);
+  std::string children;
+  if (!test.properties.empty()) children += fmt::format("      {}\n", render_properties(test.properties));
+  if (!element.empty()) children += fmt::format("      {}\n", element);
+  testcases_ += children.empty() ? "/>\n" : fmt::format(">\n{}    </testcase>\n", children);
 }
 
 void JunitFormatter::run_finished(const ConsoleTestState& state) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,35 +28,30 @@ std::string xml_escape(std::string_view bytes, XmlPlace place);
 //   <testsuites><testsuite name=EXE tests= failures= errors="0" skipped= time= timestamp=>
 //     <testcase classname=EXE name=TEST time=> [<failure type= message=>OUTPUT</failure>
 //       | <skipped [message=]/> | <system-out>OUTPUT</system-out>] </testcase> ...
+// A testcase whose body recorded properties holds them first, as
+// <properties><property name= value=/>...</properties>.
 // A test's time is its measured execution time when times are measured,
 // else the time from its start to its result as the run loop saw them. The
 // timestamp is the run's start in UTC. A pass shows its output in
 // `system-out` under `--show-output` only, as the console report does.
-class JunitFormatter : public Formatter {
+class JunitFormatter : public ReportFormatter {
  public:
-  JunitFormatter(ConsoleOutput& out, FormatterSettings settings) : out_(out), settings_(std::move(settings)) {}
+  using ReportFormatter::ReportFormatter;
 
   void run_started(const RunStart& start) override;
-  void test_started(const TestDesc& desc) override;
-  void still_running(const TestDesc&) override {}
+  void test_started(TestId id, const TestDesc& desc) override;
+  void still_running(TestId, const TestDesc&) override {}
   void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
   void run_finished(const ConsoleTestState& state) override;
 
  private:
   using Clock = std::chrono::steady_clock;
 
-  struct Started {
-    std::string name;
-    Clock::time_point at;
-  };
-
   // The time to report for `test`; ends its entry among the tests in flight.
   std::chrono::nanoseconds take_time(const CompletedTest& test);
 
-  ConsoleOutput& out_;
-  FormatterSettings settings_;
   std::chrono::system_clock::time_point run_start_{};
-  std::vector<Started> in_flight_;
+  std::map<TestId, Clock::time_point> in_flight_;  // start times of the tests without a result yet
   std::string testcases_;
   std::size_t reported_ = 0;
 };

@@ -60,4 +60,10 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
 void print(std::string_view text);
 void eprint(std::string_view text);
 
+// Attaches the property `name` with `value` to the result of the test that
+// runs on the calling thread; the machine-readable reports carry it with the
+// result. Recording a name again replaces its value. Outside a test body it
+// does nothing.
+void record_property(std::string name, std::string value);
+
 }  // namespace harness

@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 
 #include "json.hpp"
+#include "logfile.hpp"
 #include "options.hpp"
 
 namespace harness {
@@ -37,7 +38,7 @@ std::string render_json_list(const Selection& selection) {
 Listing render_list(const TestOpts& opts, const Selection& selection) {
   Listing listing;
   if (opts.logfile) {
-    for (const TestDescAndFn& test : selection.tests) listing.logfile_text += fmt::format("test {}\n", test.desc.name);
+    for (const TestDescAndFn& test : selection.tests) listing.logfile_text += render_listed_line(test.desc);
   }
   if (opts.format == OutputFormat::Json) {
     listing.stdout_text = render_json_list(selection);

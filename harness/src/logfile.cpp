@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "io_error.hpp"
+#include "outcome.hpp"
 #include "time_format.hpp"
 
 namespace harness {
@@ -13,7 +14,15 @@ namespace harness {
 std::expected<LogFile, int> LogFile::create(const std::string& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return std::unexpected(errno);
-  return LogFile(fd);
+  if (fd > 2) return LogFile(fd);
+  // A standard stream was closed and the file took its number: move it
+  // above them, so that the report meant for that stream cannot end up in
+  // the log and a closed stream stays the error it is.
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  const int error = errno;
+  ::close(fd);
+  if (moved < 0) return std::unexpected(error);
+  return LogFile(moved);
 }
 
 LogFile::LogFile(LogFile&& other) noexcept : fd_(other.fd_), error_(other.error_) { other.fd_ = -1; }
@@ -27,17 +36,24 @@ void LogFile::write(std::string_view text) {
   error_ = write_all(fd_, text);
 }
 
+std::string render_listed_line(const TestDesc& desc) { return fmt::format("test {}\n", desc.name); }
+
 std::string render_log_line(const CompletedTest& test) {
   std::string word;
-  switch (test.result.kind) {
-    case TestResult::Kind::Ok: word = "ok"; break;
-    case TestResult::Kind::Failed: word = "failed"; break;
-    case TestResult::Kind::FailedWithNote: word = "failed: " + test.result.note; break;
-    case TestResult::Kind::Ignored:
+  const Outcome outcome = outcome_of(test.result);
+  switch (outcome.verdict) {
+    case Verdict::Passed: word = "ok"; break;
+    case Verdict::Failed:
+      if (!outcome.reason.empty()) {
+        word = fmt::format("failed ({})", outcome.reason);
+      } else {
+        word = outcome.note ? fmt::format("failed: {}", *outcome.note) : "failed";
+      }
+      break;
+    case Verdict::Ignored:
       word = test.desc.ignore_message ? fmt::format("ignored: {}", *test.desc.ignore_message) : "ignored";
       break;
-    case TestResult::Kind::Bench: word = "bench"; break;
-    case TestResult::Kind::TimeLimitExceeded: word = "failed (time limit exceeded)"; break;
+    case Verdict::Measured: word = "bench"; break;
   }
   const std::string time = test.exec_time ? fmt::format(" <{}>", render_exec_time(*test.exec_time)) : "";
   return fmt::format("{} {}{}\n", word, test.desc.name, time);

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "formatter.hpp"
 #include "result.hpp"
 
 namespace harness {
@@ -13,7 +14,8 @@ class LogFile {
   // An open log file: created (or truncated) on open, closed with the value.
   // Writes are checked like the report's; the first failure is kept.
  public:
-  // Creates or truncates `path`; the errno when it cannot.
+  // Creates or truncates `path`, on a descriptor above the standard streams;
+  // the errno when it cannot.
   static std::expected<LogFile, int> create(const std::string& path);
 
   LogFile(LogFile&& other) noexcept;
@@ -35,5 +37,24 @@ class LogFile {
 
 // The log line of one result: "<word> <name>", then " <time>" when measured.
 std::string render_log_line(const CompletedTest& test);
+
+// The log line of a listed test: "test <name>".
+std::string render_listed_line(const TestDesc& desc);
+
+class LogFormatter : public Formatter {
+  // The log file as one more consumer of a run's events: a line per result.
+ public:
+  explicit LogFormatter(LogFile file) : file_(std::move(file)) {}
+
+  void run_started(const RunStart&) override {}
+  void test_started(TestId, const TestDesc&) override {}
+  void still_running(TestId, const TestDesc&) override {}
+  void test_result(const CompletedTest& test, const ConsoleTestState&) override { file_.write(render_log_line(test)); }
+  void run_finished(const ConsoleTestState&) override {}
+  int error() const override { return file_.error(); }
+
+ private:
+  LogFile file_;
+};
 
 }  // namespace harness

@@ -113,10 +113,13 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   const FormatterSettings settings{*workers > 1, opts.show_output, opts.time_options, executable_name(args)};
   auto formatter = make_formatter(opts.format, out, settings);
   if (!formatter) return fail_with(fmt::format("error: {}\n", formatter.error()));
+  FanOut listeners;
+  listeners.add(std::move(*formatter));
 
   int log_error = 0;
   std::optional<LogFile> log = open_log(opts, log_error);
   if (log_error != 0) return fail_with(io_error_message(log_error));
+  if (log) listeners.add(std::make_unique<LogFormatter>(std::move(*log)));
 
   RunConfig config;
   config.execute = ExecuteSettings{!opts.nocapture, opts.time_options};
@@ -128,7 +131,7 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
 
   install_interrupt_handlers();
   const RunStart start{selection.tests.size(), selection.filtered_out, *seed};
-  auto passed = run_tests(selection.tests, start, config, **formatter, out, log ? &*log : nullptr);
+  auto passed = run_tests(selection.tests, start, config, listeners);
   if (!passed) return fail_with(passed.error());
   // Interrupted runs end as a shell reports a process the signal ended.
   if (const int signal = interrupt_signal(); signal != 0) return 128 + signal;

@@ -6,6 +6,7 @@
 #include "decimal.hpp"
 #include "time_options.hpp"
 #include "utf8.hpp"
+#include "worker.hpp"
 
 namespace harness {
 namespace {
@@ -120,6 +121,8 @@ Check min_stack(const EnvLookup& env) {
   const auto number = parse_decimal_u64(*value);
   if (!number || *number == 0)
     return std::unexpected(fmt::format("{} is `{}`, should be a positive integer.", MIN_STACK_VAR, *value));
+  if (!stack_size_can_be_given(static_cast<std::size_t>(*number)))
+    return std::unexpected(fmt::format("{} is `{}`, should be a stack size a thread can be given.", MIN_STACK_VAR, *value));
   return {};
 }
 

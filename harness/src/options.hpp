@@ -13,27 +13,11 @@
 #include <vector>
 
 #include "lib.hpp"
+#include "report_options.hpp"
 
 namespace harness {
 
 enum class RunIgnored { No, Yes, Only };
-enum class ColorConfig { Auto, Always, Never };
-enum class OutputFormat { Pretty, Terse, Json, Junit };
-
-struct TimeThreshold {
-  std::chrono::milliseconds warn;
-  std::chrono::milliseconds critical;
-};
-
-struct TestTimeOptions {
-  bool error_on_excess = false;
-  TimeThreshold unit_threshold{std::chrono::milliseconds(50), std::chrono::milliseconds(100)};
-  TimeThreshold integration_threshold{std::chrono::milliseconds(500), std::chrono::milliseconds(1000)};
-  TimeThreshold doctest_threshold{std::chrono::milliseconds(500), std::chrono::milliseconds(1000)};
-
-  // The thresholds for a test of `type` (unknown kinds use 500 ms / 1000 ms).
-  TimeThreshold threshold(TestType type) const;
-};
 
 struct TestOpts {
   bool list = false;
@@ -97,7 +81,8 @@ struct ParsedOpts {
 // help first (it wins over any later error), then the `-Z` gate, the gated
 // flags, the time thresholds, shuffling, the seed, the ignored modes,
 // capture, the worker count, colour, format, log file; last, a worker stack
-// size in the environment that is not a positive decimal is refused too.
+// size in the environment that is not a positive decimal, or that no thread
+// can be given, is refused too.
 std::expected<ParsedOpts, EarlyExit> parse_opts(std::span<const std::string> args, const EnvLookup& env);
 
 // The help text, byte for byte, for a program called `program_name`.

@@ -3,17 +3,18 @@
 #include <fmt/format.h>
 
 #include "console_report.hpp"
+#include "outcome.hpp"
 #include "time_format.hpp"
 
 namespace harness {
 
 void PrettyFormatter::run_started(const RunStart& start) { out_.write(render_start_line(start)); }
 
-void PrettyFormatter::test_started(const TestDesc& desc) {
+void PrettyFormatter::test_started(TestId, const TestDesc& desc) {
   if (!settings_.concurrent) out_.write(fmt::format("test {} ... ", desc.name));
 }
 
-void PrettyFormatter::still_running(const TestDesc& desc) { out_.write(render_still_running(desc)); }
+void PrettyFormatter::still_running(TestId, const TestDesc& desc) { out_.write(render_still_running(desc)); }
 
 void PrettyFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
   // One write per line, so that output of a runner started by another test
@@ -31,17 +32,18 @@ void PrettyFormatter::run_finished(const ConsoleTestState& state) {
 
 std::string PrettyFormatter::render_result_word(const CompletedTest& test) const {
   const Palette& palette = out_.palette();
-  switch (test.result.kind) {
-    case TestResult::Kind::Ok: return palette.paint(Color::Green, "ok");
-    case TestResult::Kind::Failed:
-    case TestResult::Kind::FailedWithNote: return palette.paint(Color::Red, "FAILED");
-    case TestResult::Kind::Ignored:
+  const Outcome outcome = outcome_of(test.result);
+  switch (outcome.verdict) {
+    case Verdict::Passed: return palette.paint(Color::Green, "ok");
+    case Verdict::Failed:
+      if (!outcome.reason.empty()) return palette.paint(Color::Red, fmt::format("FAILED ({})", outcome.reason));
+      return palette.paint(Color::Red, "FAILED");
+    case Verdict::Ignored:
       if (test.desc.ignore_message) return palette.paint(Color::Yellow, fmt::format("ignored, {}", *test.desc.ignore_message));
       return palette.paint(Color::Yellow, "ignored");
-    case TestResult::Kind::Bench:
+    case Verdict::Measured:
       return palette.paint(Color::Cyan, "bench") + fmt::format(": {:.0f} ns/iter (+/- {:.0f})",
                                                               test.result.bench.ns_per_iter, test.result.bench.deviation);
-    case TestResult::Kind::TimeLimitExceeded: return palette.paint(Color::Red, "FAILED (time limit exceeded)");
   }
   return {};
 }

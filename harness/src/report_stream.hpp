@@ -3,7 +3,7 @@
 
 #include <expected>
 
-#include "options.hpp"
+#include "report_options.hpp"
 
 namespace harness {
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "lib.hpp"
 
@@ -45,6 +47,10 @@ struct TestSuiteExecTime {
   std::chrono::nanoseconds duration{};
 };
 
+// Named values a test body attached to its result (record_property), in the
+// order their names were first recorded.
+using TestProperties = std::vector<std::pair<std::string, std::string>>;
+
 struct CompletedTest {
   // A finished test as the worker sends it to the run loop.
   TestId id = 0;
@@ -55,6 +61,7 @@ struct CompletedTest {
   // The message of the failure the body raised, empty when it raised none;
   // machine-readable reports carry it apart from the output.
   std::string failure_message{};
+  TestProperties properties{};
 };
 
 }  // namespace harness

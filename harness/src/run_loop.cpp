@@ -9,6 +9,7 @@
 #include "channel.hpp"
 #include "interrupt.hpp"
 #include "io_error.hpp"
+#include "outcome.hpp"
 #include "worker.hpp"
 
 namespace harness {
@@ -16,6 +17,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using ResultChannel = Channel<CompletedTest>;
+
+class SteadyRunClock : public RunClock {
+ public:
+  Clock::time_point now() const override { return Clock::now(); }
+  Clock::time_point wake_at(Clock::time_point deadline) const override { return deadline; }
+};
 
 class ResultPromise {
   // Sends a failed result for a test whose thread ended (pthread_exit,
@@ -49,9 +56,8 @@ class Run {
   // The loop's bookkeeping of one run; the channel outlives it in any worker
   // left running by a fail-fast stop.
  public:
-  Run(const std::vector<TestDescAndFn>& tests, const RunConfig& config, Formatter& formatter, ConsoleOutput& out,
-      LogFile* log)
-      : tests_(tests), config_(config), formatter_(formatter), out_(out), log_(log) {}
+  Run(const std::vector<TestDescAndFn>& tests, const RunConfig& config, Formatter& formatter)
+      : tests_(tests), config_(config), formatter_(formatter) {}
   // Workers still running when the run ends early (fail-fast, a report that
   // cannot be written) finish on their own and send into a channel nobody
   // reads; the loop does not wait for them.
@@ -72,8 +78,6 @@ class Run {
   const std::vector<TestDescAndFn>& tests_;
   const RunConfig& config_;
   Formatter& formatter_;
-  ConsoleOutput& out_;
-  LogFile* log_;
   ConsoleTestState state_;
   std::shared_ptr<ResultChannel> channel_ = std::make_shared<ResultChannel>();
   std::map<TestId, pthread_t> running_;
@@ -81,15 +85,14 @@ class Run {
 };
 
 std::optional<std::string> Run::report_error() const {
-  if (out_.error() != 0) return io_error_message(out_.error());
-  if (log_ != nullptr && log_->error() != 0) return io_error_message(log_->error());
+  if (const int error = formatter_.error(); error != 0) return io_error_message(error);
   return std::nullopt;
 }
 
 std::optional<std::string> Run::start_test(TestId id) {
   const TestDescAndFn& test = tests_[id];
-  if (is_concurrent()) deadlines_.emplace_back(id, Clock::now() + config_.warn_after);
-  formatter_.test_started(test.desc);
+  if (is_concurrent()) deadlines_.emplace_back(id, config_.clock->now() + config_.warn_after);
+  formatter_.test_started(id, test.desc);
   if (auto error = report_error()) return error;
 
   if (test.desc.ignore || !config_.run_tests) {
@@ -115,12 +118,13 @@ std::expected<CompletedTest, std::string> Run::next_result() {
   if (!is_concurrent()) return channel_->receive();
   while (true) {
     if (deadlines_.empty()) return channel_->receive();
-    if (auto completed = channel_->receive_until(deadlines_.front().second)) return std::move(*completed);
-    const auto now = Clock::now();
+    const auto wake_at = config_.clock->wake_at(deadlines_.front().second);
+    if (auto completed = channel_->receive_until(wake_at)) return std::move(*completed);
+    const auto now = config_.clock->now();
     while (!deadlines_.empty() && deadlines_.front().second <= now) {
       const TestId id = deadlines_.front().first;
       deadlines_.pop_front();
-      if (running_.contains(id)) formatter_.still_running(tests_[id].desc);
+      if (running_.contains(id)) formatter_.still_running(id, tests_[id].desc);
       if (auto error = report_error()) return std::unexpected(*error);
     }
   }
@@ -148,23 +152,19 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
     if (auto worker = running_.find(completed.id); worker != running_.end()) {
       const bool ended_normally = join_worker(worker->second);
       running_.erase(worker);
-      if (!ended_normally && completed.result.kind == TestResult::Kind::Ok) {
+      if (!ended_normally && outcome_of(completed.result).passed()) {
         completed.result = TestResult::failed_with_note("panicked after reporting success");
       }
     }
     std::erase_if(deadlines_, [&](const auto& deadline) { return deadline.first == completed.id; });
 
-    bool failed = completed.result.kind == TestResult::Kind::Failed ||
-                  completed.result.kind == TestResult::Kind::FailedWithNote ||
-                  completed.result.kind == TestResult::Kind::TimeLimitExceeded;
     // A test that was running when a signal stopped the run did not finish
     // as it would have, whatever it returned.
     if (completed.result.kind == TestResult::Kind::Ok && interrupt_signal() != 0) {
       completed.result = TestResult::failed_with_note("interrupted");
-      failed = true;
     }
+    const bool failed = outcome_of(completed.result).failed();
     state_.tally(completed);
-    if (log_ != nullptr) log_->write(render_log_line(completed));
     formatter_.test_result(completed, state_);
     if (auto error = report_error()) return std::unexpected(*error);
     if (failed && config_.fail_fast) break;
@@ -178,10 +178,14 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
 
 }  // namespace
 
+const RunClock& steady_run_clock() {
+  static const SteadyRunClock clock;
+  return clock;
+}
+
 std::expected<bool, std::string> run_tests(const std::vector<TestDescAndFn>& tests, const RunStart& start,
-                                           const RunConfig& config, Formatter& formatter, ConsoleOutput& out,
-                                           LogFile* log) {
-  return Run(tests, config, formatter, out, log).run(start);
+                                           const RunConfig& config, Formatter& formatter) {
+  return Run(tests, config, formatter).run(start);
 }
 
 }  // namespace harness

@@ -1,31 +1,42 @@
 #include "state.hpp"
 
+#include "outcome.hpp"
+
 namespace harness {
 
+namespace {
+
+std::vector<TestOutput>& block_for(std::vector<ReasonBlock>& blocks, std::string_view reason) {
+  for (ReasonBlock& block : blocks)
+    if (block.reason == reason) return block.tests;
+  return blocks.emplace_back(ReasonBlock{std::string(reason), {}}).tests;
+}
+
+}  // namespace
+
 void ConsoleTestState::tally(const CompletedTest& test) {
-  switch (test.result.kind) {
-    case TestResult::Kind::Ok:
+  const Outcome outcome = outcome_of(test.result);
+  switch (outcome.verdict) {
+    case Verdict::Passed:
       ++passed;
       passes.push_back({test.desc, test.stdout_bytes});
       break;
-    case TestResult::Kind::Failed:
+    case Verdict::Failed:
       ++failed;
-      failures.push_back({test.desc, test.stdout_bytes});
+      if (!outcome.reason.empty()) {
+        block_for(reason_failures, outcome.reason).push_back({test.desc, test.stdout_bytes});
+      } else if (outcome.note) {
+        failures.push_back({test.desc, test.stdout_bytes + "note: " + std::string(*outcome.note)});
+      } else {
+        failures.push_back({test.desc, test.stdout_bytes});
+      }
       break;
-    case TestResult::Kind::FailedWithNote:
-      ++failed;
-      failures.push_back({test.desc, test.stdout_bytes + "note: " + test.result.note});
-      break;
-    case TestResult::Kind::Ignored:
+    case Verdict::Ignored:
       ++ignored;
       last_ignored = test.desc;
       break;
-    case TestResult::Kind::Bench:
+    case Verdict::Measured:
       ++measured;
-      break;
-    case TestResult::Kind::TimeLimitExceeded:
-      ++failed;
-      time_failures.push_back({test.desc, test.stdout_bytes});
       break;
   }
 }

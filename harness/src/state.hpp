@@ -16,6 +16,13 @@ struct TestOutput {
   std::string stdout_bytes;
 };
 
+struct ReasonBlock {
+  // The failures of one kind of their own (see Outcome::reason), for the
+  // summary's "failures (<reason>)" block.
+  std::string reason;
+  std::vector<TestOutput> tests;
+};
+
 struct ConsoleTestState {
   // Counts and lists of a run, updated once per reported result. The lists are
   // in completion order.
@@ -28,8 +35,8 @@ struct ConsoleTestState {
   std::optional<TestSuiteExecTime> exec_time;
   std::vector<TestOutput> failures;
   std::vector<TestOutput> passes;
-  std::vector<TestOutput> time_failures;
-  std::optional<TestDesc> last_ignored;  // for the summary of a run of one ignored test
+  std::vector<ReasonBlock> reason_failures;  // in the order each reason first failed a test
+  std::optional<TestDesc> last_ignored;      // for the summary of a run of one ignored test
 
   // Counts `test` and files its output in the list its outcome belongs to.
   void tally(const CompletedTest& test);

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "console_report.hpp"
+#include "outcome.hpp"
 
 namespace harness {
 
@@ -11,16 +12,14 @@ void TerseFormatter::run_started(const RunStart& start) {
   out_.write(render_start_line(start));
 }
 
-void TerseFormatter::still_running(const TestDesc& desc) { out_.write(render_still_running(desc)); }
+void TerseFormatter::still_running(TestId, const TestDesc& desc) { out_.write(render_still_running(desc)); }
 
 void TerseFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
-  switch (test.result.kind) {
-    case TestResult::Kind::Ok: write_character(Color::Green, "."); break;
-    case TestResult::Kind::Ignored: write_character(Color::Yellow, "i"); break;
-    case TestResult::Kind::Bench: write_character(Color::Cyan, "b"); break;
-    case TestResult::Kind::Failed:
-    case TestResult::Kind::FailedWithNote:
-    case TestResult::Kind::TimeLimitExceeded:
+  switch (outcome_of(test.result).verdict) {
+    case Verdict::Passed: write_character(Color::Green, "."); break;
+    case Verdict::Ignored: write_character(Color::Yellow, "i"); break;
+    case Verdict::Measured: write_character(Color::Cyan, "b"); break;
+    case Verdict::Failed:
       if (column_ > 0) write_progress();
       out_.write(fmt::format("{} --- {}\n", test.desc.name, out_.palette().paint(Color::Red, "FAILED")));
       ++done_;

@@ -7,16 +7,16 @@
 
 namespace harness {
 
-class TerseFormatter : public Formatter {
+class TerseFormatter : public ReportFormatter {
   // Writes "." per passed and "i" per ignored test, wrapping after 88
   // characters with the progress " <done>/<total>"; a failed test gets a line
   // "<name> --- FAILED" of its own.
  public:
-  TerseFormatter(ConsoleOutput& out, FormatterSettings settings) : out_(out), settings_(std::move(settings)) {}
+  using ReportFormatter::ReportFormatter;
 
   void run_started(const RunStart& start) override;
-  void test_started(const TestDesc&) override {}
-  void still_running(const TestDesc& desc) override;
+  void test_started(TestId, const TestDesc&) override {}
+  void still_running(TestId id, const TestDesc& desc) override;
   void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
   void run_finished(const ConsoleTestState& state) override;
 
@@ -26,8 +26,6 @@ class TerseFormatter : public Formatter {
 
   static constexpr std::size_t line_width = 88;
 
-  ConsoleOutput& out_;
-  FormatterSettings settings_;
   std::size_t total_ = 0;
   std::size_t done_ = 0;    // results written so far
   std::size_t column_ = 0;  // characters on the current line

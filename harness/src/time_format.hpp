@@ -5,7 +5,7 @@
 #include <string>
 
 #include "color.hpp"
-#include "options.hpp"
+#include "report_options.hpp"
 #include "result.hpp"
 
 namespace harness {

@@ -62,6 +62,11 @@ std::expected<pthread_t, int> spawn_worker(std::function<void()> job, std::strin
   return thread;
 }
 
+bool stack_size_can_be_given(std::size_t stack_size) {
+  const auto thread = spawn_worker([] {}, "stack probe", stack_size);
+  return thread && join_worker(*thread);
+}
+
 bool join_worker(pthread_t thread) {
   void* returned = nullptr;
   if (pthread_join(thread, &returned) != 0) return false;

@@ -100,7 +100,11 @@ ChildRun run_demo(const std::vector<std::string>& args, const std::map<std::stri
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out_write.get(), 1);
+  if (stdout_kind == StdoutKind::Closed) {
+    posix_spawn_file_actions_addclose(&actions, 1);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, out_write.get(), 1);
+  }
   posix_spawn_file_actions_adddup2(&actions, err_write.get(), 2);
   if (stdout_kind == StdoutKind::ClosedPipe) out_read.reset();
   pid_t child = 0;

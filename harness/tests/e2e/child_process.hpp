@@ -1,6 +1,6 @@
 // Running the demo test executable as a child process, the way a user meets
 // the harness: with a controlled environment, its standard output on a pipe,
-// a pseudo-terminal or a pipe already closed.
+// a pseudo-terminal, a pipe already closed, or closed itself.
 #pragma once
 
 #include <map>
@@ -9,7 +9,7 @@
 
 namespace harness_e2e {
 
-enum class StdoutKind { Pipe, Terminal, ClosedPipe };
+enum class StdoutKind { Pipe, Terminal, ClosedPipe, Closed };  // Closed: no descriptor 1 at all
 
 struct ChildRun {
   std::string stdout_text;

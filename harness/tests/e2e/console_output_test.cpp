@@ -136,6 +136,22 @@ TEST(ConsoleOutput, ClosedStandardOutputEndsTheRunWithAnIoError) {
   EXPECT_EQ(listing.stderr_text, "error: io error when listing tests: Broken pipe (os error 32)\n");
 }
 
+TEST(ConsoleOutput, ClosedStandardOutputIsTheSameErrorWithALogFileAndTheLogHoldsOnlyLogLines) {
+  TempFolder folder;
+  const std::string log = (folder.path() / "run.log").string();
+  const std::string closed_error = "error: io error when listing tests: Bad file descriptor (os error 9)\n";
+  EXPECT_EQ(run_demo({"passes_quietly"}, {}, StdoutKind::Closed).stderr_text, closed_error);
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"passes_quietly"}, {"--list", "quietly"}}) {
+    std::vector<std::string> logged = {"--logfile", log};
+    logged.insert(logged.end(), args.begin(), args.end());
+    const ChildRun run = run_demo(logged, {}, StdoutKind::Closed);
+    EXPECT_EQ(run.exit_status, 101) << args.front();
+    EXPECT_EQ(run.stderr_text, "warning: `--logfile` is deprecated" + closed_error);
+    EXPECT_EQ(read_file(log), "") << args.front();
+  }
+}
+
 TEST(ConsoleOutput, MachineFormatsStayBehindTheGate) {
   for (const std::string format : {"json", "junit"}) {
     const ChildRun closed = run_demo({"--format", format, "passes_quietly"});

@@ -20,18 +20,46 @@ using namespace std::chrono_literals;
 class RecordingFormatter : public Formatter {
  public:
   void run_started(const RunStart& start) override { events.push_back(fmt("start ", start.test_count)); }
-  void test_started(const TestDesc& desc) override { events.push_back("started " + std::string(desc.name)); }
-  void still_running(const TestDesc& desc) override { events.push_back("running " + std::string(desc.name)); }
+  void test_started(TestId, const TestDesc& desc) override { events.push_back("started " + std::string(desc.name)); }
+  void still_running(TestId, const TestDesc& desc) override {
+    events.push_back("running " + std::string(desc.name));
+    ++warnings;
+  }
   void test_result(const CompletedTest& test, const ConsoleTestState&) override {
     events.push_back("result " + std::string(test.desc.name) + " " + std::to_string(static_cast<int>(test.result.kind)));
+    ++results;
   }
   void run_finished(const ConsoleTestState& state) override {
     events.push_back(fmt("finished ", state.passed) + fmt("/", state.failed));
   }
+  int error() const override { return 0; }
   static std::string fmt(const char* word, std::size_t n) { return word + std::to_string(n); }
 
   std::vector<std::string> events;
+  // What test bodies on other threads may wait for.
+  std::atomic<std::size_t> warnings{0};
+  std::atomic<std::size_t> results{0};
 };
+
+// A clock that stands still until a test moves it; the loop looks at it
+// every millisecond.
+class ManualClock : public RunClock {
+ public:
+  Clock::time_point now() const override { return Clock::time_point(Clock::duration(elapsed_.load())); }
+  Clock::time_point wake_at(Clock::time_point) const override { return Clock::now() + 1ms; }
+  void advance(Clock::duration by) { elapsed_ += by.count(); }
+
+ private:
+  std::atomic<Clock::rep> elapsed_{0};
+};
+
+// Waits until `done` holds; gives up after ten seconds so that a loop that
+// never gets there fails its test instead of hanging it.
+template <typename Condition>
+void wait_until(Condition done) {
+  const auto give_up = std::chrono::steady_clock::now() + 10s;
+  while (!done() && std::chrono::steady_clock::now() < give_up) std::this_thread::sleep_for(1ms);
+}
 
 std::string result_event(std::string_view name, TestResult::Kind kind) {
   return "result " + std::string(name) + " " + std::to_string(static_cast<int>(kind));
@@ -43,22 +71,9 @@ TestDescAndFn make_test(std::string_view name, TestFn fn) {
   return {desc, fn};
 }
 
-// A null device for the report; the events are what the tests look at.
-class NullConsole {
- public:
-  NullConsole() : fd_(::open("/dev/null", O_WRONLY | O_CLOEXEC)), out_(fd_, Palette{}) {}
-  ~NullConsole() { ::close(fd_); }
-  ConsoleOutput& out() { return out_; }
-
- private:
-  int fd_;
-  ConsoleOutput out_;
-};
-
 std::expected<bool, std::string> run(const std::vector<TestDescAndFn>& tests, const RunConfig& config,
                                      RecordingFormatter& formatter) {
-  NullConsole console;
-  return run_tests(tests, {tests.size(), 0, std::nullopt}, config, formatter, console.out(), nullptr);
+  return run_tests(tests, {tests.size(), 0, std::nullopt}, config, formatter);
 }
 
 std::mutex seen_mutex;
@@ -92,7 +107,17 @@ TEST(RunLoop, WorkerIsNamedAfterTheTestWithTheRequestedStack) {
 
 void passes() {}
 void fails() { fail("no"); }
-void sleeps() { std::this_thread::sleep_for(300ms); }
+
+RecordingFormatter* watched = nullptr;
+ManualClock* manual_clock = nullptr;
+
+// Outlasts the warning interval: once the other test's result is in, moves
+// the clock past the interval and returns when the loop has warned.
+void outlasts_the_warning() {
+  wait_until([] { return watched->results.load() >= 1; });
+  manual_clock->advance(50ms);
+  wait_until([] { return watched->warnings.load() >= 1; });
+}
 
 TEST(RunLoop, SerialRunReportsEachTestBeforeStartingTheNext) {
   RecordingFormatter formatter;
@@ -107,10 +132,14 @@ TEST(RunLoop, SerialRunReportsEachTestBeforeStartingTheNext) {
 
 TEST(RunLoop, ConcurrentRunWarnsOncePerSlowTestAndReportsInCompletionOrder) {
   RecordingFormatter formatter;
+  ManualClock clock;
+  watched = &formatter;
+  manual_clock = &clock;
   RunConfig config;
   config.workers = 2;
   config.warn_after = 50ms;
-  auto passed = run({make_test("slow", sleeps), make_test("quick", passes)}, config, formatter);
+  config.clock = &clock;
+  auto passed = run({make_test("slow", outlasts_the_warning), make_test("quick", passes)}, config, formatter);
   ASSERT_TRUE(passed.has_value());
   EXPECT_TRUE(*passed);
   EXPECT_EQ(formatter.events,
@@ -159,7 +188,7 @@ TEST(RunLoop, ReportThatCannotBeWrittenEndsTheRunWithTheError) {
   auto formatter = make_formatter(OutputFormat::Pretty, out, {});
   ASSERT_TRUE(formatter.has_value());
   const std::vector<TestDescAndFn> tests = {make_test("a", passes), make_test("b", passes)};
-  auto passed = run_tests(tests, {2, 0, std::nullopt}, {}, **formatter, out, nullptr);
+  auto passed = run_tests(tests, {2, 0, std::nullopt}, {}, **formatter);
   ::close(fds[1]);
   ASSERT_FALSE(passed.has_value());
   EXPECT_EQ(passed.error(), "error: io error when listing tests: Broken pipe (os error 32)\n");

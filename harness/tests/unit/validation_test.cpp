@@ -171,5 +171,13 @@ TEST(Validation, AStackSizeThatIsNoPositiveNumberIsRefused) {
   EXPECT_EQ(refusal({}, {{"ZLU_TEST_MIN_STACK", "4194304"}}), "<accepted>");
 }
 
+// Such a size would make every worker fail to start and every test run on
+// the main thread instead.
+TEST(Validation, AStackSizeNoThreadCanBeGivenIsRefused) {
+  for (const std::string size : {"9223372036854775808", "18446744073709551615"})
+    EXPECT_EQ(refusal({}, {{"ZLU_TEST_MIN_STACK", size}}),
+              "error: ZLU_TEST_MIN_STACK is `" + size + "`, should be a stack size a thread can be given.\n");
+}
+
 }  // namespace
 }  // namespace harness

@@ -1,0 +1,42 @@
+// What a test's result means to the tally, the run loop and the report
+// formats. A result's kind says how the test came to its end; the outcome
+// says what that counts as. A new kind of ending (a runner that timed out, a
+// run that was interrupted) is mapped here once, and every consumer follows.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "result.hpp"
+
+namespace harness {
+
+// The four counts of the summary line a result falls under.
+enum class Verdict { Passed, Failed, Ignored, Measured };
+
+struct Outcome {
+  // What one result means. Views into the result it was made from, which
+  // must outlive it.
+  Verdict verdict = Verdict::Passed;
+  // For a failure of a kind of its own, the words that name it: the result
+  // word gets " (<reason>)", the summary lists it in a block of its own titled
+  // "failures (<reason>)", and no failure message is reported for it.
+  std::string_view reason{};
+  // The harness's own note on why a body that returned normally still failed
+  // (a test that should have failed, a thread that ended early); the failure's
+  // message in the reports.
+  std::optional<std::string_view> note{};
+
+  bool passed() const { return verdict == Verdict::Passed; }
+  bool failed() const { return verdict == Verdict::Failed; }
+};
+
+// The outcome of `result`.
+Outcome outcome_of(const TestResult& result);
+
+// The message a report gives for the failed test `test`: its note when it
+// has one, else the message of the failure its body raised; empty for a
+// failure of a kind of its own (see Outcome::reason).
+std::string_view failure_message_of(const CompletedTest& test, const Outcome& outcome);
+
+}  // namespace harness
