@@ -65,9 +65,10 @@ class ModelBudget {
   }
 
   std::expected<void, PackageError> refuse(std::uint64_t elements) const {
+    const std::uint64_t bytes_left = remaining_;
     return std::unexpected(PackageError(KJ_EXCEPTION(
         FAILED, "Message lists more elements than its size can hold once copied; refusing to read it.", elements,
-        remaining_)));
+        bytes_left)));
   }
 
   std::uint64_t remaining_;
