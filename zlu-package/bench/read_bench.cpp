@@ -1,9 +1,12 @@
-// Benchmark of the profile reader on a profile of the size the card writes:
+// Benchmark of the profile reader on profiles of the size the card writes:
 // all 1472 tiles, a few hundred samples each, with names and metadata.
-// Prints the file size, then for the reader and for a bare traversal of the
-// same message with the generated readers (which copies nothing) the best
-// throughput over several runs and the peak resident memory of a fresh
-// process doing one read.
+// For each shape it prints the file size, then for a bare traversal of the
+// message with the generated readers (which copies nothing), the reader,
+// and the reader followed by the trace view written to a file: the median
+// wall and processor time over several rounds and the median peak resident
+// memory. Every measurement runs in a fresh process, and each round runs the
+// three in turn, so that a load on the machine falls on all of them alike;
+// the ratios are medians of each round's own ratio.
 //
 //   zlu_package_bench                      run the benchmark
 //   zlu_package_bench --write-profile PATH only write the large profile
@@ -17,8 +20,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <capnp/message.h>
 #include <capnp/serialize.h>
@@ -27,17 +32,30 @@
 
 #include "lib.hpp"
 #include "profile.capnp.h"
+#include "trace.hpp"
 
 namespace {
 
 constexpr std::uint32_t kTiles = 1472;
-constexpr std::uint32_t kSamplesPerTile = 240;
-constexpr int kRuns = 5;
+constexpr int kRounds = 7;
+
+struct Shape {
+  std::uint32_t samples_per_tile;
+  // Metadata entries of sample `s`: `metadata` plus one more on every
+  // `extra_every`-th sample (never, when 0).
+  std::uint32_t metadata;
+  std::uint32_t extra_every;
+};
+
+// Two metadata entries on every sample, the shape the reader's goals are
+// set on; and the benchmark's earlier shape, with a third entry on every
+// other sample.
+constexpr Shape kShapes[] = {{300, 2, 0}, {240, 2, 2}};
 
 const char* const kOperations[] = {"gemm_block_multiply", "exchange_rows", "sync_barrier", "idle_wait"};
 const char* const kKernels[] = {"vertex_mac_f16_64x64", "vertex_copy_rows", "vertex_sync", "vertex_nop"};
 
-void write_profile(const std::string& path) {
+void write_profile(const Shape& shape, const std::string& path) {
   capnp::MallocMessageBuilder message;
   auto profile = message.initRoot<profile_capnp::Profile>();
   profile.setSchemaVersion(3);
@@ -45,9 +63,9 @@ void write_profile(const std::string& path) {
   auto tiles = profile.initTiles(kTiles);
   for (std::uint32_t t = 0; t < kTiles; ++t) {
     tiles[t].setPhysicalTile(t);
-    auto samples = tiles[t].initSamples(kSamplesPerTile);
+    auto samples = tiles[t].initSamples(shape.samples_per_tile);
     std::uint32_t cycle = t * 7;
-    for (std::uint32_t s = 0; s < kSamplesPerTile; ++s) {
+    for (std::uint32_t s = 0; s < shape.samples_per_tile; ++s) {
       const std::uint32_t kind = (s + t) % 4;
       auto sample = samples[s];
       sample.setStartCycle(cycle);
@@ -60,7 +78,7 @@ void write_profile(const std::string& path) {
       step.setOperation(kOperations[kind]);
       step.setKind(static_cast<profile_capnp::StepKind>(kind));
       step.setKernel(kKernels[kind]);
-      auto metadata = step.initMetadata(2 + s % 2);
+      auto metadata = step.initMetadata(shape.metadata + (shape.extra_every != 0 && s % shape.extra_every == shape.extra_every - 1 ? 1 : 0));
       metadata[0].setName("block_row");
       metadata[0].setValue(std::to_string(s % 8));
       metadata[1].setName("block_column");
@@ -124,29 +142,6 @@ double cpu_seconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-struct Timing {
-  double wall = 1e300;
-  double cpu = 1e300;
-};
-
-// Best wall-clock and best processor time over the runs of `reading`: on a
-// shared machine the processor time is the steadier of the two. What
-// `reading` returns is released after the clock stops.
-template <typename Reading>
-Timing best_of_runs(Reading reading, const std::string& path) {
-  Timing best;
-  for (int run = 0; run < kRuns; ++run) {
-    const auto start = std::chrono::steady_clock::now();
-    const double cpu_start = cpu_seconds();
-    auto result = reading(path);
-    best.cpu = std::min(best.cpu, cpu_seconds() - cpu_start);
-    best.wall = std::min(best.wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    volatile const void* sink = &result;
-    (void)sink;
-  }
-  return best;
-}
-
 // The high-water mark of this process's resident memory, in KiB. Unlike
 // getrusage's figure it starts afresh at exec, so a child measures only
 // its own work.
@@ -162,9 +157,48 @@ long peak_resident_kib() {
   return kib;
 }
 
-// Peak resident memory, in KiB, of a fresh copy of this program that does
-// one reading of `mode` ("none" only starts up).
-long child_peak_kib(const char* self, const char* mode, const std::string& path) {
+struct Measurement {
+  double wall = 0;
+  double cpu = 0;
+  long peak_kib = 0;
+  // Bytes of trace written ("trace" only).
+  double output_bytes = 0;
+};
+
+// One reading of `mode` in this process: "none" only starts up, "bare" and
+// "reader" read the profile, "trace" reads it and writes the trace view to
+// `path` + ".json". Freeing what was read is not timed.
+Measurement measure_here(std::string_view mode, const std::string& path) {
+  const auto start = std::chrono::steady_clock::now();
+  const double cpu_start = cpu_seconds();
+  Measurement measured;
+  std::uint64_t sink = 0;
+  zlu_package::ProfileReport report;
+  if (mode == "bare") sink = bare_traversal(path);
+  if (mode == "reader" || mode == "trace") report = package_read(path);
+  if (mode == "trace") {
+    const std::string output = path + ".json";
+    {
+      std::ofstream out(output, std::ios::binary | std::ios::trunc);
+      zlu_profile::write_trace(report, out);
+      if (!out.flush()) {
+        fmt::print(stderr, "writing {} failed\n", output);
+        std::exit(1);
+      }
+    }
+    measured.output_bytes = static_cast<double>(std::filesystem::file_size(output));
+    std::filesystem::remove(output);
+  }
+  measured.cpu = cpu_seconds() - cpu_start;
+  measured.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  measured.peak_kib = peak_resident_kib();
+  volatile std::uint64_t kept = sink + report.tiles.size();
+  (void)kept;
+  return measured;
+}
+
+// `measure_here` in a fresh copy of this program.
+Measurement measure_in_child(const char* self, const char* mode, const std::string& path) {
   int channel[2];
   if (::pipe(channel) != 0) std::exit(1);
   const pid_t child = ::fork();
@@ -174,16 +208,88 @@ long child_peak_kib(const char* self, const char* mode, const std::string& path)
     std::_Exit(127);
   }
   ::close(channel[1]);
-  char text[64] = {};
-  const ssize_t got = ::read(channel[0], text, sizeof text - 1);
+  char text[256] = {};
+  std::size_t got = 0;
+  for (ssize_t n = 1; n > 0 && got < sizeof text - 1; got += static_cast<std::size_t>(n)) {
+    n = ::read(channel[0], text + got, sizeof text - 1 - got);
+    if (n < 0) n = 0;
+  }
   ::close(channel[0]);
   int status = 0;
+  Measurement measured;
   if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-      got <= 0) {
+      std::sscanf(text, "%lf %lf %ld %lf", &measured.wall, &measured.cpu, &measured.peak_kib,
+                  &measured.output_bytes) != 4) {
     fmt::print(stderr, "measuring {} failed\n", mode);
     std::exit(1);
   }
-  return std::atol(text);
+  return measured;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t half = values.size() / 2;
+  return values.size() % 2 == 1 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
+template <typename Field>
+double median_of(const std::vector<Measurement>& runs, Field field) {
+  std::vector<double> values;
+  for (const Measurement& run : runs) values.push_back(field(run));
+  return median(values);
+}
+
+void run_shape(const char* self, const Shape& shape) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / fmt::format("zlu-package-bench-{}.capnp", ::getpid())).string();
+  write_profile(shape, path);
+  const double file_bytes = static_cast<double>(std::filesystem::file_size(path));
+  const double megabytes = file_bytes / 1e6;
+
+  const char* const modes[] = {"bare", "reader", "trace"};
+  std::vector<Measurement> runs[3];
+  std::vector<double> wall_ratio;
+  std::vector<double> cpu_ratio;
+  std::vector<double> baseline_kib;
+  for (int round = 0; round < kRounds; ++round) {
+    baseline_kib.push_back(static_cast<double>(measure_in_child(self, "none", path).peak_kib));
+    for (int m = 0; m < 3; ++m) runs[m].push_back(measure_in_child(self, modes[m], path));
+    wall_ratio.push_back(runs[1].back().wall / runs[0].back().wall);
+    cpu_ratio.push_back(runs[1].back().cpu / runs[0].back().cpu);
+  }
+  const double start_kib = median(baseline_kib);
+
+  fmt::print("profile: {} tiles x {} samples, {}{} metadata entries, {:.1f} MB\n", kTiles, shape.samples_per_tile,
+             shape.metadata, shape.extra_every == 0 ? "" : fmt::format(" (+1 on one sample in {})", shape.extra_every),
+             megabytes);
+  fmt::print("{:<16} {:>9} {:>9} {:>9} {:>13} {:>10}  {}\n", "", "wall ms", "MB/s", "cpu ms", "peak RSS MiB",
+             "x file", "trace output MB/s");
+  for (int m = 0; m < 3; ++m) {
+    const double wall = median_of(runs[m], [](const Measurement& run) { return run.wall; });
+    const double cpu = median_of(runs[m], [](const Measurement& run) { return run.cpu; });
+    const double peak = median_of(runs[m], [](const Measurement& run) { return static_cast<double>(run.peak_kib); });
+    const double peak_bytes = (peak - start_kib) * 1024.0;
+    std::string output = "-";
+    if (m == 2) {
+      const double bytes = median_of(runs[m], [](const Measurement& run) { return run.output_bytes; });
+      // The trace's own rate: its time less the reader's in the same round.
+      std::vector<double> wall_rates;
+      std::vector<double> cpu_rates;
+      for (int round = 0; round < kRounds; ++round) {
+        const double megabytes_out = runs[2][round].output_bytes / 1e6;
+        wall_rates.push_back(megabytes_out / (runs[2][round].wall - runs[1][round].wall));
+        cpu_rates.push_back(megabytes_out / (runs[2][round].cpu - runs[1][round].cpu));
+      }
+      output = fmt::format("{:.0f} / {:.0f} cpu ({:.0f} MB)", median(wall_rates), median(cpu_rates), bytes / 1e6);
+    }
+    fmt::print("{:<16} {:>9.1f} {:>9.0f} {:>9.1f} {:>13.1f} {:>10.2f}  {}\n",
+               m == 0 ? "bare traversal" : m == 1 ? "package reader" : "reader + trace", wall * 1e3,
+               megabytes / wall, cpu * 1e3, peak_bytes / (1024.0 * 1024.0), peak_bytes / file_bytes, output);
+  }
+  fmt::print("reader / bare: wall {:.2f}, cpu {:.2f}  (medians of {} interleaved rounds; start-up RSS {:.1f} MiB "
+             "subtracted)\n\n",
+             median(wall_ratio), median(cpu_ratio), kRounds, start_kib / 1024.0);
+  std::filesystem::remove(path);
 }
 
 }  // namespace
@@ -191,50 +297,18 @@ long child_peak_kib(const char* self, const char* mode, const std::string& path)
 int main(int argc, char** argv) {
   const std::string_view first = argc > 1 ? argv[1] : "";
   if (argc == 3 && first == "--write-profile") {
-    write_profile(argv[2]);
+    write_profile(kShapes[0], argv[2]);
     return 0;
   }
   if (argc == 4 && first == "--measure") {
-    const std::string_view mode = argv[2];
-    if (mode == "reader") package_read(argv[3]);
-    if (mode == "bare") bare_traversal(argv[3]);
-    fmt::print("{}\n", peak_resident_kib());
+    const Measurement measured = measure_here(argv[2], argv[3]);
+    fmt::print("{} {} {} {}\n", measured.wall, measured.cpu, measured.peak_kib, measured.output_bytes);
     return 0;
   }
   if (argc != 1) {
     fmt::print(stderr, "usage: {} [--write-profile PATH]\n", argv[0]);
     return 2;
   }
-
-  const std::string path =
-      (std::filesystem::temp_directory_path() / fmt::format("zlu-package-bench-{}.capnp", ::getpid())).string();
-  write_profile(path);
-  const double megabytes = static_cast<double>(std::filesystem::file_size(path)) / 1e6;
-
-  const Timing bare = best_of_runs(bare_traversal, path);
-  const Timing reader = best_of_runs(package_read, path);
-  const long baseline_kib = child_peak_kib(argv[0], "none", path);
-  const long bare_kib = child_peak_kib(argv[0], "bare", path);
-  const long reader_kib = child_peak_kib(argv[0], "reader", path);
-
-  fmt::print("profile: {} tiles x {} samples, {:.1f} MB\n", kTiles, kSamplesPerTile, megabytes);
-  fmt::print("{:<16} {:>9} {:>9} {:>9} {:>9} {:>13}\n", "", "wall ms", "MB/s", "cpu ms", "MB/s",
-             "peak RSS MiB");
-  const auto row = [&](const char* name, Timing timing, long kib) {
-    fmt::print("{:<16} {:>9.1f} {:>9.0f} {:>9.1f} {:>9.0f} {:>13.1f}\n", name, timing.wall * 1e3,
-               megabytes / timing.wall, timing.cpu * 1e3, megabytes / timing.cpu, (kib - baseline_kib) / 1024.0);
-  };
-  row("bare traversal", bare, bare_kib);
-  row("package reader", reader, reader_kib);
-  {
-    auto report = package_read(path);
-    const auto start = std::chrono::steady_clock::now();
-    report = {};
-    fmt::print("freeing the reader's model afterwards (not counted above): {:.1f} ms\n",
-               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() * 1e3);
-  }
-  fmt::print("reader / bare: wall {:.2f}, cpu {:.2f}  (best of {} runs; start-up RSS {:.1f} MiB subtracted)\n",
-             reader.wall / bare.wall, reader.cpu / bare.cpu, kRuns, baseline_kib / 1024.0);
-  std::filesystem::remove(path);
+  for (const Shape& shape : kShapes) run_shape(argv[0], shape);
   return 0;
 }

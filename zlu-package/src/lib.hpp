@@ -64,8 +64,11 @@ struct ProfileReport {
   // The source is read from its current position exactly as far as the
   // message reaches. The work is bounded by the size of the message: a
   // message whose pointers make it traverse more than a small multiple of
-  // its own words (lists of empty elements, many pointers at one object)
-  // fails with a `Capnp` error instead of building an outsized model.
+  // its own words (many pointers at one object), or whose model would take
+  // more than three times its size (lists of empty elements), fails with a
+  // `Capnp` error instead of building an outsized model. A read thus holds
+  // at most four times the message, with the message itself, plus a small
+  // allowance.
   static std::expected<ProfileReport, PackageError> read(kj::Own<kj::InputStream> source);
 
   // `read`, also returning the format version stamped in the message, for

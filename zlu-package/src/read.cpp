@@ -22,26 +22,55 @@ namespace {
 constexpr std::uint64_t kTraversalPerWord = 2;
 constexpr std::uint64_t kTraversalSlackWords = 64;
 
-class ElementBudget {
-  // How many more list elements the reader may convert. Every element of an
-  // honest profile occupies at least one word, so the message's word count
-  // is enough for any genuine file; lists of zero-sized elements, which
-  // cost nothing on the wire, would otherwise make a few bytes announce
-  // millions of model entries.
- public:
-  explicit ElementBudget(std::uint64_t elements) : remaining_(elements) {}
+// What the copied model may cost, per byte of the message, and a fixed
+// allowance for a tiny message. With the message itself in memory while it
+// is copied, a read then never holds more than four times the message plus
+// the allowance. Honest profiles cost well under this: a sample with short
+// texts and a metadata entry takes about two and a half times its wire size.
+constexpr std::uint64_t kModelBytesPerMessageByte = 3;
+constexpr std::uint64_t kModelAllowanceBytes = 64 * 1024;
+// What the allocator adds to every block it hands out, charged with it.
+constexpr std::uint64_t kAllocationOverhead = 16;
 
-  std::expected<void, PackageError> charge(std::uint64_t elements) {
-    if (elements > remaining_) {
-      return std::unexpected(PackageError(KJ_EXCEPTION(
-          FAILED, "Message lists more elements than its size can hold; refusing to read it.",
-          elements, remaining_)));
-    }
-    remaining_ -= elements;
-    return {};
+class ModelBudget {
+  // How many more bytes the copied model may take. Lists are charged for
+  // their elements as the model holds them and texts for the block they
+  // need beyond a string's own storage, before either is built: a message
+  // of a few bytes can announce millions of zero-sized elements, and each
+  // becomes a full model entry.
+ public:
+  explicit ModelBudget(std::uint64_t message_bytes)
+      : remaining_(message_bytes * kModelBytesPerMessageByte + kModelAllowanceBytes) {}
+
+  template <typename Element>
+  std::expected<void, PackageError> charge_list(std::uint64_t elements) {
+    if (elements == 0) return {};
+    if (elements > remaining_ / sizeof(Element)) return refuse(elements);
+    return charge(elements * sizeof(Element) + kAllocationOverhead, elements);
+  }
+
+  std::expected<void, PackageError> charge_text(std::size_t bytes) {
+    if (bytes <= kInlineTextBytes) return {};
+    return charge(std::uint64_t{bytes} + 1 + kAllocationOverhead, 1);
   }
 
  private:
+  // The longest text a std::string holds without a block of its own.
+  static inline const std::size_t kInlineTextBytes = std::string().capacity();
+
+  std::expected<void, PackageError> charge(std::uint64_t bytes, std::uint64_t elements) {
+    if (bytes > remaining_) return refuse(elements);
+    remaining_ -= bytes;
+    return {};
+  }
+
+  std::expected<void, PackageError> refuse(std::uint64_t elements) const {
+    const std::uint64_t bytes_left = remaining_;
+    return std::unexpected(PackageError(KJ_EXCEPTION(
+        FAILED, "Message lists more elements than its size can hold once copied; refusing to read it.", elements,
+        bytes_left)));
+  }
+
   std::uint64_t remaining_;
 };
 
@@ -51,8 +80,8 @@ using Converted = std::expected<void, PackageError>;
 // the budget for all of them, so that nothing is reserved for elements the
 // message cannot pay for. Elements are built in place.
 template <typename List, typename Element, typename Convert>
-Converted convert_list(List list, std::vector<Element>& out, ElementBudget& budget, Convert convert) {
-  if (auto charged = budget.charge(list.size()); !charged) return charged;
+Converted convert_list(List list, std::vector<Element>& out, ModelBudget& budget, Convert convert) {
+  if (auto charged = budget.charge_list<Element>(list.size()); !charged) return charged;
   out.reserve(list.size());
   for (const auto element : list) {
     if (auto converted = convert(element, out.emplace_back()); !converted) return converted;
@@ -60,9 +89,10 @@ Converted convert_list(List list, std::vector<Element>& out, ElementBudget& budg
   return {};
 }
 
-Converted copy_text(capnp::Text::Reader text, std::string& out) {
+Converted copy_text(capnp::Text::Reader text, std::string& out, ModelBudget& budget) {
   const std::string_view bytes(text.begin(), text.size());
   if (auto error = validate_utf8(bytes)) return std::unexpected(PackageError(*error));
+  if (auto charged = budget.charge_text(bytes.size()); !charged) return charged;
   out.assign(bytes);
   return {};
 }
@@ -77,21 +107,22 @@ Converted convert_kind(profile_capnp::StepKind kind, ProfileStepKind& out) {
   return std::unexpected(PackageError(NotInSchema{static_cast<std::uint16_t>(kind)}));
 }
 
-Converted convert_entry(profile_capnp::MetadataEntry::Reader entry, ProfileMetadata& out) {
-  if (auto name = copy_text(entry.getName(), out.name); !name) return name;
-  return copy_text(entry.getValue(), out.value);
+Converted convert_entry(profile_capnp::MetadataEntry::Reader entry, ProfileMetadata& out, ModelBudget& budget) {
+  if (auto name = copy_text(entry.getName(), out.name, budget); !name) return name;
+  return copy_text(entry.getValue(), out.value, budget);
 }
 
-Converted convert_sample(profile_capnp::CycleSample::Reader sample, CycleSample& out, ElementBudget& budget) {
+Converted convert_sample(profile_capnp::CycleSample::Reader sample, CycleSample& out, ModelBudget& budget) {
   const auto step = sample.getStep();
   ProfileStep& converted = out.step;
   converted.local_index = step.getLocalIndex();
   converted.phase = step.getPhase();
   converted.epoch = step.getEpoch();
-  if (auto operation = copy_text(step.getOperation(), converted.operation); !operation) return operation;
+  if (auto operation = copy_text(step.getOperation(), converted.operation, budget); !operation) return operation;
   if (auto kind = convert_kind(step.getKind(), converted.kind); !kind) return kind;
-  if (auto kernel = copy_text(step.getKernel(), converted.kernel); !kernel) return kernel;
-  if (auto metadata = convert_list(step.getMetadata(), converted.metadata, budget, convert_entry); !metadata) {
+  if (auto kernel = copy_text(step.getKernel(), converted.kernel, budget); !kernel) return kernel;
+  if (auto metadata = convert_list(step.getMetadata(), converted.metadata, budget,
+                                   [&](auto entry, ProfileMetadata& into) { return convert_entry(entry, into, budget); }); !metadata) {
     return metadata;
   }
   out.start_cycle = sample.getStartCycle();
@@ -99,7 +130,7 @@ Converted convert_sample(profile_capnp::CycleSample::Reader sample, CycleSample&
   return {};
 }
 
-Converted convert_tile(profile_capnp::TileProfile::Reader tile, TileProfile& out, ElementBudget& budget) {
+Converted convert_tile(profile_capnp::TileProfile::Reader tile, TileProfile& out, ModelBudget& budget) {
   auto samples = convert_list(tile.getSamples(), out.samples, budget,
                               [&](auto sample, CycleSample& into) { return convert_sample(sample, into, budget); });
   if (!samples) return samples;
@@ -108,7 +139,7 @@ Converted convert_tile(profile_capnp::TileProfile::Reader tile, TileProfile& out
 }
 
 std::expected<VersionedProfileReport, PackageError> convert_profile(profile_capnp::Profile::Reader profile,
-                                                                    ElementBudget& budget) {
+                                                                    ModelBudget& budget) {
   const std::uint32_t version = profile.getSchemaVersion();
   if (version < 1 || version > 3) {
     return std::unexpected(
@@ -139,7 +170,7 @@ std::expected<VersionedProfileReport, PackageError> read_owned(kj::Own<kj::Input
       kj::ArrayPtr<const kj::ArrayPtr<const capnp::word>>(message.segments.data(),
                                                           message.segments.size()),
       bounded);
-  ElementBudget budget(words);
+  ModelBudget budget(words * sizeof(capnp::word));
   try {
     return convert_profile(reader.getRoot<profile_capnp::Profile>(), budget);
   } catch (const kj::Exception& error) {

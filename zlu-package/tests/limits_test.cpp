@@ -248,6 +248,22 @@ TEST(ProfileLimits, ListsOfZeroSizedElementsFailWithoutBuildingThem) {
   for (const auto& [what, bytes] : cases) expect_amplified(read_logged(bytes), bytes.size(), what);
 }
 
+TEST(ProfileLimits, ZeroSizedSamplesArePaidForByWhatTheyCostCopied) {
+  // One word of message per empty sample: few enough to fit the message's
+  // word count, but each becomes a full sample in the model.
+  const auto bytes = profile_with_tiles([](Segment& s, std::size_t tiles) {
+    s.words[tiles] = testing::list_pointer(0, ElementSize::Composite, 2);
+    s.add(testing::list_tag(1, 1, 1));
+    s.add(0);
+    s.add(testing::list_pointer(0, ElementSize::Composite, 0));
+    s.add(testing::list_tag(60'000, 0, 0));
+    for (int i = 0; i < 65'536; ++i) s.add(0);
+  });
+  const Outcome outcome = read_logged(bytes);
+  expect_amplified(outcome, bytes.size(), "60000 empty samples in 512 KiB");
+  EXPECT_LT(outcome.peak_extra_bytes, 4 * bytes.size() + (1u << 16));
+}
+
 // `count` samples whose step pointers all lead to one step holding a long
 // operation text, either directly or through far pointers that share one
 // landing pad in a second segment.

@@ -94,6 +94,28 @@ TEST(Trace, ZeroClockPlacesEventsOneCyclePerMicrosecond) {
   EXPECT_DOUBLE_EQ(events[0]["dur"].get<double>(), 1000.0);
 }
 
+// The events are written by hand for speed; the document must be exactly
+// what the JSON library itself writes for it (sorted keys, its forms of
+// numbers and escapes), whatever the texts and magnitudes.
+TEST(Trace, DocumentIsItsOwnCanonicalSerialization) {
+  const std::string awkward = "tab\there \\ \"q\" \x01\x1f\x7f \u00e9 \U0001d11e\r\n\b\f";
+  for (std::uint64_t clock_hz : {std::uint64_t{1}, std::uint64_t{3}, std::uint64_t{7'000'000'000}}) {
+    ProfileShape shape = two_tile_profile(clock_hz);
+    shape.tiles[0].samples.push_back({.kind = ProfileStepKind::Idle,
+                                      .start_cycle = 4'000'000'000,
+                                      .end_cycle = 4'000'000'001,
+                                      .operation = awkward,
+                                      .kernel = "",
+                                      .metadata = {{awkward, ""}}});
+    std::ostringstream out;
+    write_trace(testing::decode(shape), out);
+    const std::string text = out.str();
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_EQ(nlohmann::json::parse(text).dump(), text.substr(0, text.size() - 1)) << clock_hz << " Hz";
+  }
+}
+
 TEST(Trace, ToolWritesTheTraceFileAndNothingElse) {
   const testing::ScratchDir scratch;
   testing::write_profile(two_tile_profile(500'000'000), scratch / "p.capnp");
