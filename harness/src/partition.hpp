@@ -4,8 +4,6 @@
 
 #include <cstdint>
 #include <expected>
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 
