@@ -151,6 +151,11 @@ std::expected<ParsedOpts, std::string> validate(const ScannedArgs& args, const E
     parsed.warnings = "warning: `--logfile` is deprecated";
   }
   if (auto checked = min_stack(env); !checked) return std::unexpected(checked.error());
+  if (const auto partition = env(std::string(PARTITION_VAR))) {
+    auto parsed_partition = parse_partition(*partition);
+    if (!parsed_partition) return std::unexpected(parsed_partition.error());
+    opts.partition = *parsed_partition;
+  }
 
   opts.list = args.has("list");
   opts.filters = args.filters;

@@ -14,6 +14,7 @@
 
 #include "lib.hpp"
 #include "report_options.hpp"
+#include "partition.hpp"
 
 namespace harness {
 
@@ -39,6 +40,7 @@ struct TestOpts {
   bool fail_fast = false;
   bool force_run_in_process = false;
   bool exclude_should_panic = false;
+  std::optional<Partition> partition;  // from ZLU_TEST_PARTITION
 };
 
 // The environment variables the harness reads for itself.
@@ -82,13 +84,14 @@ struct ParsedOpts {
 // flags, the time thresholds, shuffling, the seed, the ignored modes,
 // capture, the worker count, colour, format, log file; last, a worker stack
 // size in the environment that is not a positive decimal, or that no thread
-// can be given, is refused too.
+// can be given, is refused too, and so is a malformed partition.
 std::expected<ParsedOpts, EarlyExit> parse_opts(std::span<const std::string> args, const EnvLookup& env);
 
 // The help text, byte for byte, for a program called `program_name`.
 std::string help_text(std::string_view program_name);
 
-// Tests chosen by the filters, skips and ignored modes, always in table order
+// Tests chosen by the filters, skips and ignored modes, then cut to the
+// partition's slice when there is one, always in table order
 // (a listing never shuffles; a run shuffles the selection itself), with their
 // ignore marks adjusted; all of them marked ignored when tests are not to run
 // (`--bench` alone).

@@ -19,12 +19,22 @@ bool selected(const TestOpts& opts, const TestDesc& desc) {
   return true;
 }
 
+// Whether the test at `position` (from 0) among the selected ones belongs to
+// the partition's slice.
+bool in_slice(const Partition& partition, std::size_t position, std::string_view name) {
+  const std::uint64_t slice =
+      partition.kind == PartitionKind::Count ? position % partition.count : hash_slice(name, partition.count);
+  return slice == partition.index - 1;
+}
+
 }  // namespace
 
 Selection select_tests(const TestOpts& opts, std::span<const TestDescAndFn> tests) {
   Selection selection;
+  std::size_t position = 0;
   for (const TestDescAndFn& test : tests) {
     if (!selected(opts, test.desc)) continue;
+    if (opts.partition && !in_slice(*opts.partition, position++, test.desc.name)) continue;
     TestDescAndFn kept = test;
     if (opts.run_ignored != RunIgnored::No) kept.desc.ignore = false;
     if (!opts.run_tests) kept.desc.ignore = true;

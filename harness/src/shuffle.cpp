@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <fmt/format.h>
 
+#include "stable_hash.hpp"
 #include "options.hpp"
 
 namespace harness {
@@ -13,10 +14,7 @@ class SplitMix64 {
   explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
 
   std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
+    return splitmix64_mix(state_ += 0x9e3779b97f4a7c15ULL);
   }
 
   // Uniform in [0, bound) for bound > 0: draws below 2^64 mod bound are
@@ -30,14 +28,6 @@ class SplitMix64 {
  private:
   std::uint64_t state_;
 };
-
-std::uint64_t fnv1a(std::string_view bytes, std::uint64_t hash = 0xcbf29ce484222325ULL) {
-  for (const char c : bytes) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 0x100000001b3ULL;
-  }
-  return hash;
-}
 
 }  // namespace
 

@@ -93,5 +93,31 @@ TEST_F(FixedTests, FailureNamesTheCapability) {
       << host.out;
 }
 
+TEST_F(FixedTests, ASliceStartsOnlyItsTestsRunners) {
+  // The 19 fixed tests dealt over three slices: the second gets the 2nd, 5th, ... of them.
+  const auto run = run_suite(ONLY_FIXED, {{"ZLU_TEST_PARTITION", "count:2/3"}});
+  EXPECT_EQ(run.exit_code(), 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("test result: ok. 6 passed; 0 failed; 0 ignored; 0 measured; 17 filtered out"),
+            std::string::npos)
+      << run.out;
+  const auto started = records();
+  ASSERT_EQ(started.size(), 6u);
+  for (std::size_t i = 0; i < started.size(); ++i) {
+    const FixedTest& expected = FIXED_TESTS[1 + 3 * i];
+    SCOPED_TRACE(expected.name);
+    EXPECT_NE(run.out.find("test " + expected.name + " ... ok"), std::string::npos);
+    EXPECT_EQ(started[i].runner, expected.runner);
+    EXPECT_EQ(started[i].zlu_variables(), expected.variables);
+  }
+}
+
+TEST_F(FixedTests, AMalformedPartitionStopsTheRunBeforeAnyRunner) {
+  const auto run = run_suite({}, {{"ZLU_TEST_PARTITION", "count:5/4"}});
+  EXPECT_EQ(run.exit_code(), 101);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "error: ZLU_TEST_PARTITION is `count:5/4`, should be count:K/N or hash:K/N with 1 <= K <= N.\n");
+  EXPECT_TRUE(records().empty());
+}
+
 }  // namespace
 }  // namespace hardware_e2e_tests

@@ -1,0 +1,58 @@
+// Validates rendered manifests: every object against the Kubernetes schema of
+// its kind, then the suite's Job against what the partitions need of it.
+// Usage: node validate.mjs MANIFEST CARD_RESOURCE PARTITIONS
+import { readFileSync } from "node:fs";
+import { loadAll } from "js-yaml";
+
+const [manifestPath, cardResource, partitions] = process.argv.slice(2);
+const problems = [];
+
+// The model class of an object: kubernetes-models keeps one module per
+// group and version ("v1" for the core group), exporting a class per kind.
+async function modelOf(object) {
+  const [group, version] = object.apiVersion.includes("/") ? object.apiVersion.split("/") : [null, object.apiVersion];
+  const models = await import(`kubernetes-models/${group ? `${group}/${version}` : version}`);
+  const model = models[object.kind];
+  if (!model) throw new Error(`no schema for ${object.apiVersion} ${object.kind}`);
+  return model;
+}
+
+function checkSuiteJob(job) {
+  const spec = job.spec ?? {};
+  const pod = spec.template?.spec ?? {};
+  const container = (pod.containers ?? [])[0] ?? {};
+  if (spec.completionMode !== "Indexed") problems.push(`completionMode is ${spec.completionMode}, not Indexed`);
+  if (String(spec.completions) !== partitions || String(spec.parallelism) !== partitions)
+    problems.push(`completions ${spec.completions} and parallelism ${spec.parallelism} are not ${partitions}`);
+  if (pod.restartPolicy !== "Never") problems.push(`restartPolicy is ${pod.restartPolicy}, not Never`);
+  const limits = container.resources?.limits ?? {};
+  if (String(limits[cardResource]) !== "1") problems.push(`the container does not ask for one ${cardResource}`);
+  const script = (container.args ?? []).join("\n");
+  for (const needed of ["JOB_COMPLETION_INDEX", `ZLU_TEST_PARTITION=`, `/${partitions}"`, "--format junit"])
+    if (!script.includes(needed)) problems.push(`the container's script lacks ${needed}`);
+  const variables = new Set((container.env ?? []).map((entry) => entry.name));
+  for (const needed of ["ZLU_TEST_BOOTSTRAP", "ZLU_TEST_CARDS", "JOB_NAME", "NODE_NAME"])
+    if (!variables.has(needed)) problems.push(`the container does not set ${needed}`);
+}
+
+const text = readFileSync(manifestPath, "utf8");
+if (/@[A-Z_]+@/.test(text)) problems.push(`a setting was left unfilled: ${text.match(/@[A-Z_]+@/)[0]}`);
+let objects = [];
+try {
+  objects = loadAll(text).filter((object) => object !== null);
+} catch (error) {
+  problems.push(`not YAML: ${error.reason ?? error.message}`);
+}
+if (objects.length !== 1 || objects[0]?.kind !== "Job") problems.push("the manifest is not one Job");
+for (const object of objects) {
+  try {
+    const Model = await modelOf(object);
+    new Model(object).validate();
+  } catch (error) {
+    problems.push(`${object.kind ?? "object"}: ${error.message}`);
+  }
+  if (object.kind === "Job") checkSuiteJob(object);
+}
+for (const problem of problems) console.error(`${manifestPath}: ${problem}`);
+if (problems.length === 0) console.log(`${manifestPath}: valid`);
+process.exit(problems.length === 0 ? 0 : 1);
