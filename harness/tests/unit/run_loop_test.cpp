@@ -203,7 +203,7 @@ namespace {
 std::atomic<bool> beside_started{false};
 void starts_then_sleeps() {
   beside_started.store(true);
-  sleeps();
+  std::this_thread::sleep_for(300ms);
 }
 void raises_sigterm_once_beside_runs_then_passes() {
   while (!beside_started.load()) std::this_thread::sleep_for(1ms);
