@@ -13,6 +13,8 @@
 #include "formatter.hpp"
 #include "logfile.hpp"
 
+#include "zlu-base/src/stack.hpp"
+
 namespace harness {
 
 struct RunConfig {
@@ -21,7 +23,7 @@ struct RunConfig {
   bool run_tests = true;  // false: every selected test is reported ignored (`--bench`)
   bool fail_fast = false;
   std::size_t workers = 1;
-  std::size_t stack_size = 0x200000;
+  std::size_t stack_size = zlu_base::DEFAULT_STACK_SIZE;
   // How long a test may run in a concurrent run before the still-running
   // warning; 60 seconds except in the harness's own tests.
   std::chrono::milliseconds warn_after{std::chrono::seconds(60)};

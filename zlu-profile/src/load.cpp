@@ -10,6 +10,8 @@
 #include <fmt/format.h>
 #include <kj/io.h>
 
+#include "zlu-base/src/os_error.hpp"
+
 namespace zlu_profile {
 namespace {
 
@@ -47,7 +49,7 @@ std::string one_line(std::string text) {
 std::expected<LoadedProfile, std::string> load_profile(const std::filesystem::path& path) {
   std::expected<kj::AutoCloseFd, int> fd = open_regular_file(path);
   if (!fd) {
-    return std::unexpected(fmt::format("{}: {}", path.string(), std::strerror(fd.error())));
+    return std::unexpected(fmt::format("{}: {}", path.string(), zlu_base::os_error_text(fd.error())));
   }
   auto read = zlu_package::ProfileReport::read_versioned(kj::heap<kj::FdInputStream>(kj::mv(*fd)));
   if (!read) {
