@@ -17,7 +17,7 @@
 
 #include "gemm_card.hpp"
 #include "zlu-package/src/lib.hpp"
-#include "card-model/tests/profile_files.hpp"
+#include "zlu-profile/tests/profile_builder.hpp"
 
 extern char** environ;
 
@@ -25,9 +25,9 @@ namespace zlu_gemm {
 namespace {
 
 namespace fs = std::filesystem;
-using zlu_card::testing::contents;
-using zlu_card::testing::read_profile_file;
-using zlu_card::testing::ScratchDirectory;
+using zlu_profile::testing::contents;
+using zlu_profile::testing::read_profile_file;
+using zlu_profile::testing::ScratchDirectory;
 
 struct RunnerResult {
   int exit_code = -1;
