@@ -11,7 +11,8 @@ namespace zlu_runner {
 namespace {
 
 // The value as it appears in a message: quoted, with bytes that would break
-// the one-line report escaped.
+// the one-line report escaped. (Not debug_quoted: a raw environment value may
+// be any bytes, so every byte outside printable ASCII shows as \xNN.)
 std::string quoted(std::string_view value) {
   std::string out = "\"";
   for (const char c : value) {

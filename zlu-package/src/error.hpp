@@ -13,6 +13,7 @@
 #include <fmt/format.h>
 #include <kj/exception.h>
 
+#include "zlu-base/src/quote.hpp"
 #include "zlu-base/src/utf8.hpp"
 
 namespace zlu_package {
@@ -105,9 +106,9 @@ class PackageError {
   std::variant<HeldException, std::error_code, Utf8Error, NotInSchema, InvalidText> payload_;
 };
 
-std::string debug_quoted(std::string_view text);
 // `text` between double quotes, with quotes, backslashes and control
 // characters escaped.
+using zlu_base::debug_quoted;
 
 }  // namespace zlu_package
 
