@@ -1,14 +1,6 @@
 #include "profile_writer.hpp"
 
-#include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <limits>
-#include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <capnp/message.h>
 #include <capnp/serialize.h>
@@ -16,6 +8,7 @@
 #include <kj/exception.h>
 
 #include "profile.capnp.h"
+#include "zlu-base/src/atomic_file.hpp"
 
 namespace zlu_card {
 namespace {
@@ -109,62 +102,6 @@ std::expected<std::vector<std::byte>, ProfileWriteError> build_message(const Car
   return std::vector<std::byte>(first, first + bytes.size());
 }
 
-class FileDescriptor {
-  // Closes a descriptor on every path out of replace_file.
-public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now and returns close's result, which can carry a late write error.
-  int close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
-private:
-  int fd_;
-};
-
-ProfileWriteError os_error(std::string_view operation, const std::filesystem::path& path, int error) {
-  return ProfileWriteError{fmt::format("{} {}: {}", operation, path.string(), std::strerror(error))};
-}
-
-std::expected<void, ProfileWriteError> write_all(int fd, std::span<const std::byte> bytes,
-                                                 const std::filesystem::path& path) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(os_error("write", path, errno));
-    }
-    bytes = bytes.subspan(static_cast<std::size_t>(written));
-  }
-  return {};
-}
-
-// Creates a new file beside `target` that no one else can have opened: a
-// name of its own and O_EXCL, so an existing file or link is never reused.
-std::expected<std::pair<FileDescriptor, std::filesystem::path>, ProfileWriteError> create_beside(
-    const std::filesystem::path& target) {
-  static std::atomic<unsigned> serial{0};
-  const std::filesystem::path directory = target.parent_path();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::filesystem::path candidate =
-        directory / fmt::format(".{}.{}-{}.tmp", target.filename().string(), ::getpid(), serial++);
-    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd >= 0) return std::pair{FileDescriptor(fd), candidate};
-    if (errno != EEXIST) return std::unexpected(os_error("create", candidate, errno));
-  }
-  return std::unexpected(
-      ProfileWriteError{fmt::format("create a new file beside {}: every name tried exists", target.string())});
-}
-
 }  // namespace
 
 std::expected<std::vector<std::byte>, ProfileWriteError> encode_profile(const Card& card, const ProfileFaults& faults) {
@@ -189,21 +126,12 @@ std::expected<void, ProfileWriteError> replace_file(const std::filesystem::path&
   if (target.filename().empty()) {
     return std::unexpected(ProfileWriteError{fmt::format("profile path {} names no file", target.string())});
   }
-  auto created = create_beside(target);
-  if (!created) return std::unexpected(created.error());
-  auto& [file, temporary] = *created;
-
-  const auto fail = [&](ProfileWriteError error) -> std::expected<void, ProfileWriteError> {
-    ::unlink(temporary.c_str());
-    return std::unexpected(std::move(error));
-  };
-  // The mode is set outright: the process umask must not narrow it.
-  if (::fchmod(file.get(), 0644) != 0) return fail(os_error("set the mode of", temporary, errno));
-  if (auto written = write_all(file.get(), bytes, temporary); !written) return fail(written.error());
-  if (::fsync(file.get()) != 0) return fail(os_error("flush", temporary, errno));
-  if (file.close() != 0) return fail(os_error("close", temporary, errno));
-  if (::rename(temporary.c_str(), target.c_str()) != 0) {
-    return fail(os_error(fmt::format("rename {} to", temporary.string()), target, errno));
+  // The path is predictable, so a link found there is replaced, never followed.
+  const auto replaced = zlu_base::replace_file(
+      target, bytes, {.link = zlu_base::LinkAtTarget::Replace, .new_file_mode = 0644});
+  if (!replaced) {
+    return std::unexpected(
+        ProfileWriteError{replaced.error().describe(), replaced.error().step == zlu_base::FileError::Step::Refuse});
   }
   return {};
 }

@@ -47,6 +47,9 @@ struct ProfileWriteError {
   // failed operation, e.g. "rename /x/.p.tmp to /x/p: Permission denied".
 
   std::string message;
+  // The path names what a profile never replaces (a directory, a block
+  // device, a socket), rather than a write that failed.
+  bool refused = false;
 };
 
 // The bytes of the profile of `card`: every tile in physical order with its
@@ -62,9 +65,11 @@ std::expected<void, ProfileWriteError> write_profile(const Card& card, const std
                                                      const ProfileFaults& faults = {});
 
 // Writes `bytes` to a new file beside `target` (created exclusively, never
-// through a link, mode 0644, flushed to disk) and renames it to `target`.
-// A link planted at `target` is replaced, never followed. On any error the
-// new file is removed and `target` is left as it was.
+// through a link, flushed to disk) and renames it to `target`. The file gets
+// mode 0644, or the mode of the file it replaces. A link planted at `target`
+// is replaced, never followed; a character device or a FIFO there is written
+// in place. On any error the new file is removed and `target` is left as it
+// was.
 std::expected<void, ProfileWriteError> replace_file(const std::filesystem::path& target,
                                                     std::span<const std::byte> bytes);
 

@@ -12,15 +12,15 @@
 #include <kj/io.h>
 
 #include "zlu-package/src/lib.hpp"
-#include "profile_files.hpp"
+#include "zlu-profile/tests/profile_builder.hpp"
 
 namespace zlu_card {
 namespace {
 
 namespace fs = std::filesystem;
-using zlu_card::testing::contents;
-using zlu_card::testing::read_profile_file;
-using zlu_card::testing::ScratchDirectory;
+using zlu_profile::testing::contents;
+using zlu_profile::testing::read_profile_file;
+using zlu_profile::testing::ScratchDirectory;
 
 // A card that has done a little of everything: a host write, a compute step
 // with metadata on one tile, an exchange between two tiles (whose

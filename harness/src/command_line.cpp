@@ -4,7 +4,7 @@
 #include <fmt/format.h>
 
 #include "options.hpp"
-#include "utf8.hpp"
+#include "zlu-base/src/utf8.hpp"
 
 namespace harness {
 namespace {
@@ -154,7 +154,7 @@ std::expected<ScannedArgs, std::string> scan_args(std::span<const std::string> a
   Occurrences occurrences(scanned);
   bool options_ended = false;
   for (const std::string& arg : args)
-    if (const std::string text = decode_utf8_lossy(arg); text != arg) return std::unexpected(unrecognized(text));
+    if (const std::string text = zlu_base::decode_utf8_lossy(arg); text != arg) return std::unexpected(unrecognized(text));
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (options_ended || arg == "-" || !arg.starts_with('-')) {

@@ -4,7 +4,7 @@
 #include <fmt/format.h>
 
 #include "time_format.hpp"
-#include "utf8.hpp"
+#include "zlu-base/src/utf8.hpp"
 
 namespace harness {
 
@@ -26,7 +26,7 @@ void write_block(ConsoleOutput& out, std::string_view title, const std::vector<T
     std::string sections = "\n";
     for (const TestOutput& test : tests) {
       if (test.stdout_bytes.empty()) continue;
-      sections += fmt::format("---- {} stdout ----\n{}\n", test.desc.name, decode_utf8_lossy(test.stdout_bytes));
+      sections += fmt::format("---- {} stdout ----\n{}\n", test.desc.name, zlu_base::decode_utf8_lossy(test.stdout_bytes));
     }
     out.write(sections);
   }

@@ -1,17 +1,15 @@
 #include <climits>
-#include <cstdlib>
 #include <fmt/format.h>
 #include <pthread.h>
 #include <sched.h>
 #include <thread>
 
-#include "decimal.hpp"
+#include "zlu-base/src/decimal.hpp"
 #include "options.hpp"
+#include "zlu-base/src/stack.hpp"
 
 namespace harness {
 namespace {
-
-constexpr std::size_t default_stack_size = 0x200000;
 
 std::size_t processors_available() {
   cpu_set_t set;
@@ -26,18 +24,10 @@ std::size_t processors_available() {
 
 }  // namespace
 
-EnvLookup process_environment() {
-  return [](const std::string& name) -> std::optional<std::string> {
-    const char* value = std::getenv(name.c_str());
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
-  };
-}
-
 std::expected<std::size_t, std::string> worker_count(const TestOpts& opts, const EnvLookup& env) {
   if (opts.test_threads) return *opts.test_threads;
   if (const auto value = env(std::string(TEST_THREADS_VAR))) {
-    const auto number = parse_decimal_u64(*value);
+    const auto number = zlu_base::parse_decimal_u64(*value);
     if (!number || *number == 0)
       return std::unexpected(fmt::format("{} is `{}`, should be a positive integer.", TEST_THREADS_VAR, *value));
     return static_cast<std::size_t>(*number);
@@ -47,9 +37,9 @@ std::expected<std::size_t, std::string> worker_count(const TestOpts& opts, const
 
 std::size_t worker_stack_size(const EnvLookup& env) {
   const auto value = env(std::string(MIN_STACK_VAR));
-  if (!value) return default_stack_size;
-  const auto number = parse_decimal_u64(*value);
-  if (!number || *number == 0) return default_stack_size;
+  if (!value) return zlu_base::DEFAULT_STACK_SIZE;
+  const auto number = zlu_base::parse_decimal_u64(*value);
+  if (!number || *number == 0) return zlu_base::DEFAULT_STACK_SIZE;
   return std::max(static_cast<std::size_t>(*number), static_cast<std::size_t>(PTHREAD_STACK_MIN));
 }
 

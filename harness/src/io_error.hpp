@@ -2,18 +2,19 @@
 #pragma once
 
 #include <string>
-#include <string_view>
+
+#include "zlu-base/src/fd.hpp"
+#include "zlu-base/src/os_error.hpp"
 
 namespace harness {
 
 // "<description> (os error <n>)", e.g. "Broken pipe (os error 32)".
-std::string render_os_error(int error_number);
+using zlu_base::render_os_error;
 
 // The message that ends a run whose report (or log file) cannot be written.
 std::string io_error_message(int error_number);
 
-// Writes all of `text` to `fd`, retrying short writes and interruptions.
-// Returns 0, or the errno of the write that failed.
-int write_all(int fd, std::string_view text);
+// Writes all of `text` to `fd`; 0, or the errno of the write that failed.
+using zlu_base::write_all;
 
 }  // namespace harness

@@ -3,12 +3,12 @@
 #include <fmt/format.h>
 
 #include "outcome.hpp"
-#include "utf8.hpp"
+#include "zlu-base/src/utf8.hpp"
 
 namespace harness {
 
 std::string json_quote(std::string_view bytes) {
-  const std::string text = decode_utf8_lossy(bytes);
+  const std::string text = zlu_base::decode_utf8_lossy(bytes);
   std::string quoted;
   quoted.reserve(text.size() + 2);
   quoted += '"';

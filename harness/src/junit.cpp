@@ -5,12 +5,10 @@
 #include <fmt/format.h>
 
 #include "outcome.hpp"
-#include "utf8.hpp"
+#include "zlu-base/src/utf8.hpp"
 
 namespace harness {
 namespace {
-
-constexpr std::string_view replacement = "\xEF\xBF\xBD";
 
 std::string render_seconds(std::chrono::nanoseconds duration) {
   return fmt::format("{:.3f}", std::chrono::duration<double>(duration).count());
@@ -42,7 +40,7 @@ std::string render_properties(const TestProperties& properties) {
 }  // namespace
 
 std::string xml_escape(std::string_view bytes, XmlPlace place) {
-  const std::string text = decode_utf8_lossy(bytes);
+  const std::string text = zlu_base::decode_utf8_lossy(bytes);
   std::string escaped;
   escaped.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -59,9 +57,9 @@ std::string xml_escape(std::string_view bytes, XmlPlace place) {
       case '\r': escaped += "&#13;"; break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
-          escaped += replacement;
+          escaped += zlu_base::UTF8_REPLACEMENT;
         } else if (text.compare(i, 3, "\xEF\xBF\xBE") == 0 || text.compare(i, 3, "\xEF\xBF\xBF") == 0) {
-          escaped += replacement;
+          escaped += zlu_base::UTF8_REPLACEMENT;
           i += 2;
         } else {
           escaped += c;

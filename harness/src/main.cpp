@@ -5,7 +5,7 @@
 
 #include "color.hpp"
 #include "console.hpp"
-#include "decimal.hpp"
+#include "zlu-base/src/decimal.hpp"
 #include "failure.hpp"
 #include "formatter.hpp"
 #include "interrupt.hpp"
@@ -33,7 +33,7 @@ std::expected<std::chrono::milliseconds, std::string> warn_after(const EnvLookup
   constexpr const char* variable = "ZLU_TEST_WARN_AFTER_MS";
   auto value = env(variable);
   if (!value) return std::chrono::milliseconds(std::chrono::seconds(60));
-  auto milliseconds = parse_decimal_u64(*value);
+  auto milliseconds = zlu_base::parse_decimal_u64(*value);
   if (!milliseconds || *milliseconds == 0) {
     return std::unexpected(fmt::format("{} is `{}`, should be a positive integer.\n", variable, *value));
   }

@@ -3,10 +3,10 @@
 #include <fmt/format.h>
 
 #include "command_line.hpp"
-#include "decimal.hpp"
+#include "zlu-base/src/decimal.hpp"
 #include "time_options.hpp"
-#include "utf8.hpp"
 #include "worker.hpp"
+#include "zlu-base/src/utf8.hpp"
 
 namespace harness {
 namespace {
@@ -59,12 +59,12 @@ Check shuffling(const ScannedArgs& args, bool unstable, const EnvLookup& env, Te
     if (!unstable)
       return std::unexpected(
           "The \"shuffle-seed\" option is only accepted on the nightly compiler with -Z unstable-options");
-    const auto number = parse_decimal_u64(*seed);
+    const auto number = zlu_base::parse_decimal_u64(*seed);
     if (!number) return std::unexpected(fmt::format("argument for --shuffle-seed must be a number (error: {})", number.error()));
     opts.shuffle_seed = *number;
   } else if (unstable) {
     if (const auto value = env(std::string(SHUFFLE_SEED_VAR))) {
-      const auto number = parse_decimal_u64(*value);
+      const auto number = zlu_base::parse_decimal_u64(*value);
       if (!number) return std::unexpected(fmt::format("{} is `{}`, should be a number.", SHUFFLE_SEED_VAR, *value));
       opts.shuffle_seed = *number;
     }
@@ -75,7 +75,7 @@ Check shuffling(const ScannedArgs& args, bool unstable, const EnvLookup& env, Te
 Check test_threads(const ScannedArgs& args, TestOpts& opts) {
   const auto value = args.value("test-threads");
   if (!value) return {};
-  const auto number = parse_decimal_u64(*value);
+  const auto number = zlu_base::parse_decimal_u64(*value);
   if (!number)
     return std::unexpected(fmt::format("argument for --test-threads must be a number > 0 (error: {})", number.error()));
   if (*number == 0) return std::unexpected("argument for --test-threads must not be 0");
@@ -118,7 +118,7 @@ Check format(const ScannedArgs& args, bool unstable, TestOpts& opts) {
 Check min_stack(const EnvLookup& env) {
   const auto value = env(std::string(MIN_STACK_VAR));
   if (!value) return {};
-  const auto number = parse_decimal_u64(*value);
+  const auto number = zlu_base::parse_decimal_u64(*value);
   if (!number || *number == 0)
     return std::unexpected(fmt::format("{} is `{}`, should be a positive integer.", MIN_STACK_VAR, *value));
   if (!stack_size_can_be_given(static_cast<std::size_t>(*number)))
@@ -175,7 +175,7 @@ std::expected<ParsedOpts, EarlyExit> parse_opts(std::span<const std::string> arg
   const auto scanned = scan_args(args.empty() ? args : args.subspan(1));
   if (!scanned) return std::unexpected(option_error(scanned.error()));
   if (scanned->has("help"))
-    return std::unexpected(EarlyExit{0, help_text(args.empty() ? "..." : decode_utf8_lossy(args.front())), ""});
+    return std::unexpected(EarlyExit{0, help_text(args.empty() ? "..." : zlu_base::decode_utf8_lossy(args.front())), ""});
   auto parsed = validate(*scanned, env);
   if (!parsed) return std::unexpected(option_error(parsed.error()));
   return std::move(*parsed);

@@ -16,6 +16,8 @@
 #include "report_options.hpp"
 #include "partition.hpp"
 
+#include "zlu-base/src/environment.hpp"
+
 namespace harness {
 
 enum class RunIgnored { No, Yes, Only };
@@ -56,10 +58,10 @@ inline constexpr std::string_view TIME_DOCTEST_VAR = "ZLU_TEST_TIME_DOCTEST";
 inline constexpr std::string_view BOOTSTRAP_VAR = "ZLU_TEST_BOOTSTRAP";
 
 // Looks up one environment variable of the test process: nullopt when unset.
-using EnvLookup = std::function<std::optional<std::string>(const std::string& name)>;
+using zlu_base::EnvLookup;
 
 // The environment of the real process.
-EnvLookup process_environment();
+using zlu_base::process_environment;
 
 // A parse that ends the process before any test runs: the help (status 0), or
 // an option error ("error: <message>\n" on standard error, status 101).

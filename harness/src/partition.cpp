@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "decimal.hpp"
+#include "zlu-base/src/decimal.hpp"
 #include "stable_hash.hpp"
 
 namespace harness {
@@ -24,8 +24,8 @@ std::expected<Partition, std::string> parse_partition(std::string_view text) {
   } else {
     return refused();
   }
-  const auto index = parse_decimal_u64(text.substr(colon + 1, slash - colon - 1));
-  const auto count = parse_decimal_u64(text.substr(slash + 1));
+  const auto index = zlu_base::parse_decimal_u64(text.substr(colon + 1, slash - colon - 1));
+  const auto count = zlu_base::parse_decimal_u64(text.substr(slash + 1));
   if (!index || !count || *index == 0 || *index > *count) return refused();
   partition.index = *index;
   partition.count = *count;

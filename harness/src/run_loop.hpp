@@ -11,6 +11,8 @@
 #include "execute.hpp"
 #include "formatter.hpp"
 
+#include "zlu-base/src/stack.hpp"
+
 namespace harness {
 
 class RunClock {
@@ -36,7 +38,7 @@ struct RunConfig {
   bool run_tests = true;  // false: every selected test is reported ignored (`--bench`)
   bool fail_fast = false;
   std::size_t workers = 1;
-  std::size_t stack_size = 0x200000;
+  std::size_t stack_size = zlu_base::DEFAULT_STACK_SIZE;
   // How long a test may run in a concurrent run before the still-running
   // warning; 60 seconds except in the harness's own tests.
   std::chrono::milliseconds warn_after{std::chrono::seconds(60)};

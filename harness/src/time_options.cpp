@@ -3,13 +3,13 @@
 #include <fmt/format.h>
 #include <limits>
 
-#include "decimal.hpp"
+#include "zlu-base/src/decimal.hpp"
 
 namespace harness {
 namespace {
 
 std::expected<std::chrono::milliseconds, std::string> parse_millis(std::string_view variable, std::string_view text) {
-  const auto number = parse_decimal_u64(text);
+  const auto number = zlu_base::parse_decimal_u64(text);
   constexpr auto max = static_cast<std::uint64_t>(std::numeric_limits<std::chrono::milliseconds::rep>::max());
   if (!number || *number > max)
     return std::unexpected(

@@ -1,16 +1,18 @@
 #include "environment.hpp"
 
 #include <charconv>
-#include <cstdlib>
 #include <unordered_set>
 
 #include <fmt/format.h>
+
+#include "zlu-base/src/decimal.hpp"
 
 namespace zlu_runner {
 namespace {
 
 // The value as it appears in a message: quoted, with bytes that would break
-// the one-line report escaped.
+// the one-line report escaped. (Not debug_quoted: a raw environment value may
+// be any bytes, so every byte outside printable ASCII shows as \xNN.)
 std::string quoted(std::string_view value) {
   std::string out = "\"";
   for (const char c : value) {
@@ -29,14 +31,6 @@ std::string quoted(std::string_view value) {
 }
 
 }  // namespace
-
-EnvLookup process_environment() {
-  return [](std::string_view name) -> std::optional<std::string> {
-    const std::string key(name);
-    if (const char* value = std::getenv(key.c_str())) return std::string(value);
-    return std::nullopt;
-  };
-}
 
 Failure invalid_value(std::string_view name, std::string_view value, std::string_view expected) {
   return Failure::config(fmt::format("{}={}: expected {}", name, quoted(value), expected));
@@ -61,10 +55,17 @@ std::expected<std::uint64_t, Failure> parse_unsigned(std::string_view name, std:
   }
   if (digits.empty()) return std::unexpected(invalid_value(name, value, expectation()));
   std::uint64_t parsed = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), parsed, base);
-  if (error != std::errc{} || end != digits.data() + digits.size() || parsed > max) {
-    return std::unexpected(invalid_value(name, value, expectation()));
+  if (base == 10) {
+    const auto decimal = zlu_base::parse_decimal_u64(digits);
+    if (!decimal) return std::unexpected(invalid_value(name, value, expectation()));
+    parsed = *decimal;
+  } else {
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), parsed, base);
+    if (error != std::errc{} || end != digits.data() + digits.size()) {
+      return std::unexpected(invalid_value(name, value, expectation()));
+    }
   }
+  if (parsed > max) return std::unexpected(invalid_value(name, value, expectation()));
   return parsed;
 }
 

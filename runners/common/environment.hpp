@@ -10,16 +10,15 @@
 #include <vector>
 
 #include "outcome.hpp"
+#include "zlu-base/src/environment.hpp"
 
 namespace zlu_runner {
 
 // Looks a variable up: nullopt when unset, the raw bytes otherwise (an empty
 // value is not the same as unset). Runners read the process environment; tests
 // pass a map.
-using EnvLookup = std::function<std::optional<std::string>(std::string_view name)>;
-
-// The lookup of the running process's own environment.
-EnvLookup process_environment();
+using zlu_base::EnvLookup;
+using zlu_base::process_environment;
 
 // A flag: unset or "0" is off, "1" is on, anything else is a configuration
 // error naming the variable and the value.

@@ -2,38 +2,17 @@
 
 #include <fmt/format.h>
 
+#include "zlu-base/src/quote.hpp"
+
 namespace zlu_exchange {
 namespace {
-
-// A text payload between double quotes, with quotes, backslashes and control
-// characters escaped so that the rendering stays one readable line.
-std::string quoted(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-          out += fmt::format("\\u{{{:x}}}", static_cast<unsigned char>(c));
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
-  return out;
-}
 
 struct Renderer {
   std::string operator()(const ExchangeError::Tile& e) const { return fmt::format("Tile({})", e.tile); }
   std::string operator()(const ExchangeError::DuplicateTile&) const { return "DuplicateTile"; }
   std::string operator()(const ExchangeError::Count& e) const { return fmt::format("Count({})", e.count); }
   std::string operator()(const ExchangeError::ReceiverSet&) const { return "ReceiverSet"; }
-  std::string operator()(const ExchangeError::Schedule& e) const { return "Schedule(" + quoted(e.reason) + ")"; }
+  std::string operator()(const ExchangeError::Schedule& e) const { return "Schedule(" + zlu_base::debug_quoted(e.reason) + ")"; }
   std::string operator()(const ExchangeError::Address& e) const { return fmt::format("Address({})", e.address); }
   std::string operator()(const ExchangeError::HostPacket&) const { return "HostPacket"; }
 };

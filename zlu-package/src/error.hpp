@@ -13,21 +13,13 @@
 #include <fmt/format.h>
 #include <kj/exception.h>
 
+#include "zlu-base/src/quote.hpp"
+#include "zlu-base/src/utf8.hpp"
+
 namespace zlu_package {
 
-struct Utf8Error {
-  // Where and how a text stopped being valid UTF-8.
-  //
-  // `valid_up_to` counts the bytes of valid UTF-8 before the first bad
-  // sequence. `error_len` is the length (1 to 3) of the maximal invalid prefix
-  // that starts there, or empty when the text ends inside a sequence that was
-  // valid so far and merely incomplete.
-
-  std::size_t valid_up_to = 0;
-  std::optional<std::uint8_t> error_len;
-
-  bool operator==(const Utf8Error&) const = default;
-};
+// Where and how a text stopped being valid UTF-8.
+using Utf8Error = zlu_base::Utf8Error;
 
 struct NotInSchema {
   // A raw enum value on the wire that names no enumerant of the schema.
@@ -114,9 +106,9 @@ class PackageError {
   std::variant<HeldException, std::error_code, Utf8Error, NotInSchema, InvalidText> payload_;
 };
 
-std::string debug_quoted(std::string_view text);
 // `text` between double quotes, with quotes, backslashes and control
 // characters escaped.
+using zlu_base::debug_quoted;
 
 }  // namespace zlu_package
 

@@ -1,16 +1,10 @@
 // Strict UTF-8 validation of profile texts.
 #pragma once
 
-#include <optional>
-#include <string_view>
-
-#include "error.hpp"
+#include "zlu-base/src/utf8.hpp"
 
 namespace zlu_package {
 
-std::optional<Utf8Error> validate_utf8(std::string_view bytes);
-// Empty when `bytes` is entirely well-formed UTF-8. Overlong forms,
-// surrogates (U+D800 to U+DFFF) and values above U+10FFFF are rejected; a
-// zero byte is an ordinary character.
+using zlu_base::validate_utf8;
 
 }  // namespace zlu_package

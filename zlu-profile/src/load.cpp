@@ -4,11 +4,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include <fmt/format.h>
 #include <kj/io.h>
+
+#include "zlu-base/src/os_error.hpp"
 
 namespace zlu_profile {
 namespace {
@@ -20,21 +21,21 @@ namespace {
 std::expected<kj::AutoCloseFd, std::string> open_regular_file(const std::filesystem::path& path) {
   kj::AutoCloseFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
-    return std::unexpected(std::strerror(errno));
+    return std::unexpected(zlu_base::os_error_text(errno));
   }
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0) {
-    return std::unexpected(std::strerror(errno));
+    return std::unexpected(zlu_base::os_error_text(errno));
   }
   if (S_ISDIR(status.st_mode)) {
-    return std::unexpected(std::strerror(EISDIR));
+    return std::unexpected(zlu_base::os_error_text(EISDIR));
   }
   if (!S_ISREG(status.st_mode)) {
     return std::unexpected("not a regular file");
   }
   const int flags = ::fcntl(fd.get(), F_GETFL);
   if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    return std::unexpected(std::strerror(errno));
+    return std::unexpected(zlu_base::os_error_text(errno));
   }
   return fd;
 }

@@ -9,6 +9,7 @@
 
 #include "statistics.hpp"
 #include "timeline.hpp"
+#include "zlu-base/src/utf8.hpp"
 #include "zlu-exchange/src/lib.hpp"
 
 namespace zlu_profile {
@@ -176,34 +177,6 @@ void write_legend(std::ostream& out) {
                      MAP_LEFT, y + 8, MAP_LEFT, y + 38, MAP_LEFT + 256, y + 38);
 }
 
-// Length of the well-formed UTF-8 sequence at the start of `text`, or 0.
-std::size_t utf8_sequence_length(std::string_view text) {
-  const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) {
-    return 1;
-  }
-  const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                             : lead >= 0xF0 && lead <= 0xF4                                  ? 4
-                                                                                             : 0;
-  if (length == 0 || text.size() < length) {
-    return 0;
-  }
-  // The second byte's range excludes overlong forms, surrogates and code
-  // points above U+10FFFF.
-  const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-  const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-  if (byte(1) < low || byte(1) > high) {
-    return 0;
-  }
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) {
-      return 0;
-    }
-  }
-  return length;
-}
-
 }  // namespace
 
 std::string xml_escape(std::string_view text) {
@@ -211,11 +184,12 @@ std::string xml_escape(std::string_view text) {
   escaped.reserve(text.size());
   while (!text.empty()) {
     const char c = text.front();
-    const std::size_t length = utf8_sequence_length(text);
-    if (length == 0 || (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')) {
+    const zlu_base::Utf8Sequence sequence = zlu_base::utf8_sequence_at(text, 0);
+    const std::size_t length = sequence.length;
+    if (!sequence.well_formed || (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')) {
       // XML cannot carry these bytes at all; a replacement character keeps
       // the document well-formed and shows where they were.
-      escaped += "\xEF\xBF\xBD";  // U+FFFD
+      escaped += zlu_base::UTF8_REPLACEMENT;
       text.remove_prefix(1);
       continue;
     }

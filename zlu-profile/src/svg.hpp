@@ -21,7 +21,9 @@ inline constexpr std::uint32_t TIMELINE_COLUMNS = 1000;
 void write_svg(const zlu_package::ProfileReport& profile, std::string_view title, std::ostream& out);
 
 // `text` with the five XML special characters replaced by entities, fit for
-// element content and attribute values alike.
+// element content and attribute values alike. (The JUnit report has an
+// escaper of its own: it keeps text and attribute rules apart and replaces
+// whole ill-formed sequences, where a picture replaces every bad byte.)
 std::string xml_escape(std::string_view text);
 
 }  // namespace zlu_profile

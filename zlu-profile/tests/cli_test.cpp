@@ -214,5 +214,26 @@ TEST(Cli, PipesAreWrittenInPlaceAndLinksKept) {
   EXPECT_EQ(testing::read_file(scratch / "real.svg"), piped.out);
 }
 
+TEST(Cli, ReplacingAFileKeepsItsMode) {
+  const ScratchDir scratch;
+  testing::write_profile(testing::card_profile(1), scratch / "p.capnp");
+  namespace fs = std::filesystem;
+  std::ofstream(scratch / "read-only.svg") << "old";
+  fs::permissions(scratch / "read-only.svg", fs::perms(0444));
+  std::ofstream(scratch / "private.svg") << "old";
+  fs::permissions(scratch / "private.svg", fs::perms(0600));
+  fs::create_symlink("private.svg", scratch / "link.svg");
+
+  for (const char* name : {"read-only.svg", "link.svg"}) {
+    const auto run = run_tool({"svg", (scratch / "p.capnp").string(), "-o", (scratch / name).string()});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+  }
+  EXPECT_EQ(fs::status(scratch / "read-only.svg").permissions(), fs::perms(0444));
+  EXPECT_EQ(fs::status(scratch / "private.svg").permissions(), fs::perms(0600));
+  EXPECT_TRUE(fs::is_symlink(scratch / "link.svg"));
+  EXPECT_EQ(testing::read_file(scratch / "private.svg").rfind("<?xml", 0), 0u);
+  EXPECT_EQ(testing::read_file(scratch / "read-only.svg").rfind("<?xml", 0), 0u);
+}
+
 }  // namespace
 }  // namespace zlu_profile

@@ -1,7 +1,11 @@
 #include "profile_builder.hpp"
 
 #include <fcntl.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include <capnp/message.h>
@@ -98,6 +102,31 @@ zlu_package::ProfileReport decode(const ProfileShape& shape) {
     throw std::runtime_error("the reader refused a built profile: " + report.error().debug());
   }
   return std::move(*report);
+}
+
+std::expected<zlu_package::ProfileReport, zlu_package::PackageError> read_profile_file(
+    const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("cannot open " + path.string());
+  return zlu_package::ProfileReport::read(kj::heap<kj::FdInputStream>(kj::AutoCloseFd(fd)));
+}
+
+std::string contents(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+ScratchDirectory::ScratchDirectory() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zlu-profile-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("cannot make a scratch folder from " + pattern);
+  }
+  path_ = pattern;
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace zlu_profile::testing

@@ -1,8 +1,10 @@
 // Cycle-profile files for tests and benchmarks, written with the schema's
-// builders from a plain description.
+// builders from a plain description, and read back as the hardware tests
+// read them. Every component's tests share it.
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -42,5 +44,29 @@ void write_profile(const ProfileShape& shape, const std::filesystem::path& path)
 
 // `shape` as the package reader decodes it.
 zlu_package::ProfileReport decode(const ProfileShape& shape);
+
+// Reads the profile at `path` with the reader the hardware tests use; throws
+// when the file cannot be opened.
+std::expected<zlu_package::ProfileReport, zlu_package::PackageError> read_profile_file(
+    const std::filesystem::path& path);
+
+// The bytes of the file at `path`.
+std::string contents(const std::filesystem::path& path);
+
+class ScratchDirectory {
+  // A fresh directory under the system's temporary directory, removed with
+  // everything in it when the value goes.
+public:
+  ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  ~ScratchDirectory();
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+  std::filesystem::path path_;
+};
 
 }  // namespace zlu_profile::testing

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "profile_builder.hpp"
+
 namespace zlu_profile::testing {
 
 // What a finished program left behind.
@@ -25,23 +27,10 @@ ProgramRun run_program(const std::filesystem::path& program, const std::vector<s
 // Runs the zlu-profile tool of this build.
 ProgramRun run_tool(const std::vector<std::string>& arguments, int stdout_fd = -1);
 
-// A fresh folder under the system's temporary directory, removed with
-// everything in it when the value goes.
-class ScratchDir {
-public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
+// A fresh folder, removed with everything in it when the value goes.
+using ScratchDir = ScratchDirectory;
 
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-  std::filesystem::path path_;
-};
-
-std::string read_file(const std::filesystem::path& path);
+inline std::string read_file(const std::filesystem::path& path) { return contents(path); }
 
 // A descriptor every write to fails: a device node like the full device in
 // a scratch folder where one can be made, else a pipe without a reader (with

@@ -5,7 +5,7 @@
 
 #include "json.hpp"
 #include "junit.hpp"
-#include "utf8.hpp"
+#include "zlu-base/src/utf8.hpp"
 #include "xml_document.hpp"
 
 namespace harness_formats {
@@ -32,14 +32,14 @@ TEST(JsonQuote, EveryTextParsesBackToItsLossyDecodingOnOneLine) {
     EXPECT_EQ(quoted.find('\n'), std::string::npos);
     const auto parsed = nlohmann::json::parse(quoted);
     ASSERT_TRUE(parsed.is_string());
-    EXPECT_EQ(parsed.get<std::string>(), harness::decode_utf8_lossy(text));
+    EXPECT_EQ(parsed.get<std::string>(), zlu_base::decode_utf8_lossy(text));
   }
 }
 
 // What an XML parser must read back from an escaped text: the lossy
 // decoding with the characters XML 1.0 forbids replaced.
 std::string xml_readable(const std::string& text) {
-  const std::string decoded = harness::decode_utf8_lossy(text);
+  const std::string decoded = zlu_base::decode_utf8_lossy(text);
   std::string expected;
   for (std::size_t i = 0; i < decoded.size(); ++i) {
     const auto c = static_cast<unsigned char>(decoded[i]);

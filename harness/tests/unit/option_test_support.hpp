@@ -12,8 +12,8 @@ namespace harness::testing {
 using Env = std::map<std::string, std::string>;
 
 inline EnvLookup lookup(Env env) {
-  return [env = std::move(env)](const std::string& name) -> std::optional<std::string> {
-    const auto found = env.find(name);
+  return [env = std::move(env)](std::string_view name) -> std::optional<std::string> {
+    const auto found = env.find(std::string(name));
     if (found == env.end()) return std::nullopt;
     return found->second;
   };

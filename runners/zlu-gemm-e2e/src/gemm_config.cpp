@@ -1,18 +1,18 @@
 #include "gemm_config.hpp"
 
-#include <charconv>
 #include <limits>
 
 #include <fmt/format.h>
+
+#include "zlu-base/src/decimal.hpp"
 
 namespace zlu_gemm {
 namespace {
 
 std::optional<std::uint64_t> decimal(std::string_view text, std::uint64_t max) {
-  std::uint64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value > max) return std::nullopt;
-  return value;
+  const auto value = zlu_base::parse_decimal_u64(text);
+  if (!value || *value > max) return std::nullopt;
+  return *value;
 }
 
 std::optional<zlu_card::StepKind> kind_named(std::string_view name) {

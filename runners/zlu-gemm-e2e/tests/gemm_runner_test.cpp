@@ -1,7 +1,11 @@
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,7 +17,7 @@
 
 #include "gemm_card.hpp"
 #include "zlu-package/src/lib.hpp"
-#include "card-model/tests/profile_files.hpp"
+#include "zlu-profile/tests/profile_builder.hpp"
 
 extern char** environ;
 
@@ -21,9 +25,9 @@ namespace zlu_gemm {
 namespace {
 
 namespace fs = std::filesystem;
-using zlu_card::testing::contents;
-using zlu_card::testing::read_profile_file;
-using zlu_card::testing::ScratchDirectory;
+using zlu_profile::testing::contents;
+using zlu_profile::testing::read_profile_file;
+using zlu_profile::testing::ScratchDirectory;
 
 struct RunnerResult {
   int exit_code = -1;
@@ -160,6 +164,27 @@ TEST(GemmRunner, BadConfigurationExitsTwoNamingVariableAndValue) {
     EXPECT_TRUE(result.out.empty()) << result.out;
     EXPECT_FALSE(fs::exists(profile)) << name << "=" << value;
   }
+}
+
+TEST(GemmRunner, NeverReplacesADeviceOrADirectoryAtTheProfilePath) {
+  const ScratchDirectory dir;
+  // A null device of the scratch folder's own: written in place, it stays a device.
+  const fs::path device = dir.path() / "null";
+  ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0) << std::strerror(errno);
+  const RunnerResult written = run_runner(dir, test_environment(device));
+  EXPECT_EQ(written.exit_code, 0) << written.err;
+  struct stat node {};
+  ASSERT_EQ(::lstat(device.c_str(), &node), 0);
+  EXPECT_TRUE(S_ISCHR(node.st_mode));
+  EXPECT_EQ(node.st_rdev, ::makedev(1, 3));
+
+  const fs::path folder = dir.path() / "folder";
+  fs::create_directory(folder);
+  const RunnerResult refused = run_runner(dir, test_environment(folder));
+  EXPECT_EQ(refused.exit_code, 2) << refused.err;
+  EXPECT_NE(refused.err.find(folder.string()), std::string::npos) << refused.err;
+  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_TRUE(fs::is_empty(folder));
 }
 
 TEST(RunGemm, ABrokenCardFailsTheCheck) {

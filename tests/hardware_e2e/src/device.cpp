@@ -133,6 +133,12 @@ DeviceGuard::DeviceGuard(CardPool& pool)
   grant_ = pool_.acquire();
   waited_ = std::chrono::steady_clock::now() - asked;
   note_card_wait(asked, waited_);
+  // Reported only with a card pool, so that a run without one keeps its reports.
+  if (pool_.announces_card()) {
+    harness::record_property("card", std::to_string(card()));
+    harness::record_property("card_wait_ms",
+                             fmt::format("{:.3f}", std::chrono::duration<double, std::milli>(waited_).count()));
+  }
   innermost_guard = this;
 }
 

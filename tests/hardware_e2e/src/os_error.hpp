@@ -2,16 +2,16 @@
 #pragma once
 
 #include <string>
-#include <string_view>
+
+#include "zlu-base/src/os_error.hpp"
 
 namespace hardware_e2e {
 
-std::string_view os_error_kind(int error_number);
-// The kind of an error number, a stable word a reader can search for:
-// "NotFound", "PermissionDenied", ...; "Uncategorized" when none fits.
+// The kind of an error number: "NotFound", "PermissionDenied", ...
+using zlu_base::os_error_kind;
 
-std::string render_os_error(int error_number);
 // The system's message, the number and the kind:
 // "No such file or directory (os error 2, kind NotFound)".
+inline std::string render_os_error(int error_number) { return zlu_base::render_os_error_with_kind(error_number); }
 
 }  // namespace hardware_e2e

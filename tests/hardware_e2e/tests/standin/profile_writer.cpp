@@ -10,15 +10,14 @@
 #include <unistd.h>
 #include <vector>
 
-#include <capnp/message.h>
-#include <capnp/serialize.h>
+#include <stdexcept>
 
-#include "profile.capnp.h"
+#include "zlu-profile/tests/profile_builder.hpp"
 
 namespace {
 
-using Kind = profile_capnp::StepKind;
-constexpr std::array<Kind, 4> ALL_KINDS = {Kind::EXCHANGE, Kind::COMPUTE, Kind::SYNCHRONIZATION, Kind::IDLE};
+using Kind = zlu_package::ProfileStepKind;
+constexpr std::array<Kind, 4> ALL_KINDS = {Kind::Exchange, Kind::Compute, Kind::Synchronization, Kind::Idle};
 constexpr std::array<std::string_view, 4> KIND_NAMES = {"exchange", "compute", "synchronization", "idle"};
 
 struct ProfileChoice {
@@ -79,9 +78,9 @@ std::vector<Kind> tile_kinds(const ProfileChoice& choice, std::uint32_t tile) {
   if (choice.empty_tile && tile == 5) return {};
   std::vector<Kind> kinds;
   if (choice.spread) {
-    if (tile == 0) return {Kind::EXCHANGE};
-    if (tile == 1) return {Kind::COMPUTE, Kind::SYNCHRONIZATION, Kind::IDLE};
-    return {Kind::COMPUTE};
+    if (tile == 0) return {Kind::Exchange};
+    if (tile == 1) return {Kind::Compute, Kind::Synchronization, Kind::Idle};
+    return {Kind::Compute};
   }
   for (std::size_t k = 0; k < ALL_KINDS.size(); ++k) {
     if (!choice.without[k]) kinds.push_back(ALL_KINDS[k]);
@@ -109,38 +108,32 @@ std::optional<std::string> write_chosen_profile(const char* path, std::string_vi
     if (mkfifo(path, 0600) != 0) return std::string("cannot make a FIFO at ") + path + ": " + std::strerror(errno);
     return std::nullopt;
   }
-  int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return "cannot create " + target + ": " + std::strerror(errno);
-  std::optional<std::string> error;
   if (choice.garbage) {
+    int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return "cannot create " + target + ": " + std::strerror(errno);
     static constexpr std::string_view not_a_message = "not a cycle profile";
-    error = write_all(fd, not_a_message.data(), not_a_message.size());
-  } else {
-    capnp::MallocMessageBuilder message;
-    auto profile = message.initRoot<profile_capnp::Profile>();
-    profile.setSchemaVersion(choice.version);
-    profile.setClockHz(choice.clock_hz);
-    auto tiles = profile.initTiles(choice.tiles);
-    for (std::uint32_t t = 0; t < choice.tiles; ++t) {
-      auto tile = tiles[t];
-      tile.setPhysicalTile(t);
-      const auto kinds = tile_kinds(choice, t);
-      auto samples = tile.initSamples(static_cast<unsigned>(kinds.size()));
-      for (std::uint32_t s = 0; s < kinds.size(); ++s) {
-        auto step = samples[s].initStep();
-        step.setLocalIndex(s);
-        step.setKind(kinds[s]);
-        step.setOperation("stand-in");
-        step.setKernel("stand-in");
-        samples[s].setStartCycle(s * 100);
-        samples[s].setEndCycle(s * 100 + 50);
-      }
+    std::optional<std::string> error = write_all(fd, not_a_message.data(), not_a_message.size());
+    close(fd);
+    return error;
+  }
+  zlu_profile::testing::ProfileShape shape{.schema_version = choice.version, .clock_hz = choice.clock_hz, .tiles = {}};
+  for (std::uint32_t t = 0; t < choice.tiles; ++t) {
+    zlu_profile::testing::TileSpec tile{.physical_tile = t, .samples = {}};
+    const auto kinds = tile_kinds(choice, t);
+    for (std::uint32_t s = 0; s < kinds.size(); ++s) {
+      tile.samples.push_back(
+          {.kind = kinds[s], .start_cycle = s * 100, .end_cycle = s * 100 + 50, .operation = "stand-in",
+           .kernel = "stand-in", .metadata = {}});
     }
-    capnp::writeMessageToFd(fd, message);
+    shape.tiles.push_back(std::move(tile));
   }
-  if (!error && choice.owner && fchown(fd, *choice.owner, static_cast<gid_t>(-1)) != 0) {
-    error = "cannot give " + target + " to user " + std::to_string(*choice.owner) + ": " + std::strerror(errno);
+  try {
+    zlu_profile::testing::write_profile(shape, target);
+  } catch (const std::runtime_error& error) {
+    return std::string(error.what());
   }
-  close(fd);
-  return error;
+  if (choice.owner && chown(target.c_str(), *choice.owner, static_cast<gid_t>(-1)) != 0) {
+    return "cannot give " + target + " to user " + std::to_string(*choice.owner) + ": " + std::strerror(errno);
+  }
+  return std::nullopt;
 }

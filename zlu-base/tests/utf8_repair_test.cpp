@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "utf8.hpp"
+#include <random>
 
-namespace harness {
+#include "zlu-base/src/utf8.hpp"
+
+namespace zlu_base {
 namespace {
 
 const std::string fffd = "\xEF\xBF\xBD";
@@ -30,5 +32,22 @@ TEST(DecodeUtf8Lossy, RejectsSurrogatesOverlongFormsAndCodePointsBeyondTheRange)
   EXPECT_EQ(decode_utf8_lossy("\xE2" "a\xE2\x82\xAC"), fffd + "a\xE2\x82\xAC");
 }
 
+TEST(DecodeUtf8Lossy, ChangesExactlyTheTextsValidationRefuses) {
+  // Repair and validation read sequences alike: a text comes back unchanged
+  // exactly when it validates, and a repaired text always validates.
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_int_distribution<int> ascii_run(0, 20);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(static_cast<std::size_t>(ascii_run(random)), 'a');
+    const int tail = round % 6;
+    for (int i = 0; i < tail; ++i) text += static_cast<char>(byte(random));
+    text.append(static_cast<std::size_t>(ascii_run(random)), 'z');
+    const std::string repaired = decode_utf8_lossy(text);
+    ASSERT_EQ(repaired == text, !validate_utf8(text).has_value()) << testing::PrintToString(text);
+    ASSERT_FALSE(validate_utf8(repaired).has_value()) << testing::PrintToString(text);
+  }
+}
+
 }  // namespace
-}  // namespace harness
+}  // namespace zlu_base

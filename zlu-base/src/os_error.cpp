@@ -5,7 +5,17 @@
 
 #include <fmt/format.h>
 
-namespace hardware_e2e {
+namespace zlu_base {
+
+std::string os_error_text(int error_number) {
+  char buffer[256];
+  // The GNU strerror_r returns the text, not necessarily in `buffer`.
+  return strerror_r(error_number, buffer, sizeof buffer);
+}
+
+std::string render_os_error(int error_number) {
+  return fmt::format("{} (os error {})", os_error_text(error_number), error_number);
+}
 
 std::string_view os_error_kind(int error_number) {
   switch (error_number) {
@@ -37,11 +47,9 @@ std::string_view os_error_kind(int error_number) {
   }
 }
 
-std::string render_os_error(int error_number) {
-  char buffer[256];
-  // The GNU strerror_r returns the message, which may or may not live in buffer.
-  const char* message = strerror_r(error_number, buffer, sizeof buffer);
-  return fmt::format("{} (os error {}, kind {})", message, error_number, os_error_kind(error_number));
+std::string render_os_error_with_kind(int error_number) {
+  return fmt::format("{} (os error {}, kind {})", os_error_text(error_number), error_number,
+                     os_error_kind(error_number));
 }
 
-}  // namespace hardware_e2e
+}  // namespace zlu_base

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-namespace harness {
+namespace zlu_base {
 
 std::expected<std::uint64_t, std::string_view> parse_decimal_u64(std::string_view text) {
   if (text.empty()) return std::unexpected("cannot parse integer from empty string");
@@ -17,4 +17,4 @@ std::expected<std::uint64_t, std::string_view> parse_decimal_u64(std::string_vie
   return value;
 }
 
-}  // namespace harness
+}  // namespace zlu_base

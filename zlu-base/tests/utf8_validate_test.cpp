@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "utf8.hpp"
+#include "zlu-base/src/utf8.hpp"
 
-namespace zlu_package {
+namespace zlu_base {
 namespace {
 
 struct Utf8Case {
@@ -49,4 +49,4 @@ TEST(Utf8, ValidatesFromTheDefinition) {
 }
 
 }  // namespace
-}  // namespace zlu_package
+}  // namespace zlu_base
