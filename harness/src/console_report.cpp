@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "time_format.hpp"
 #include "zlu-base/src/utf8.hpp"
@@ -39,6 +40,14 @@ void write_block(ConsoleOutput& out, std::string_view title, const std::vector<T
   out.write(listing);
 }
 
+std::string render_flaky_line(const std::vector<TestDesc>& flaky) {
+  std::vector<std::string_view> names;
+  names.reserve(flaky.size());
+  for (const TestDesc& desc : flaky) names.push_back(desc.name);
+  std::sort(names.begin(), names.end());
+  return fmt::format("flaky test{}: {}\n\n", names.size() == 1 ? "" : "s", fmt::join(names, ", "));
+}
+
 void write_summary(ConsoleOutput& out, const ConsoleTestState& state, bool show_output) {
   if (show_output) write_block(out, "successes", state.passes);
   if (!state.failures.empty()) write_block(out, "failures", state.failures);
@@ -54,6 +63,7 @@ void write_summary(ConsoleOutput& out, const ConsoleTestState& state, bool show_
   const std::string elapsed = state.exec_time ? fmt::format("; finished in {}s", render_suite_time(*state.exec_time)) : "";
   out.write(fmt::format(". {} passed; {} failed; {} ignored; {} measured; {} filtered out{}\n\n", state.passed,
                         state.failed, state.ignored, state.measured, state.filtered_out, elapsed));
+  if (!state.flaky.empty()) out.write(render_flaky_line(state.flaky));
 
   if (state.total == 1 && state.ignored == 1 && state.last_ignored && state.last_ignored->ignore_message) {
     out.write(fmt::format("test: {}, ignore_message: {}\n\n", state.last_ignored->name,

@@ -22,9 +22,13 @@ std::string render_still_running(const TestDesc& desc);
 // order (decoded as UTF-8), and the title again with the sorted names.
 void write_block(ConsoleOutput& out, std::string_view title, const std::vector<TestOutput>& tests);
 
+// "flaky tests: <name>, <name>\n\n": the tests that passed after failing a
+// try, sorted in byte order ("flaky test: <name>" for one).
+std::string render_flaky_line(const std::vector<TestDesc>& flaky);
+
 // The summary after the last result: the successes block when `show_output`,
-// the failures blocks, the result line and, for a run of one test that was
-// ignored with a message, that message.
+// the failures blocks, the result line, the flaky tests when there are any
+// and, for a run of one test that was ignored with a message, that message.
 void write_summary(ConsoleOutput& out, const ConsoleTestState& state, bool show_output);
 
 }  // namespace harness

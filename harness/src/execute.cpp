@@ -6,6 +6,7 @@
 
 #include "capture.hpp"
 #include "failure.hpp"
+#include "interrupt.hpp"
 #include "outcome.hpp"
 #include "properties.hpp"
 
@@ -70,6 +71,22 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
     }
   }
   return completed;
+}
+
+CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings) {
+  std::vector<FailedTry> failed_tries;
+  while (true) {
+    CompletedTest completed = execute_test(id, test, settings);
+    const bool try_again = failed_tries.size() < settings.retries &&
+                           worth_retrying(outcome_of(completed.result)) && !stop_requested();
+    if (!try_again) {
+      completed.failed_tries = std::move(failed_tries);
+      completed.tries_allowed = settings.retries + 1;
+      return completed;
+    }
+    failed_tries.push_back(FailedTry{completed.result, completed.exec_time, std::move(completed.stdout_bytes),
+                                     std::move(completed.failure_message)});
+  }
 }
 
 CompletedTest ignored_test(TestId id, const TestDesc& desc) {

@@ -1,6 +1,7 @@
 // Running one test body and turning its outcome into a result.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 
 #include "report_options.hpp"
@@ -12,6 +13,8 @@ struct ExecuteSettings {
   // What running a body needs from the options.
   bool capture = true;
   std::optional<TestTimeOptions> time_options;  // present when times are measured
+  // How many more times a failed test is run (ZLU_TEST_RETRIES).
+  std::size_t retries = 0;
 };
 
 // Runs `test`'s body on the calling thread: with its output captured (unless
@@ -21,6 +24,13 @@ struct ExecuteSettings {
 // time. The thread's forced unwinding (pthread_exit, cancellation) is let
 // through, as it must be.
 CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings);
+
+// Runs `test` as execute_test does, and again after a failed try while
+// `settings.retries` allow and the failure is worth another try (see
+// worth_retrying), until a try passes. No try starts after a stop was
+// requested: an interrupted test is not run again. The result is the last
+// try's, with the failed ones before it.
+CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings);
 
 // The result of a test that is not run: ignored.
 CompletedTest ignored_test(TestId id, const TestDesc& desc);

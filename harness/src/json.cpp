@@ -93,7 +93,21 @@ void JsonFormatter::still_running(TestId, const TestDesc& desc) {
   out_.write(JsonLine().text("type", "test").text("event", "still_running").text("name", desc.name).line());
 }
 
+void JsonFormatter::write_failed_tries(const CompletedTest& test) {
+  for (std::size_t i = 0; i < test.failed_tries.size(); ++i) {
+    const FailedTry& failed_try = test.failed_tries[i];
+    JsonLine event;
+    event.text("type", "test").text("event", "try_failed").text("name", test.desc.name);
+    event.number("try", i + 1).number("tries_allowed", test.tries_allowed);
+    event.text("message", failure_message_of(failed_try, outcome_of(failed_try.result)));
+    if (failed_try.exec_time) event.seconds("exec_time", failed_try.exec_time->duration);
+    if (!failed_try.stdout_bytes.empty()) event.text("stdout", failed_try.stdout_bytes);
+    out_.write(event.line());
+  }
+}
+
 void JsonFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
+  write_failed_tries(test);
   JsonLine event;
   event.text("type", "test");
   bool with_output = false;
@@ -122,6 +136,8 @@ void JsonFormatter::test_result(const CompletedTest& test, const ConsoleTestStat
       event.number("deviation", static_cast<std::uint64_t>(test.result.bench.deviation));
       break;
   }
+  if (!test.failed_tries.empty()) event.number("tries", test.failed_tries.size() + 1);
+  if (is_flaky(test)) event.boolean("flaky", true);
   if (test.exec_time) event.seconds("exec_time", test.exec_time->duration);
   if (with_output && !test.stdout_bytes.empty()) event.text("stdout", test.stdout_bytes);
   if (!test.properties.empty()) event.object("properties", test.properties);

@@ -39,15 +39,21 @@ class JsonLine {
 //   {"type":"suite","event":"started","test_count":N,"filtered_out":N[,"shuffle_seed":N]}
 //   {"type":"test","event":"started","name":...}
 //   {"type":"test","event":"still_running","name":...}
-//   {"type":"test","event":"ok"|"failed"|"ignored","name":...[,"exec_time":s]
-//    [,"reason":"time limit exceeded"][,"message":...][,"stdout":...]
-//    [,"properties":{NAME:VALUE,...}]}
+//   {"type":"test","event":"try_failed","name":...,"try":K,"tries_allowed":N,
+//    "message":...[,"exec_time":s][,"stdout":...]}
+//   {"type":"test","event":"ok"|"failed"|"ignored","name":...
+//    [,"reason":"time limit exceeded"][,"message":...][,"tries":N][,"flaky":true]
+//    [,"exec_time":s][,"stdout":...][,"properties":{NAME:VALUE,...}]}
 //   {"type":"suite","event":"ok"|"failed","passed":N,"failed":N,"ignored":N,
 //    "measured":N,"filtered_out":N,"exec_time":s}
 // A result carries "stdout" for failures with output, and for passes with
 // output under `--show-output`; "message" is the failure's message (the note
 // of a failure with a note, the ignore message of an ignored test);
 // "properties" what the body recorded with record_property, when anything.
+// A test that failed a try and was run again (ZLU_TEST_RETRIES) has one
+// "try_failed" event per failed try, in order, just before its result; the
+// result then tells how many tries were made, and whether the last passed
+// ("flaky"). Its other fields are those of the last try.
 class JsonFormatter : public ReportFormatter {
  public:
   using ReportFormatter::ReportFormatter;
@@ -57,6 +63,9 @@ class JsonFormatter : public ReportFormatter {
   void still_running(TestId id, const TestDesc& desc) override;
   void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
   void run_finished(const ConsoleTestState& state) override;
+
+ private:
+  void write_failed_tries(const CompletedTest& test);
 };
 
 }  // namespace harness

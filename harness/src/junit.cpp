@@ -22,10 +22,25 @@ std::string render_timestamp(std::chrono::system_clock::time_point at) {
                      utc.tm_hour, utc.tm_min, utc.tm_sec);
 }
 
-// The failure's type attribute and message of a failed result.
-std::pair<std::string_view, std::string_view> failure_of(const CompletedTest& test, const Outcome& outcome) {
+// The failure's type attribute and message of a failed result whose
+// message is `message` (see failure_message_of).
+std::pair<std::string_view, std::string_view> failure_of(const Outcome& outcome, std::string_view message) {
   if (!outcome.reason.empty()) return {outcome.reason, outcome.reason};
-  return {outcome.note ? "note" : "failure", failure_message_of(test, outcome)};
+  return {outcome.note ? "note" : "failure", message};
+}
+
+// One `element` (flakyFailure or rerunFailure) per failed try of `test`, in
+// order, each with the try's output as its system-out.
+std::string render_failed_tries(const CompletedTest& test, std::string_view element) {
+  std::string rendered;
+  for (const FailedTry& failed_try : test.failed_tries) {
+    const Outcome outcome = outcome_of(failed_try.result);
+    const auto [type, message] = failure_of(outcome, failure_message_of(failed_try, outcome));
+    rendered += fmt::format("      <{} type=\"{}\" message=\"{}\"><system-out>{}</system-out></{}>\n", element, type,
+                            xml_escape(message, XmlPlace::Attribute),
+                            xml_escape(failed_try.stdout_bytes, XmlPlace::Text), element);
+  }
+  return rendered;
 }
 
 // "<properties><property name= value=/>...</properties>".
@@ -80,13 +95,18 @@ std::chrono::nanoseconds JunitFormatter::take_time(const CompletedTest& test) {
     observed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started->second);
     in_flight_.erase(started);
   }
-  return test.exec_time ? test.exec_time->duration : observed;
+  if (!test.exec_time) return observed;
+  // A test run more than once took the time of all its tries.
+  std::chrono::nanoseconds measured = test.exec_time->duration;
+  for (const FailedTry& failed_try : test.failed_tries)
+    if (failed_try.exec_time) measured += failed_try.exec_time->duration;
+  return measured;
 }
 
 void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
   ++reported_;
   auto attribute = [](std::string_view text) { return xml_escape(text, XmlPlace::Attribute); };
-  std::string element;  // the one child of the testcase, if any
+  std::string element;  // the child the result itself gives the testcase, if any
   const Outcome outcome = outcome_of(test.result);
   switch (outcome.verdict) {
     case Verdict::Passed:
@@ -100,7 +120,7 @@ void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
         element = fmt::format("<skipped message=\"{}\"/>", attribute(*test.desc.ignore_message));
       break;
     case Verdict::Failed: {
-      const auto [type, message] = failure_of(test, outcome);
+      const auto [type, message] = failure_of(outcome, failure_message_of(test, outcome));
       element = fmt::format("<failure type=\"{}\" message=\"{}\">{}</failure>", type, attribute(message),
                             xml_escape(test.stdout_bytes, XmlPlace::Text));
       break;
@@ -109,9 +129,15 @@ void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
   testcases_ += fmt::format("    <testcase classname=\"{}\" name=\"{}\" time=\"{}\"",
                             attribute(settings_.executable_name), attribute(test.desc.name),
                             render_seconds(take_time(test)));
+  // The failed tries of a test that passed in the end are flaky failures;
+  // those of a test that failed every try are reruns of its failure.
+  const bool passed = outcome.verdict != Verdict::Failed;
+  const std::string retried = render_failed_tries(test, passed ? "flakyFailure" : "rerunFailure");
   std::string children;
   if (!test.properties.empty()) children += fmt::format("      {}\n", render_properties(test.properties));
+  if (passed) children += retried;
   if (!element.empty()) children += fmt::format("      {}\n", element);
+  if (!passed) children += retried;
   testcases_ += children.empty() ? "/>\n" : fmt::format(">\n{}    </testcase>\n", children);
 }
 

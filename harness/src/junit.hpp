@@ -30,8 +30,14 @@ std::string xml_escape(std::string_view bytes, XmlPlace place);
 //       | <skipped [message=]/> | <system-out>OUTPUT</system-out>] </testcase> ...
 // A testcase whose body recorded properties holds them first, as
 // <properties><property name= value=/>...</properties>.
-// A test's time is its measured execution time when times are measured,
-// else the time from its start to its result as the run loop saw them. The
+// A test that failed a try and was run again (ZLU_TEST_RETRIES) is still one
+// testcase: when it passed in the end, it holds a
+// <flakyFailure type= message=><system-out>OUTPUT</system-out></flakyFailure>
+// per failed try; when it failed every try, the failure is its last try's
+// and a rerunFailure of the same form follows for each earlier try.
+// A test's time is its measured execution time, summed over its tries, when
+// times are measured, else the time from its start to its result as the run
+// loop saw them. The
 // timestamp is the run's start in UTC. A pass shows its output in
 // `system-out` under `--show-output` only, as the console report does.
 class JunitFormatter : public ReportFormatter {

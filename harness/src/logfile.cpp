@@ -56,7 +56,8 @@ std::string render_log_line(const CompletedTest& test) {
     case Verdict::Measured: word = "bench"; break;
   }
   const std::string time = test.exec_time ? fmt::format(" <{}>", render_exec_time(*test.exec_time)) : "";
-  return fmt::format("{} {}{}\n", word, test.desc.name, time);
+  const std::string flaky = is_flaky(test) ? fmt::format(" ({})", flaky_note(test)) : "";
+  return fmt::format("{} {}{}{}\n", word, test.desc.name, time, flaky);
 }
 
 }  // namespace harness

@@ -35,7 +35,8 @@ class LogFile {
   int error_ = 0;
 };
 
-// The log line of one result: "<word> <name>", then " <time>" when measured.
+// The log line of one result: "<word> <name>", then " <time>" when measured,
+// then " (<flaky note>)" for a test that passed after failing a try.
 std::string render_log_line(const CompletedTest& test);
 
 // The log line of a listed test: "test <name>".

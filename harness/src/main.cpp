@@ -122,7 +122,7 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   if (log) listeners.add(std::make_unique<LogFormatter>(std::move(*log)));
 
   RunConfig config;
-  config.execute = ExecuteSettings{!opts.nocapture, opts.time_options};
+  config.execute = ExecuteSettings{!opts.nocapture, opts.time_options, opts.retries};
   config.run_tests = opts.run_tests;
   config.fail_fast = opts.fail_fast;
   config.workers = *workers;

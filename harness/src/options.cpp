@@ -126,6 +126,17 @@ Check min_stack(const EnvLookup& env) {
   return {};
 }
 
+Check retries(const EnvLookup& env, TestOpts& opts) {
+  const auto value = env(std::string(RETRIES_VAR));
+  if (!value) return {};
+  const auto number = zlu_base::parse_decimal_u64(*value);
+  if (!number || *number > MAX_RETRIES)
+    return std::unexpected(fmt::format("{} is `{}`, should be a non-negative integer no larger than {}.", RETRIES_VAR,
+                                       *value, MAX_RETRIES));
+  opts.retries = static_cast<std::size_t>(*number);
+  return {};
+}
+
 std::expected<ParsedOpts, std::string> validate(const ScannedArgs& args, const EnvLookup& env) {
   ParsedOpts parsed;
   TestOpts& opts = parsed.opts;
@@ -156,6 +167,7 @@ std::expected<ParsedOpts, std::string> validate(const ScannedArgs& args, const E
     if (!parsed_partition) return std::unexpected(parsed_partition.error());
     opts.partition = *parsed_partition;
   }
+  if (auto checked = retries(env, opts); !checked) return std::unexpected(checked.error());
 
   opts.list = args.has("list");
   opts.filters = args.filters;

@@ -43,6 +43,7 @@ struct TestOpts {
   bool force_run_in_process = false;
   bool exclude_should_panic = false;
   std::optional<Partition> partition;  // from ZLU_TEST_PARTITION
+  std::size_t retries = 0;             // from ZLU_TEST_RETRIES
 };
 
 // The environment variables the harness reads for itself.
@@ -54,6 +55,9 @@ inline constexpr std::string_view SHUFFLE_SEED_VAR = "ZLU_TEST_SHUFFLE_SEED";
 inline constexpr std::string_view TIME_UNIT_VAR = "ZLU_TEST_TIME_UNIT";
 inline constexpr std::string_view TIME_INTEGRATION_VAR = "ZLU_TEST_TIME_INTEGRATION";
 inline constexpr std::string_view TIME_DOCTEST_VAR = "ZLU_TEST_TIME_DOCTEST";
+// How many more times a failed test is run; at most MAX_RETRIES.
+inline constexpr std::string_view RETRIES_VAR = "ZLU_TEST_RETRIES";
+inline constexpr std::size_t MAX_RETRIES = 1000;
 // Set to any value, it opens the gate of `-Z unstable-options`.
 inline constexpr std::string_view BOOTSTRAP_VAR = "ZLU_TEST_BOOTSTRAP";
 
@@ -86,7 +90,8 @@ struct ParsedOpts {
 // flags, the time thresholds, shuffling, the seed, the ignored modes,
 // capture, the worker count, colour, format, log file; last, a worker stack
 // size in the environment that is not a positive decimal, or that no thread
-// can be given, is refused too, and so is a malformed partition.
+// can be given, is refused too, and so are a malformed partition and a retry
+// count that is not a decimal from 0 to MAX_RETRIES.
 std::expected<ParsedOpts, EarlyExit> parse_opts(std::span<const std::string> args, const EnvLookup& env);
 
 // The help text, byte for byte, for a program called `program_name`.

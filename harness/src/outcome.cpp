@@ -1,5 +1,8 @@
 #include "outcome.hpp"
 
+#include <algorithm>
+#include <fmt/format.h>
+
 namespace harness {
 
 Outcome outcome_of(const TestResult& result) {
@@ -14,10 +17,45 @@ Outcome outcome_of(const TestResult& result) {
   return {Verdict::Failed};
 }
 
-std::string_view failure_message_of(const CompletedTest& test, const Outcome& outcome) {
+namespace {
+
+std::string_view message_of(std::string_view raised, const Outcome& outcome) {
   if (!outcome.reason.empty()) return {};
   if (outcome.note) return *outcome.note;
-  return test.failure_message;
+  return raised;
+}
+
+}  // namespace
+
+std::string_view failure_message_of(const CompletedTest& test, const Outcome& outcome) {
+  return message_of(test.failure_message, outcome);
+}
+
+std::string_view failure_message_of(const FailedTry& failed_try, const Outcome& outcome) {
+  return message_of(failed_try.failure_message, outcome);
+}
+
+bool worth_retrying(const Outcome& outcome) { return outcome.failed() && outcome.reason.empty(); }
+
+bool is_flaky(const CompletedTest& test) { return !test.failed_tries.empty() && outcome_of(test.result).passed(); }
+
+std::string flaky_note(const CompletedTest& test) {
+  if (!is_flaky(test)) return {};
+  return fmt::format("flaky: passed on try {} of {}", test.failed_tries.size() + 1, test.tries_allowed);
+}
+
+std::string output_of_tries(const CompletedTest& test) {
+  const bool any_output = !test.stdout_bytes.empty() ||
+                          std::ranges::any_of(test.failed_tries, [](const FailedTry& t) { return !t.stdout_bytes.empty(); });
+  if (test.failed_tries.empty() || !any_output) return test.stdout_bytes;
+  std::string output;
+  const auto append_try = [&](std::size_t number, std::string_view bytes) {
+    output += fmt::format("---- try {} of {} ----\n", number, test.tries_allowed);
+    output += bytes;
+  };
+  for (std::size_t i = 0; i < test.failed_tries.size(); ++i) append_try(i + 1, test.failed_tries[i].stdout_bytes);
+  append_try(test.failed_tries.size() + 1, test.stdout_bytes);
+  return output;
 }
 
 }  // namespace harness

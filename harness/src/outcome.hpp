@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "result.hpp"
@@ -38,5 +39,24 @@ Outcome outcome_of(const TestResult& result);
 // has one, else the message of the failure its body raised; empty for a
 // failure of a kind of its own (see Outcome::reason).
 std::string_view failure_message_of(const CompletedTest& test, const Outcome& outcome);
+
+// The same for a failed try.
+std::string_view failure_message_of(const FailedTry& failed_try, const Outcome& outcome);
+
+// Whether a test that failed this way is worth another try. A failure of a
+// kind of its own is not: a test over its time limit is slow, and running it
+// again would only hide that.
+bool worth_retrying(const Outcome& outcome);
+
+// Whether `test` passed after it had failed: a flaky test.
+bool is_flaky(const CompletedTest& test);
+
+// "flaky: passed on try <k> of <n>" for a flaky test, empty for any other.
+std::string flaky_note(const CompletedTest& test);
+
+// The output to show for `test` in a summary block: its own when it had only
+// one try or none wrote anything, else each try's under a line
+// "---- try <k> of <n> ----", in order.
+std::string output_of_tries(const CompletedTest& test);
 
 }  // namespace harness

@@ -34,7 +34,9 @@ std::string PrettyFormatter::render_result_word(const CompletedTest& test) const
   const Palette& palette = out_.palette();
   const Outcome outcome = outcome_of(test.result);
   switch (outcome.verdict) {
-    case Verdict::Passed: return palette.paint(Color::Green, "ok");
+    case Verdict::Passed:
+      if (is_flaky(test)) return palette.paint(Color::Green, "ok") + fmt::format(" ({})", flaky_note(test));
+      return palette.paint(Color::Green, "ok");
     case Verdict::Failed:
       if (!outcome.reason.empty()) return palette.paint(Color::Red, fmt::format("FAILED ({})", outcome.reason));
       return palette.paint(Color::Red, "FAILED");

@@ -51,6 +51,14 @@ struct TestSuiteExecTime {
 // order their names were first recorded.
 using TestProperties = std::vector<std::pair<std::string, std::string>>;
 
+struct FailedTry {
+  // A try of a test that failed and was run again (ZLU_TEST_RETRIES).
+  TestResult result;
+  std::optional<TestExecTime> exec_time;
+  std::string stdout_bytes;
+  std::string failure_message{};
+};
+
 struct CompletedTest {
   // A finished test as the worker sends it to the run loop.
   TestId id = 0;
@@ -62,6 +70,11 @@ struct CompletedTest {
   // machine-readable reports carry it apart from the output.
   std::string failure_message{};
   TestProperties properties{};
+  // The tries before the one above, in order; empty unless retries are on
+  // and the test failed at least once. The fields above are the last try's.
+  std::vector<FailedTry> failed_tries{};
+  // How many tries the test was allowed: one more than the retries.
+  std::size_t tries_allowed = 1;
 };
 
 }  // namespace harness

@@ -101,7 +101,7 @@ std::optional<std::string> Run::start_test(TestId id) {
   }
   auto job = [channel = channel_, test, settings = config_.execute, id] {
     ResultPromise promise(channel, id, test.desc);
-    promise.send(execute_test(id, test, settings));
+    promise.send(execute_with_retries(id, test, settings));
   };
   auto thread = spawn_worker(job, test.desc.name, config_.stack_size);
   if (thread) {

@@ -16,19 +16,21 @@ std::vector<TestOutput>& block_for(std::vector<ReasonBlock>& blocks, std::string
 
 void ConsoleTestState::tally(const CompletedTest& test) {
   const Outcome outcome = outcome_of(test.result);
+  std::string output = output_of_tries(test);
   switch (outcome.verdict) {
     case Verdict::Passed:
       ++passed;
-      passes.push_back({test.desc, test.stdout_bytes});
+      if (is_flaky(test)) flaky.push_back(test.desc);
+      passes.push_back({test.desc, std::move(output)});
       break;
     case Verdict::Failed:
       ++failed;
       if (!outcome.reason.empty()) {
-        block_for(reason_failures, outcome.reason).push_back({test.desc, test.stdout_bytes});
+        block_for(reason_failures, outcome.reason).push_back({test.desc, std::move(output)});
       } else if (outcome.note) {
-        failures.push_back({test.desc, test.stdout_bytes + "note: " + std::string(*outcome.note)});
+        failures.push_back({test.desc, std::move(output) + "note: " + std::string(*outcome.note)});
       } else {
-        failures.push_back({test.desc, test.stdout_bytes});
+        failures.push_back({test.desc, std::move(output)});
       }
       break;
     case Verdict::Ignored:

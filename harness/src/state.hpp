@@ -37,6 +37,7 @@ struct ConsoleTestState {
   std::vector<TestOutput> passes;
   std::vector<ReasonBlock> reason_failures;  // in the order each reason first failed a test
   std::optional<TestDesc> last_ignored;      // for the summary of a run of one ignored test
+  std::vector<TestDesc> flaky;               // passed after failing a try (see is_flaky)
 
   // Counts `test` and files its output in the list its outcome belongs to.
   void tally(const CompletedTest& test);

@@ -6,6 +6,9 @@
 //   ZLU_STANDIN_SLEEP_MS stay alive this long before ending
 //   ZLU_STANDIN_RUNNER   apply the outcome below only when started under this name
 //   ZLU_STANDIN_WHEN     NAME=VALUE: apply the outcome only when NAME has VALUE
+//   ZLU_STANDIN_FAIL_FIRST N: apply the outcome only to the first N starts
+//                        that the two settings above let through, counted in
+//                        the file ZLU_STANDIN_STARTS (one byte per start)
 //   ZLU_STANDIN_EXIT     exit with this code
 //   ZLU_STANDIN_SIGNAL   die by this signal (with core images allowed)
 //   ZLU_STANDIN_PROFILE  for zlu-gemm-e2e: which profile to write at
@@ -25,6 +28,7 @@
 #include <string>
 #include <string_view>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "profile_writer.hpp"
@@ -92,6 +96,22 @@ bool outcome_applies(std::string_view runner) {
   return value != nullptr && equals != std::string_view::npos && when.substr(equals + 1) == value;
 }
 
+// Counts this start in ZLU_STANDIN_STARTS and tells whether it is among the
+// first ZLU_STANDIN_FAIL_FIRST; every start is when no limit is set.
+bool among_first_starts() {
+  const char* limit = std::getenv("ZLU_STANDIN_FAIL_FIRST");
+  if (limit == nullptr) return true;
+  const char* path = std::getenv("ZLU_STANDIN_STARTS");
+  struct stat counted{};
+  const int fd = path != nullptr ? open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
+  if (fd < 0 || write(fd, "s", 1) != 1 || fstat(fd, &counted) != 0) {
+    std::fprintf(stderr, "stand-in runner: cannot count starts in %s\n", path != nullptr ? path : "(unset)");
+    std::exit(73);
+  }
+  close(fd);
+  return counted.st_size <= std::atol(limit);
+}
+
 void append_pid(pid_t pid) {
   const char* path = std::getenv("ZLU_STANDIN_PIDS");
   if (path == nullptr) return;
@@ -149,7 +169,7 @@ int main(int, char** argv) {
 
   if (const char* record = std::getenv("ZLU_STANDIN_RECORD")) write_record(record, runner, start, monotonic_ns());
 
-  const bool applies = outcome_applies(runner);
+  const bool applies = outcome_applies(runner) && among_first_starts();
   if (applies) {
     if (const char* how = std::getenv("ZLU_STANDIN_HANG")) hang(how);
     if (const char* signal = std::getenv("ZLU_STANDIN_SIGNAL")) die_by_signal(std::atoi(signal));

@@ -1,0 +1,191 @@
+// Running failed tests again: how many tries a test gets, what its result
+// keeps of them, and what is never tried again.
+#include <atomic>
+#include <gtest/gtest.h>
+
+#include "interrupt.hpp"
+#include "option_test_support.hpp"
+#include "outcome.hpp"
+#include "run_loop.hpp"
+
+namespace harness {
+namespace {
+
+using harness::testing::parse;
+using harness::testing::refusal;
+
+// Keeps every result and the order of the events that matter here.
+class ResultKeeper : public Formatter {
+ public:
+  void run_started(const RunStart&) override {}
+  void test_started(TestId, const TestDesc& desc) override { events.push_back("started " + std::string(desc.name)); }
+  void still_running(TestId, const TestDesc&) override {}
+  void test_result(const CompletedTest& test, const ConsoleTestState&) override {
+    events.push_back("result " + std::string(test.desc.name));
+    results.push_back(test);
+  }
+  void run_finished(const ConsoleTestState& state) override { final_state = state; }
+  int error() const override { return 0; }
+
+  std::vector<std::string> events;
+  std::vector<CompletedTest> results;
+  ConsoleTestState final_state;
+};
+
+std::atomic<int> flaky_calls{0};
+std::atomic<int> failing_calls{0};
+std::atomic<int> passing_calls{0};
+
+// Fails its first two tries, each with output of its own, then passes.
+void fails_twice_then_passes() {
+  const int call = ++flaky_calls;
+  print("try " + std::to_string(call) + "\n");
+  if (call <= 2) fail("link trained late");
+}
+void always_fails() {
+  ++failing_calls;
+  fail("thermal event");
+}
+void counts_and_passes() { ++passing_calls; }
+
+TestDescAndFn make_test(std::string_view name, TestFn fn) {
+  TestDesc desc;
+  desc.name = name;
+  return {desc, fn};
+}
+
+RunConfig with_retries(std::size_t retries) {
+  RunConfig config;
+  config.execute.retries = retries;
+  return config;
+}
+
+std::expected<bool, std::string> run(const std::vector<TestDescAndFn>& tests, const RunConfig& config,
+                                     ResultKeeper& keeper) {
+  return run_tests(tests, {tests.size(), 0, std::nullopt}, config, keeper);
+}
+
+// Runs `body` alone with `retries` and gives its one result.
+CompletedTest run_alone(std::string_view name, TestFn body, std::size_t retries, ResultKeeper& keeper) {
+  const auto passed = run({make_test(name, body)}, with_retries(retries), keeper);
+  EXPECT_TRUE(passed.has_value());
+  EXPECT_EQ(keeper.results.size(), 1U);
+  return keeper.results.empty() ? CompletedTest{} : keeper.results.front();
+}
+
+TEST(Retries, TheVariableIsANonNegativeIntegerUpToTheLimit) {
+  EXPECT_EQ(parse({})->opts.retries, 0U);
+  EXPECT_EQ(parse({}, {{"ZLU_TEST_RETRIES", "0"}})->opts.retries, 0U);
+  EXPECT_EQ(parse({}, {{"ZLU_TEST_RETRIES", "1000"}})->opts.retries, 1000U);
+  for (const std::string value : {"", "-1", "+2", " 2", "2 ", "two", "1.5", "1001", "18446744073709551616"}) {
+    EXPECT_EQ(refusal({}, {{"ZLU_TEST_RETRIES", value}}),
+              "error: ZLU_TEST_RETRIES is `" + value + "`, should be a non-negative integer no larger than 1000.\n");
+  }
+}
+
+TEST(Retries, AFlakyTestPassesOnALaterTryAndKeepsTheFailedOnes) {
+  flaky_calls = 0;
+  ResultKeeper keeper;
+  const CompletedTest flaky = run_alone("flaky", fails_twice_then_passes, 3, keeper);
+  EXPECT_TRUE(keeper.final_state.succeeded());
+  EXPECT_EQ(flaky_calls.load(), 3) << "no try after the one that passed";
+  EXPECT_EQ(flaky.result.kind, TestResult::Kind::Ok);
+  EXPECT_EQ(flaky.stdout_bytes, "try 3\n");
+  EXPECT_EQ(flaky.tries_allowed, 4U);
+  ASSERT_EQ(flaky.failed_tries.size(), 2U);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(flaky.failed_tries[i].result.kind, TestResult::Kind::Failed);
+    EXPECT_EQ(flaky.failed_tries[i].failure_message, "link trained late");
+    EXPECT_TRUE(flaky.failed_tries[i].stdout_bytes.starts_with("try " + std::to_string(i + 1) + "\n"))
+        << flaky.failed_tries[i].stdout_bytes;
+  }
+  EXPECT_TRUE(is_flaky(flaky));
+  EXPECT_EQ(flaky_note(flaky), "flaky: passed on try 3 of 4");
+  EXPECT_EQ(keeper.final_state.passed, 1U);
+  EXPECT_EQ(keeper.final_state.failed, 0U);
+  ASSERT_EQ(keeper.final_state.flaky.size(), 1U);
+  EXPECT_EQ(keeper.final_state.flaky[0].name, "flaky");
+  // The successes block shows every try's output in order, each under its heading.
+  const std::string shown = keeper.final_state.passes.at(0).stdout_bytes;
+  const auto first = shown.find("---- try 1 of 4 ----\ntry 1\n");
+  const auto second = shown.find("---- try 2 of 4 ----\ntry 2\n");
+  const auto last = shown.find("---- try 3 of 4 ----\ntry 3\n");
+  EXPECT_TRUE(first == 0 && second != std::string::npos && last != std::string::npos && first < second &&
+              second < last)
+      << shown;
+}
+
+TEST(Retries, ATestThatFailsEveryTryFailsOnceAndWithoutRetriesRunsOnce) {
+  failing_calls = 0;
+  ResultKeeper keeper;
+  const CompletedTest broken = run_alone("broken", always_fails, 2, keeper);
+  EXPECT_EQ(failing_calls.load(), 3);
+  EXPECT_EQ(broken.failed_tries.size(), 2U);
+  EXPECT_FALSE(is_flaky(broken));
+  EXPECT_EQ(keeper.final_state.failed, 1U);
+  EXPECT_EQ(keeper.final_state.passed, 0U);
+  EXPECT_TRUE(keeper.final_state.flaky.empty());
+
+  failing_calls = 0;
+  ResultKeeper once;
+  const CompletedTest tried_once = run_alone("broken", always_fails, 0, once);
+  EXPECT_EQ(failing_calls.load(), 1);
+  EXPECT_TRUE(tried_once.failed_tries.empty());
+  EXPECT_EQ(tried_once.tries_allowed, 1U);
+}
+
+TEST(Retries, FailFastWaitsForTheLastTryOfAFailingTest) {
+  flaky_calls = 0;
+  failing_calls = 0;
+  passing_calls = 0;
+  ResultKeeper keeper;
+  RunConfig config = with_retries(2);
+  config.fail_fast = true;
+  auto passed = run({make_test("flaky", fails_twice_then_passes), make_test("broken", always_fails),
+                     make_test("never_started", counts_and_passes)},
+                    config, keeper);
+  ASSERT_TRUE(passed.has_value());
+  EXPECT_FALSE(*passed);
+  EXPECT_EQ(keeper.events,
+            (std::vector<std::string>{"started flaky", "result flaky", "started broken", "result broken"}));
+  EXPECT_EQ(failing_calls.load(), 3);
+  EXPECT_EQ(passing_calls.load(), 0);
+}
+
+TEST(Retries, ATestOverItsTimeLimitIsNotTriedAgain) {
+  passing_calls = 0;
+  ResultKeeper keeper;
+  RunConfig config = with_retries(2);
+  TestTimeOptions strict;
+  strict.error_on_excess = true;
+  strict.unit_threshold = strict.integration_threshold = strict.doctest_threshold = {std::chrono::milliseconds(0),
+                                                                                      std::chrono::milliseconds(0)};
+  config.execute.time_options = strict;
+  TestDescAndFn slow = make_test("slow", counts_and_passes);
+  slow.desc.test_type = TestType::IntegrationTest;
+  auto passed = run({slow}, config, keeper);
+  ASSERT_TRUE(passed.has_value());
+  EXPECT_FALSE(*passed);
+  EXPECT_EQ(passing_calls.load(), 1);
+  EXPECT_EQ(keeper.results.at(0).result.kind, TestResult::Kind::TimeLimitExceeded);
+  EXPECT_TRUE(keeper.results.at(0).failed_tries.empty());
+}
+
+// 0 when, after a stop was requested, a failing test gets no second try.
+int tries_after_a_stop() {
+  failing_calls = 0;
+  request_stop();
+  // The loop starts no test once stopped, so the test is run on this thread.
+  const CompletedTest completed =
+      execute_with_retries(0, make_test("broken", always_fails), ExecuteSettings{true, std::nullopt, 5});
+  return failing_calls.load() == 1 && completed.failed_tries.empty() ? 0 : 1;
+}
+
+TEST(RetriesDeathTest, AnInterruptedRunTriesNothingAgain) {
+  // The stop request lasts as long as the process, so it is made in a child.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(tries_after_a_stop()), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace harness
