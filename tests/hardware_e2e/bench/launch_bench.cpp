@@ -1,13 +1,17 @@
 // The cost the suite adds to launching runners: the harness running the 19
 // fixed tests against a runner that exits at once, beside a bare loop that
-// spawns and waits for the same runner 19 times.
+// spawns and waits for the same runner 19 times; then the serial run once
+// more with every card held under a host-wide lock in a scratch folder.
 //
 // Usage: hardware_e2e_launch_bench [ROUNDS]   (default 30)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <expected>
 #include <fcntl.h>
+#include <filesystem>
+#include <memory>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -16,6 +20,7 @@
 
 #include <fmt/format.h>
 
+#include "device.hpp"
 #include "runner_command.hpp"
 #include "table.hpp"
 
@@ -109,7 +114,32 @@ int main(int argc, char** argv) {
     harness_parallel.push_back(seconds_since(start));
   }
 
+  // The host-wide lock comes last: a pool once installed stays for the run.
+  std::string folder_template = (std::filesystem::temp_directory_path() / "hardware-e2e-bench-XXXXXX").string();
+  const char* lock_dir = mkdtemp(folder_template.data());
+  auto folder = lock_dir != nullptr ? hardware_e2e::LockFolder::open(lock_dir, false)
+                                    : std::expected<hardware_e2e::LockFolder, std::string>(std::unexpected("mkdtemp"));
+  if (!folder) {
+    std::fprintf(stderr, "no lock folder: %s\n", folder.error().c_str());
+    return 1;
+  }
+  hardware_e2e::install_device_pool(
+      std::make_unique<hardware_e2e::CardPool>(std::vector<unsigned>{0}, std::move(*folder), false));
+  std::vector<double> bare_again, harness_locked;
+  for (int round = 0; round < rounds; ++round) {
+    auto start = Clock::now();
+    bare_spawns(runner);
+    bare_again.push_back(seconds_since(start));
+    start = Clock::now();
+    harness_run(serial);
+    harness_locked.push_back(seconds_since(start));
+  }
+  const std::string lock_file = fmt::format("{}/card-0.lock", lock_dir);
+  unlink(lock_file.c_str());
+  rmdir(lock_dir);
+
   const Figures b = summarise(bare), s = summarise(harness_serial), p = summarise(harness_parallel);
+  const Figures b2 = summarise(bare_again), l = summarise(harness_locked);
   fmt::print("launch path, {} rounds of {} runner starts (median / best, ms per round; ratio to bare spawns)\n",
              rounds, FIXED_TESTS);
   fmt::print("  bare posix_spawn + waitpid        {:8.3f} / {:8.3f}\n", b.median * 1e3, b.best * 1e3);
@@ -117,6 +147,9 @@ int main(int argc, char** argv) {
              s.best * 1e3, s.median / b.median, s.best / b.best);
   fmt::print("  harness, default worker count     {:8.3f} / {:8.3f}   ratio {:.3f} / {:.3f}\n", p.median * 1e3,
              p.best * 1e3, p.median / b.median, p.best / b.best);
+  fmt::print("  bare, again                       {:8.3f} / {:8.3f}\n", b2.median * 1e3, b2.best * 1e3);
+  fmt::print("  harness, serial, host-wide lock   {:8.3f} / {:8.3f}   ratio {:.3f} / {:.3f}\n", l.median * 1e3,
+             l.best * 1e3, l.median / b2.median, l.best / b2.best);
   fmt::print("  per runner start: bare {:.1f} us, harness serial {:.1f} us\n", b.median / FIXED_TESTS * 1e6,
              s.median / FIXED_TESTS * 1e6);
   return 0;

@@ -1,7 +1,9 @@
 #include "card_lock.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -10,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "os_error.hpp"
+#include "process_table.hpp"
 
 namespace hardware_e2e {
 
@@ -21,6 +24,10 @@ constexpr std::size_t HOLDER_WIDTH = 256;
 
 std::string folder_error(const std::string& path, std::string_view why) {
   return fmt::format("card lock folder \"{}\" (ZLU_TEST_LOCK_DIR) cannot be used: {}", path, why);
+}
+
+bool all_digits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -83,12 +90,20 @@ bool try_lock_card(int fd) {
   return true;
 }
 
-void write_holder(int fd) {
-  std::string record = fmt::format("{} {}\n", ::getpid(), program_invocation_name);
-  if (record.size() > HOLDER_WIDTH) record.resize(HOLDER_WIDTH);
+off_t write_holder(int fd) {
+  static const std::string start_time = process_start_time(::getpid()).value_or("");
+  const std::string identity = start_time + " ";
+  const std::string group_line = identity + std::string(GROUP_FIELD_WIDTH, ' ') + "\n";
+  std::string record = fmt::format("{} {}", ::getpid(), program_invocation_name);
+  // A long program name gives way, so that the second line always fits.
+  record.resize(std::min(record.size(), HOLDER_WIDTH - group_line.size() - 1));
+  record += '\n';
+  const auto group_offset = static_cast<off_t>(record.size() + identity.size());
+  record += group_line;
   record.resize(HOLDER_WIDTH, ' ');
-  // Best effort: the holder record only helps a waiting user; the lock holds without it.
+  // Best effort: the lock holds without the record, which only helps waiters.
   [[maybe_unused]] const ssize_t written = ::pwrite(fd, record.data(), record.size(), 0);
+  return group_offset;
 }
 
 std::optional<Holder> read_holder(int fd) {
@@ -96,10 +111,26 @@ std::optional<Holder> read_holder(int fd) {
   const ssize_t got = ::pread(fd, buffer, sizeof buffer, 0);
   if (got <= 0) return std::nullopt;
   std::string_view text(buffer, static_cast<std::size_t>(got));
-  text = text.substr(0, text.find('\n'));
-  const auto space = text.find(' ');
+  const auto line_end = text.find('\n');
+  const std::string_view first = text.substr(0, line_end);
+  const auto space = first.find(' ');
   if (space == std::string_view::npos || space == 0) return std::nullopt;
-  return Holder{std::string(text.substr(0, space)), std::string(text.substr(space + 1))};
+  Holder holder{std::string(first.substr(0, space)), std::string(first.substr(space + 1)), {}, 0};
+  if (line_end == std::string_view::npos) return holder;
+  // "<start time> <runner group>", the group possibly blank; anything else
+  // is a record of an older kind and names no group.
+  std::string_view second = text.substr(line_end + 1);
+  second = second.substr(0, second.find('\n'));
+  const auto gap = second.find(' ');
+  if (gap == std::string_view::npos || !all_digits(second.substr(0, gap))) return holder;
+  std::string_view group = second.substr(gap + 1);
+  group = group.substr(0, group.find(' '));
+  holder.start_time = std::string(second.substr(0, gap));
+  if (all_digits(group) && group.size() <= GROUP_FIELD_WIDTH) {
+    const long id = std::stol(std::string(group));
+    if (id <= std::numeric_limits<pid_t>::max()) holder.runner_group = static_cast<pid_t>(id);
+  }
+  return holder;
 }
 
 }  // namespace hardware_e2e

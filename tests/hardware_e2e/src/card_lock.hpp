@@ -6,6 +6,7 @@
 #include <expected>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace hardware_e2e {
 
@@ -40,13 +41,24 @@ bool try_lock_card(int fd);
 // Takes the kernel lock on `fd` without waiting; false when another open
 // file description holds it.
 
-void write_holder(int fd);
-// Records this process as the holder: "<pid> <program>\n", written in place
-// over a fixed width so no truncation is needed.
+inline constexpr std::size_t GROUP_FIELD_WIDTH = 10;
+// Room for a process group id in the holder record: any pid_t in decimal.
+
+off_t write_holder(int fd);
+// Records this process as the holder, written in place over a fixed width
+// so no truncation is needed:
+//   "<pid> <program>\n<start time> <runner group>\n"
+// The first line is what a waiting user is shown. The second tells a holder
+// that has ended from a later process with the same id (its start time,
+// in clock ticks since boot) and names the process group of the runner it
+// started last. The group field is left blank, GROUP_FIELD_WIDTH wide, at
+// the offset returned, for the runner to fill in (see RunnerProcess::spawn).
 
 struct Holder {
   std::string pid;
   std::string program;
+  std::string start_time;  // empty in a record without a second line
+  pid_t runner_group = 0;  // 0 until a runner has been started
 };
 
 std::optional<Holder> read_holder(int fd);

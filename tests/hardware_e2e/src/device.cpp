@@ -33,9 +33,10 @@ void say_once(const std::string& text) {
 
 CardPool::CardPool() : CardPool({0}, std::nullopt, false) {}
 
-CardPool::CardPool(std::vector<unsigned> cards, std::optional<LockFolder> folder, bool announce_card)
-    : folder_(std::move(folder)), announce_card_(announce_card) {
-  for (unsigned card : cards) slots_.push_back(Slot{card});
+CardPool::CardPool(std::vector<unsigned> cards, std::optional<LockFolder> folder, bool announce_card,
+                   bool reclaim_left_behind)
+    : folder_(std::move(folder)), announce_card_(announce_card), reclaim_left_behind_(reclaim_left_behind) {
+  for (unsigned card : cards) slots_.push_back(Slot{card, false, false, false, {}});
 }
 
 std::expected<void, std::string> CardPool::check_lock_files() const {
@@ -56,28 +57,42 @@ bool CardPool::failed_holder_marked(unsigned card) const {
   return false;
 }
 
-std::optional<CardPool::Grant> CardPool::try_acquire_locked(std::vector<std::string>& held_elsewhere) {
+std::optional<CardPool::Grant> CardPool::try_acquire_locked(std::vector<std::string>& held_elsewhere,
+                                                            std::optional<Reclaim>& reclaim) {
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     if (slots_[i].busy) continue;
     if (!folder_) {
       slots_[i].busy = true;
-      return Grant{i, -1};
+      return Grant{i, -1, 0};
+    }
+    // Another thread is taking it back; look again soon.
+    if (slots_[i].reclaiming) {
+      held_elsewhere.emplace_back();
+      continue;
     }
     auto fd = folder_->open_card(slots_[i].card);
     // The lock files were usable at start-up, so someone has since replaced
     // this one: fail the test rather than run unlocked or wait for ever.
     if (!fd) harness::fail(fd.error());
     if (try_lock_card(*fd)) {
-      write_holder(*fd);
+      if (reclaim) ::close(reclaim->lock_fd);
+      reclaim.reset();
+      const off_t group_offset = write_holder(*fd);
       slots_[i].busy = true;
-      return Grant{i, *fd};
+      return Grant{i, *fd, group_offset};
+    }
+    const auto holder = read_holder(*fd);
+    if (holder && !reclaim) {
+      if (auto left = left_behind(slots_[i], *fd, *holder)) {
+        reclaim = Reclaim{i, *fd, *holder, std::move(*left)};
+        continue;
+      }
     }
     // A runner this process is starting holds every descriptor until its
     // exec closes them; a lock held by ourselves is that moment, not news.
-    const auto holder = read_holder(*fd);
     if (!holder) {
       held_elsewhere.push_back(fmt::format("card {} is held by another process; waiting for it", slots_[i].card));
-    } else if (holder->pid != std::to_string(::getpid())) {
+    } else if (!holder_is_this_process(*holder)) {
       held_elsewhere.push_back(fmt::format("card {} is held by process {} ({}); waiting for it", slots_[i].card,
                                            holder->pid, holder->program));
     } else {
@@ -85,7 +100,33 @@ std::optional<CardPool::Grant> CardPool::try_acquire_locked(std::vector<std::str
     }
     ::close(*fd);
   }
+  if (reclaim) slots_[reclaim->slot].reclaiming = true;
   return std::nullopt;
+}
+
+std::optional<LeftBehind> CardPool::left_behind(Slot& slot, int lock_fd, const Holder& holder) {
+  if (!reclaim_left_behind_ || holder.runner_group <= 0 || !holder_has_ended(holder)) return std::nullopt;
+  // A record already found not to be verified stays so: its holder has
+  // ended, so it can no longer start anything into the group.
+  const std::string record = fmt::format("{} {} {}", holder.pid, holder.start_time, holder.runner_group);
+  if (slot.unreclaimable == record) return std::nullopt;
+  auto left = find_left_behind(lock_fd, holder);
+  if (!left) slot.unreclaimable = record;
+  return left;
+}
+
+void CardPool::reclaim(std::unique_lock<std::mutex>& lock, const Reclaim& what) {
+  const unsigned card = slots_[what.slot].card;
+  // The grace period must not hold up the other threads of the pool.
+  lock.unlock();
+  say_once(fmt::format("card {} is kept locked by process group {} of process {} ({}), which has ended; stopping that "
+                       "group",
+                       card, what.left.group, what.holder.pid, what.holder.program));
+  stop_left_behind(what.lock_fd, what.left);
+  ::close(what.lock_fd);
+  lock.lock();
+  slots_[what.slot].reclaiming = false;
+  freed_.notify_all();
 }
 
 CardPool::Grant CardPool::acquire() {
@@ -93,7 +134,12 @@ CardPool::Grant CardPool::acquire() {
   std::unique_lock lock(mutex_);
   while (true) {
     std::vector<std::string> held_elsewhere;
-    if (auto grant = try_acquire_locked(held_elsewhere)) return *grant;
+    std::optional<Reclaim> left_behind;
+    if (auto grant = try_acquire_locked(held_elsewhere, left_behind)) return *grant;
+    if (left_behind) {
+      reclaim(lock, *left_behind);
+      continue;
+    }
     if (held_elsewhere.empty()) {
       freed_.wait(lock);
       continue;
@@ -149,7 +195,9 @@ DeviceGuard::~DeviceGuard() {
 
 unsigned DeviceGuard::card() const { return pool_.slots_[grant_.slot].card; }
 
-HeldCard DeviceGuard::held() const { return HeldCard{card(), pool_.announces_card(), grant_.lock_fd}; }
+HeldCard DeviceGuard::held() const {
+  return HeldCard{card(), pool_.announces_card(), grant_.lock_fd, grant_.group_offset};
+}
 
 DeviceGuard device() { return DeviceGuard(device_pool()); }
 

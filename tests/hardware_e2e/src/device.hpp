@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "card_lock.hpp"
+#include "card_reclaim.hpp"
 
 namespace hardware_e2e {
 
@@ -27,8 +28,12 @@ class CardPool {
  public:
   CardPool();
   // Card 0 alone, locked within this process only.
-  CardPool(std::vector<unsigned> cards, std::optional<LockFolder> folder, bool announce_card);
+  CardPool(std::vector<unsigned> cards, std::optional<LockFolder> folder, bool announce_card,
+           bool reclaim_left_behind = false);
   // `announce_card`: runners started under a guard get ZLU_CARD_ID.
+  // `reclaim_left_behind`: a card whose host-wide lock is kept by a runner
+  // group that outlived its suite is taken back (see card_reclaim.hpp),
+  // saying so on standard error; otherwise it is waited for like any other.
   CardPool(const CardPool&) = delete;
   CardPool& operator=(const CardPool&) = delete;
 
@@ -45,14 +50,25 @@ class CardPool {
     unsigned card;
     bool busy = false;
     bool failed_holder = false;
+    bool reclaiming = false;  // a thread is stopping what keeps it locked
+    std::string unreclaimable;  // the last record found left behind but not verified
   };
   struct Grant {
     std::size_t slot;
     int lock_fd;  // -1 without host-wide locks
+    off_t group_offset;  // of the runner group field in the lock file's record
+  };
+  struct Reclaim {
+    std::size_t slot;
+    int lock_fd;
+    Holder holder;
+    LeftBehind left;
   };
   Grant acquire();
   // Fails the current test when a card's lock file can no longer be used.
-  std::optional<Grant> try_acquire_locked(std::vector<std::string>& held_elsewhere);
+  std::optional<Grant> try_acquire_locked(std::vector<std::string>& held_elsewhere, std::optional<Reclaim>& reclaim);
+  std::optional<LeftBehind> left_behind(Slot& slot, int lock_fd, const Holder& holder);
+  void reclaim(std::unique_lock<std::mutex>& lock, const Reclaim& what);
   void release(std::size_t slot, int lock_fd, bool failed);
 
   mutable std::mutex mutex_;
@@ -60,6 +76,7 @@ class CardPool {
   std::vector<Slot> slots_;
   std::optional<LockFolder> folder_;
   bool announce_card_ = false;
+  bool reclaim_left_behind_ = false;
 };
 
 void install_device_pool(std::unique_ptr<CardPool> pool);
@@ -78,6 +95,7 @@ struct HeldCard {
   unsigned card;
   bool announce;
   int lock_fd;  // -1 without host-wide locks
+  off_t group_offset;  // where the runner records its group in the lock file
 };
 
 class [[nodiscard]] DeviceGuard {

@@ -97,9 +97,10 @@ std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& co
   auto slot = RunnerSlot::take();
   if (!slot) return std::unexpected(LaunchError{0, true});
   // The runner keeps the card's host-wide lock for as long as it lives.
-  const int inherited_lock = card ? card->lock_fd : -1;
+  InheritedLock inherited;
+  if (card && card->lock_fd >= 0) inherited = {card->lock_fd, card->group_offset, GROUP_FIELD_WIDTH};
   const auto start = std::chrono::steady_clock::now();
-  auto runner = RunnerProcess::spawn(program.c_str(), argv, envp.data(), inherited_lock);
+  auto runner = RunnerProcess::spawn(program.c_str(), argv, envp.data(), inherited);
   if (!runner) return std::unexpected(LaunchError{runner.error()});
   auto status = supervise(*runner, command.path);
   if (!status) return std::unexpected(LaunchError{status.error()});

@@ -27,9 +27,25 @@ struct ChildStart {
   char* const* argv;
   char* const* envp;
   pid_t parent;
-  int inherited_fd;  // kept open across exec, or -1
+  InheritedLock inherited;
   int error;  // written by the child when it cannot exec
 };
+
+// The child's own group id into the inherited lock's group field.
+[[gnu::no_sanitize_address]] void note_group(const InheritedLock& lock) {
+  constexpr std::size_t MOST_DIGITS = 20;
+  if (lock.group_width == 0 || lock.group_width > MOST_DIGITS) return;
+  char digits[MOST_DIGITS];
+  std::size_t count = 0;
+  for (auto id = static_cast<unsigned long>(getpid()); count == 0 || id != 0; id /= 10) {
+    digits[count++] = static_cast<char>('0' + id % 10);
+  }
+  if (count > lock.group_width) return;
+  char field[MOST_DIGITS];
+  for (std::size_t i = 0; i < lock.group_width; ++i) field[i] = i < count ? digits[count - 1 - i] : ' ';
+  // Best effort, like the rest of the record: the lock holds without it.
+  [[maybe_unused]] const ssize_t written = pwrite(lock.fd, field, lock.group_width, lock.group_offset);
+}
 
 // Runs in the child on its own stack while the parent thread waits for the
 // exec: it shares the parent's memory, so it calls nothing but system calls.
@@ -49,9 +65,12 @@ struct ChildStart {
   }
   // The parent died before the death signal was armed: nobody waits for us.
   if (getppid() != start->parent) _exit(127);
-  if (start->inherited_fd >= 0 && fcntl(start->inherited_fd, F_SETFD, 0) != 0) {
-    start->error = errno;
-    _exit(127);
+  if (start->inherited.fd >= 0) {
+    if (fcntl(start->inherited.fd, F_SETFD, 0) != 0) {
+      start->error = errno;
+      _exit(127);
+    }
+    note_group(start->inherited);
   }
   sigset_t none;
   sigemptyset(&none);
@@ -89,10 +108,10 @@ std::atomic<int> slots_taken{0};
 }  // namespace
 
 std::expected<RunnerProcess, int> RunnerProcess::spawn(const char* path, char* const* argv, char* const* envp,
-                                                       int inherited_fd) {
+                                                       InheritedLock inherited) {
   void* stack = mmap(nullptr, CHILD_STACK_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
   if (stack == MAP_FAILED) return std::unexpected(errno);
-  ChildStart start{path, argv, envp, getpid(), inherited_fd, 0};
+  ChildStart start{path, argv, envp, getpid(), inherited, 0};
   pid_t pid = -1;
   int clone_error = 0;
   {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <expected>
 #include <optional>
 #include <sys/types.h>
@@ -11,6 +12,18 @@
 #include "exit_status.hpp"
 
 namespace hardware_e2e {
+
+struct InheritedLock {
+  // A descriptor the runner keeps open, and a field of its file where the
+  // runner writes its process group id before it execs: in decimal, padded
+  // with blanks to `group_width` (no write when that is 0). Whoever finds
+  // the file still locked after the suite has gone can tell which group
+  // holds it, with no moment between exec and the write.
+
+  int fd = -1;
+  off_t group_offset = 0;
+  std::size_t group_width = 0;
+};
 
 class RunnerProcess {
   // Owns a started, not yet reaped runner. The runner leads a process group
@@ -24,9 +37,9 @@ class RunnerProcess {
   using Clock = std::chrono::steady_clock;
 
   static std::expected<RunnerProcess, int> spawn(const char* path, char* const* argv, char* const* envp,
-                                                 int inherited_fd = -1);
+                                                 InheritedLock inherited = {});
   // Starts `path` with the inherited standard streams and working directory,
-  // every signal at its default action and none blocked; `inherited_fd`, when
+  // every signal at its default action and none blocked; `inherited.fd`, when
   // not -1, stays open in the runner. The error is the errno of the failed
   // start (ENOENT, EACCES, ...).
 

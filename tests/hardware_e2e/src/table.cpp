@@ -95,7 +95,10 @@ std::expected<CardSettings, std::string> prepare_cards() {
   if (!settings) return std::unexpected(settings.error());
   auto folder = LockFolder::open(settings->lock_dir, !settings->lock_dir_given);
   if (!folder) return std::unexpected(folder.error());
-  auto pool = std::make_unique<CardPool>(settings->cards, std::move(*folder), settings->cards_listed);
+  // Taking cards back from what a killed suite left behind comes with the
+  // card list, so that a run without one says and does what it always did.
+  auto pool = std::make_unique<CardPool>(settings->cards, std::move(*folder), settings->cards_listed,
+                                         settings->cards_listed);
   if (auto usable = pool->check_lock_files(); !usable) return std::unexpected(usable.error());
   install_device_pool(std::move(pool));
   return settings;

@@ -174,6 +174,46 @@ TEST_F(Lifetime, ASuiteKilledOutrightTakesItsRunnerWithIt) {
   EXPECT_EQ(pids().size(), 1u);
 }
 
+TEST_F(Lifetime, TheGroupAKilledSuiteLeftHoldingItsCardIsStoppedByTheNextSuite) {
+  const ChildEnvironment card = {{"ZLU_TEST_CARDS", "0"}};
+  const auto killed = start_suite({"--exact", REDUCTION}, hanging("with-child", card));
+  ASSERT_TRUE(wait_for_pids(2));
+  ASSERT_EQ(kill(killed.pid, SIGKILL), 0);
+  ASSERT_TRUE(WIFSIGNALED(wait_program(killed).wait_status));
+  const auto left = pids();
+  // The runner dies with the suite; its child, in the runner's group, keeps the card.
+  for (auto until = Clock::now() + 3s; !gone(left[0]) && Clock::now() < until;) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(gone(left[0]));
+  ASSERT_FALSE(gone(left[1]));
+
+  const auto started = Clock::now();
+  const auto next = run_suite({"--exact", REDUCTION}, card);
+  EXPECT_LT(Clock::now() - started, GRACE + SLACK);
+  EXPECT_EQ(next.exit_code(), 0) << next.out << next.err;
+  EXPECT_EQ(next.err, "card 0 is kept locked by process group " + std::to_string(left[0]) + " of process " +
+                          std::to_string(killed.pid) + " (" + STANDIN_SUITE + "), which has ended; stopping that group\n");
+  EXPECT_TRUE(all_gone());
+  EXPECT_EQ(pids().size(), 2u) << "the next suite's runner does not hang";
+}
+
+TEST_F(Lifetime, ALiveSuitesRunnerGroupKeepsItsCardAndIsNeverStopped) {
+  const ChildEnvironment card = {{"ZLU_TEST_CARDS", "0"}};
+  const auto holder = start_suite({"--exact", REDUCTION}, hanging("with-child", card));
+  ASSERT_TRUE(wait_for_pids(2));
+  const auto waiter = start_suite({"--exact", REDUCTION}, card);
+  // Long enough for a wrongful SIGTERM to have ended the runner.
+  std::this_thread::sleep_for(500ms);
+  for (const int pid : pids()) EXPECT_FALSE(gone(pid)) << pid;
+  EXPECT_EQ(kill(holder.pid, SIGTERM), 0);
+  const auto holder_run = wait_program(holder);
+  const auto waiter_run = wait_program(waiter);
+  EXPECT_EQ(holder_run.exit_code(), 128 + SIGTERM);
+  EXPECT_EQ(waiter_run.exit_code(), 0) << waiter_run.err;
+  EXPECT_EQ(waiter_run.err, "card 0 is held by process " + std::to_string(holder.pid) + " (" + STANDIN_SUITE +
+                                "); waiting for it\n");
+  EXPECT_TRUE(all_gone());
+}
+
 TEST_F(Lifetime, FailFastStopsTheRunnersStillRunningAndStartsNoMore) {
   // Every runner fails after a while; while the first does, the other
   // workers wait for the device, and at most one takes it before the stop.
