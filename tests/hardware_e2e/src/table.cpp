@@ -95,10 +95,9 @@ std::expected<CardSettings, std::string> prepare_cards() {
   if (!settings) return std::unexpected(settings.error());
   auto folder = LockFolder::open(settings->lock_dir, !settings->lock_dir_given);
   if (!folder) return std::unexpected(folder.error());
-  // Taking cards back from what a killed suite left behind comes with the
-  // card list, so that a run without one says and does what it always did.
-  auto pool = std::make_unique<CardPool>(settings->cards, std::move(*folder), settings->cards_listed,
-                                         settings->cards_listed);
+  // Every run takes its cards back from what a killed suite left behind:
+  // without that, a run on the default card would wait for them forever.
+  auto pool = std::make_unique<CardPool>(settings->cards, std::move(*folder), settings->cards_listed, true);
   if (auto usable = pool->check_lock_files(); !usable) return std::unexpected(usable.error());
   install_device_pool(std::move(pool));
   return settings;

@@ -174,8 +174,15 @@ TEST_F(Lifetime, ASuiteKilledOutrightTakesItsRunnerWithIt) {
   EXPECT_EQ(pids().size(), 1u);
 }
 
-TEST_F(Lifetime, TheGroupAKilledSuiteLeftHoldingItsCardIsStoppedByTheNextSuite) {
-  const ChildEnvironment card = {{"ZLU_TEST_CARDS", "0"}};
+class LeftBehind : public Lifetime, public testing::WithParamInterface<ChildEnvironment> {};
+
+// With a card list and on the default card alike.
+INSTANTIATE_TEST_SUITE_P(Cards, LeftBehind,
+                         testing::Values(ChildEnvironment{{"ZLU_TEST_CARDS", "0"}}, ChildEnvironment{}),
+                         [](const auto& info) { return info.param.empty() ? "DefaultCard" : "CardList"; });
+
+TEST_P(LeftBehind, TheGroupAKilledSuiteLeftHoldingItsCardIsStoppedByTheNextSuite) {
+  const ChildEnvironment card = GetParam();
   const auto killed = start_suite({"--exact", REDUCTION}, hanging("with-child", card));
   ASSERT_TRUE(wait_for_pids(2));
   ASSERT_EQ(kill(killed.pid, SIGKILL), 0);
