@@ -71,6 +71,9 @@ class ProfileArena {
     // constructs them. `count` must be small enough that the bytes fit a
     // size_t, which the reader's budget has made sure of.
     static_assert(std::is_trivially_destructible_v<T>);
+    // Blocks come aligned for operator new, so a request larger than what
+    // is left of a block can start a new one at its beginning.
+    static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
     return static_cast<T*>(allocate_bytes(count * sizeof(T), alignof(T)));
   }
 
@@ -89,14 +92,14 @@ class ProfileArena {
   void* allocate_bytes(std::size_t bytes, std::size_t alignment) {
     const std::size_t skip = (alignment - reinterpret_cast<std::uintptr_t>(cursor_) % alignment) % alignment;
     if (cursor_ == nullptr || bytes + skip > static_cast<std::size_t>(end_ - cursor_)) {
-      return allocate_block(bytes, alignment);
+      return allocate_block(bytes);
     }
     void* at = cursor_ + skip;
     cursor_ += skip + bytes;
     return at;
   }
 
-  void* allocate_block(std::size_t bytes, std::size_t alignment);
+  void* allocate_block(std::size_t bytes);
 
   std::vector<std::unique_ptr<std::byte[]>> blocks_;
   std::size_t block_limit_ = SIZE_MAX;

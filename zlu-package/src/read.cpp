@@ -78,10 +78,11 @@ using Converted = std::expected<void, PackageError>;
 class TextCopier {
   // Copies texts into the model once they are known to be valid UTF-8.
   // Profiles repeat a few names (operations, kernels, metadata keys) on
-  // every sample, so the texts copied most recently are remembered by a
-  // hash of their ends: a text equal to one of them, byte for byte, is
-  // already valid and already in the arena, and its view is shared
-  // instead of copied again. Only what is copied is charged.
+  // every sample, so the texts copied most recently are remembered, one per
+  // slot of a small table chosen by their ends: a text equal to the one in
+  // its slot, byte for byte, is already valid and already in the arena, and
+  // its view is shared instead of copied again. Only what is copied is
+  // charged.
  public:
   TextCopier(ProfileArena& arena, ModelBudget& budget) : arena_(arena), budget_(budget) {}
 
@@ -91,37 +92,67 @@ class TextCopier {
       out = {};
       return {};
     }
-    std::string_view& recent = recent_[slot_of(bytes)];
-    if (recent == bytes) {
-      out = recent;
+    const Ends ends = ends_of(bytes);
+    Recent& recent = recent_[slot_of(ends)];
+    if (recent.ends == ends && (bytes.size() <= kWholeByEnds || recent.text == bytes)) {
+      out = recent.text;
       return {};
     }
     if (auto error = validate_utf8(bytes)) return std::unexpected(PackageError(*error));
     if (auto charged = budget_.charge_text(bytes.size()); !charged) return charged;
     out = arena_.copy_text(bytes);
-    recent = out;
+    recent = {ends, out};
     return {};
   }
 
  private:
-  static constexpr unsigned kSlotBits = 8;
-
-  static std::size_t slot_of(std::string_view bytes) {
+  struct Ends {
+    // The first and last bytes of a text and its length; for a text of up
+    // to kWholeByEnds bytes, all of it.
     std::uint64_t head = 0;
     std::uint64_t tail = 0;
-    if (bytes.size() >= sizeof head) {
-      std::memcpy(&head, bytes.data(), sizeof head);
-      std::memcpy(&tail, bytes.data() + bytes.size() - sizeof tail, sizeof tail);
-    } else {
-      std::memcpy(&head, bytes.data(), bytes.size());
+    std::size_t size = 0;
+
+    bool operator==(const Ends&) const = default;
+  };
+
+  struct Recent {
+    Ends ends;
+    std::string_view text;
+  };
+
+  static constexpr std::size_t kWholeByEnds = 16;
+  static constexpr unsigned kSlotBits = 8;
+
+  template <typename Word>
+  static Word load(const char* at) {
+    Word word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+  }
+
+  static Ends ends_of(std::string_view bytes) {
+    // Overlapping loads: eight bytes from each end cover a text of up to
+    // sixteen; four from each end one of four to seven; and the first,
+    // middle and last byte one of up to three.
+    const char* at = bytes.data();
+    const std::size_t size = bytes.size();
+    if (size >= 8) return {load<std::uint64_t>(at), load<std::uint64_t>(at + size - 8), size};
+    if (size >= 4) {
+      return {load<std::uint32_t>(at) | std::uint64_t{load<std::uint32_t>(at + size - 4)} << 32, 0, size};
     }
-    const std::uint64_t mixed = (head ^ (tail * 0x9E3779B97F4A7C15u) ^ bytes.size()) * 0xFF51AFD7ED558CCDu;
+    const auto byte = [&](std::size_t index) { return std::uint64_t{static_cast<unsigned char>(at[index])}; };
+    return {byte(0) | byte(size / 2) << 8 | byte(size - 1) << 16, 0, size};
+  }
+
+  static std::size_t slot_of(const Ends& ends) {
+    const std::uint64_t mixed = (ends.head ^ (ends.tail * 0x9E3779B97F4A7C15u) ^ ends.size) * 0xFF51AFD7ED558CCDu;
     return static_cast<std::size_t>(mixed >> (64 - kSlotBits));
   }
 
   ProfileArena& arena_;
   ModelBudget& budget_;
-  std::array<std::string_view, std::size_t{1} << kSlotBits> recent_{};
+  std::array<Recent, std::size_t{1} << kSlotBits> recent_{};
 };
 
 struct ModelWriter {
