@@ -1,4 +1,7 @@
+#include <array>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <utility>
@@ -25,22 +28,23 @@ constexpr std::uint64_t kTraversalSlackWords = 64;
 // What the copied model may cost, per byte of the message, and a fixed
 // allowance for a tiny message. With the message itself in memory while it
 // is copied, a read then never holds more than four times the message plus
-// the allowance. Honest profiles cost well under this: a sample with short
-// texts and a metadata entry takes about two and a half times its wire size.
+// the allowance. Honest profiles cost well under this: a sample with two
+// metadata entries takes less than its wire size, its repeated names once.
 constexpr std::uint64_t kModelBytesPerMessageByte = 3;
 constexpr std::uint64_t kModelAllowanceBytes = 64 * 1024;
-// What the allocator adds to every block it hands out, charged with it.
+// What aligning a list in the arena may add to it, charged with it.
 constexpr std::uint64_t kAllocationOverhead = 16;
 
 class ModelBudget {
   // How many more bytes the copied model may take. Lists are charged for
-  // their elements as the model holds them and texts for the block they
-  // need beyond a string's own storage, before either is built: a message
-  // of a few bytes can announce millions of zero-sized elements, and each
-  // becomes a full model entry.
+  // their elements as the model holds them and texts for the bytes copied,
+  // before either is built: a message of a few bytes can announce millions
+  // of zero-sized elements, and each becomes a full model entry.
  public:
   explicit ModelBudget(std::uint64_t message_bytes)
-      : remaining_(message_bytes * kModelBytesPerMessageByte + kModelAllowanceBytes) {}
+      : total_(message_bytes * kModelBytesPerMessageByte + kModelAllowanceBytes), remaining_(total_) {}
+
+  std::uint64_t total() const { return total_; }
 
   template <typename Element>
   std::expected<void, PackageError> charge_list(std::uint64_t elements) {
@@ -49,15 +53,9 @@ class ModelBudget {
     return charge(elements * sizeof(Element) + kAllocationOverhead, elements);
   }
 
-  std::expected<void, PackageError> charge_text(std::size_t bytes) {
-    if (bytes <= kInlineTextBytes) return {};
-    return charge(std::uint64_t{bytes} + 1 + kAllocationOverhead, 1);
-  }
+  std::expected<void, PackageError> charge_text(std::size_t bytes) { return charge(std::uint64_t{bytes}, 1); }
 
  private:
-  // The longest text a std::string holds without a block of its own.
-  static inline const std::size_t kInlineTextBytes = std::string().capacity();
-
   std::expected<void, PackageError> charge(std::uint64_t bytes, std::uint64_t elements) {
     if (bytes > remaining_) return refuse(elements);
     remaining_ -= bytes;
@@ -71,29 +69,113 @@ class ModelBudget {
         bytes_left)));
   }
 
+  std::uint64_t total_;
   std::uint64_t remaining_;
 };
 
 using Converted = std::expected<void, PackageError>;
 
-// Converts every element of `list` in list order into `out`, after charging
-// the budget for all of them, so that nothing is reserved for elements the
-// message cannot pay for. Elements are built in place.
-template <typename List, typename Element, typename Convert>
-Converted convert_list(List list, std::vector<Element>& out, ModelBudget& budget, Convert convert) {
-  if (auto charged = budget.charge_list<Element>(list.size()); !charged) return charged;
-  out.reserve(list.size());
-  for (const auto element : list) {
-    if (auto converted = convert(element, out.emplace_back()); !converted) return converted;
-  }
-  return {};
-}
+class TextCopier {
+  // Copies texts into the model once they are known to be valid UTF-8.
+  // Profiles repeat a few names (operations, kernels, metadata keys) on
+  // every sample, so the texts copied most recently are remembered, one per
+  // slot of a small table chosen by their ends: a text equal to the one in
+  // its slot, byte for byte, is already valid and already in the arena, and
+  // its view is shared instead of copied again. Only what is copied is
+  // charged.
+ public:
+  TextCopier(ProfileArena& arena, ModelBudget& budget) : arena_(arena), budget_(budget) {}
 
-Converted copy_text(capnp::Text::Reader text, std::string& out, ModelBudget& budget) {
-  const std::string_view bytes(text.begin(), text.size());
-  if (auto error = validate_utf8(bytes)) return std::unexpected(PackageError(*error));
-  if (auto charged = budget.charge_text(bytes.size()); !charged) return charged;
-  out.assign(bytes);
+  Converted copy(capnp::Text::Reader text, std::string_view& out) {
+    const std::string_view bytes(text.begin(), text.size());
+    if (bytes.empty()) {
+      out = {};
+      return {};
+    }
+    const Ends ends = ends_of(bytes);
+    Recent& recent = recent_[slot_of(ends)];
+    if (recent.ends == ends && (bytes.size() <= kWholeByEnds || recent.text == bytes)) {
+      out = recent.text;
+      return {};
+    }
+    if (auto error = validate_utf8(bytes)) return std::unexpected(PackageError(*error));
+    if (auto charged = budget_.charge_text(bytes.size()); !charged) return charged;
+    out = arena_.copy_text(bytes);
+    recent = {ends, out};
+    return {};
+  }
+
+ private:
+  struct Ends {
+    // The first and last bytes of a text and its length; for a text of up
+    // to kWholeByEnds bytes, all of it.
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+    std::size_t size = 0;
+
+    bool operator==(const Ends&) const = default;
+  };
+
+  struct Recent {
+    Ends ends;
+    std::string_view text;
+  };
+
+  static constexpr std::size_t kWholeByEnds = 16;
+  static constexpr unsigned kSlotBits = 8;
+
+  template <typename Word>
+  static Word load(const char* at) {
+    Word word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+  }
+
+  static Ends ends_of(std::string_view bytes) {
+    // Overlapping loads: eight bytes from each end cover a text of up to
+    // sixteen; four from each end one of four to seven; and the first,
+    // middle and last byte one of up to three.
+    const char* at = bytes.data();
+    const std::size_t size = bytes.size();
+    if (size >= 8) return {load<std::uint64_t>(at), load<std::uint64_t>(at + size - 8), size};
+    if (size >= 4) {
+      return {load<std::uint32_t>(at) | std::uint64_t{load<std::uint32_t>(at + size - 4)} << 32, 0, size};
+    }
+    const auto byte = [&](std::size_t index) { return std::uint64_t{static_cast<unsigned char>(at[index])}; };
+    return {byte(0) | byte(size / 2) << 8 | byte(size - 1) << 16, 0, size};
+  }
+
+  static std::size_t slot_of(const Ends& ends) {
+    const std::uint64_t mixed = (ends.head ^ (ends.tail * 0x9E3779B97F4A7C15u) ^ ends.size) * 0xFF51AFD7ED558CCDu;
+    return static_cast<std::size_t>(mixed >> (64 - kSlotBits));
+  }
+
+  ProfileArena& arena_;
+  ModelBudget& budget_;
+  std::array<Recent, std::size_t{1} << kSlotBits> recent_{};
+};
+
+struct ModelWriter {
+  // Where a read puts the model it builds, and what the model may still cost.
+  ProfileArena& arena;
+  ModelBudget& budget;
+  TextCopier& texts;
+};
+
+// Converts every element of `list` in list order into `out`, after charging
+// the budget for all of them, so that nothing is taken for elements the
+// message cannot pay for. Elements are built in place in the arena.
+template <typename Element, typename List, typename Convert>
+Converted convert_list(List list, ListView<Element>& out, ModelWriter& model, Convert convert) {
+  const std::size_t size = list.size();
+  if (auto charged = model.budget.charge_list<Element>(size); !charged) return charged;
+  if (size == 0) return {};
+  Element* elements = model.arena.allocate<Element>(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    Element* element = new (elements + i) Element{};
+    if (auto converted = convert(list[static_cast<unsigned>(i)], *element); !converted) return converted;
+  }
+  out = {elements, size};
   return {};
 }
 
@@ -107,22 +189,23 @@ Converted convert_kind(profile_capnp::StepKind kind, ProfileStepKind& out) {
   return std::unexpected(PackageError(NotInSchema{static_cast<std::uint16_t>(kind)}));
 }
 
-Converted convert_entry(profile_capnp::MetadataEntry::Reader entry, ProfileMetadata& out, ModelBudget& budget) {
-  if (auto name = copy_text(entry.getName(), out.name, budget); !name) return name;
-  return copy_text(entry.getValue(), out.value, budget);
+Converted convert_entry(profile_capnp::MetadataEntry::Reader entry, ProfileMetadata& out, ModelWriter& model) {
+  if (auto name = model.texts.copy(entry.getName(), out.name); !name) return name;
+  return model.texts.copy(entry.getValue(), out.value);
 }
 
-Converted convert_sample(profile_capnp::CycleSample::Reader sample, CycleSample& out, ModelBudget& budget) {
+Converted convert_sample(profile_capnp::CycleSample::Reader sample, CycleSample& out, ModelWriter& model) {
   const auto step = sample.getStep();
   ProfileStep& converted = out.step;
   converted.local_index = step.getLocalIndex();
   converted.phase = step.getPhase();
   converted.epoch = step.getEpoch();
-  if (auto operation = copy_text(step.getOperation(), converted.operation, budget); !operation) return operation;
+  if (auto operation = model.texts.copy(step.getOperation(), converted.operation); !operation) return operation;
   if (auto kind = convert_kind(step.getKind(), converted.kind); !kind) return kind;
-  if (auto kernel = copy_text(step.getKernel(), converted.kernel, budget); !kernel) return kernel;
-  if (auto metadata = convert_list(step.getMetadata(), converted.metadata, budget,
-                                   [&](auto entry, ProfileMetadata& into) { return convert_entry(entry, into, budget); }); !metadata) {
+  if (auto kernel = model.texts.copy(step.getKernel(), converted.kernel); !kernel) return kernel;
+  if (auto metadata = convert_list(step.getMetadata(), converted.metadata, model,
+                                   [&](auto entry, ProfileMetadata& into) { return convert_entry(entry, into, model); });
+      !metadata) {
     return metadata;
   }
   out.start_cycle = sample.getStartCycle();
@@ -130,9 +213,9 @@ Converted convert_sample(profile_capnp::CycleSample::Reader sample, CycleSample&
   return {};
 }
 
-Converted convert_tile(profile_capnp::TileProfile::Reader tile, TileProfile& out, ModelBudget& budget) {
-  auto samples = convert_list(tile.getSamples(), out.samples, budget,
-                              [&](auto sample, CycleSample& into) { return convert_sample(sample, into, budget); });
+Converted convert_tile(profile_capnp::TileProfile::Reader tile, TileProfile& out, ModelWriter& model) {
+  auto samples = convert_list(tile.getSamples(), out.samples, model,
+                              [&](auto sample, CycleSample& into) { return convert_sample(sample, into, model); });
   if (!samples) return samples;
   out.physical_tile = tile.getPhysicalTile();
   return {};
@@ -145,13 +228,16 @@ std::expected<VersionedProfileReport, PackageError> convert_profile(profile_capn
     return std::unexpected(
         PackageError::invalid("unsupported profile schema version " + std::to_string(version)));
   }
-  VersionedProfileReport versioned{.schema_version = version, .report = {}};
-  ProfileReport& report = versioned.report;
-  auto tiles = convert_list(profile.getTiles(), report.tiles, budget,
-                            [&](auto tile, TileProfile& into) { return convert_tile(tile, into, budget); });
-  if (!tiles) return std::unexpected(std::move(tiles.error()));
-  report.clock_hz = profile.getClockHz();
-  return versioned;
+  auto arena = std::make_shared<ProfileArena>(
+      static_cast<std::size_t>(std::min<std::uint64_t>(budget.total(), std::numeric_limits<std::size_t>::max())));
+  TextCopier texts(*arena, budget);
+  ModelWriter model{*arena, budget, texts};
+  ListView<TileProfile> tiles;
+  auto converted = convert_list(profile.getTiles(), tiles, model,
+                                [&](auto tile, TileProfile& into) { return convert_tile(tile, into, model); });
+  if (!converted) return std::unexpected(std::move(converted.error()));
+  return VersionedProfileReport{.schema_version = version,
+                                .report = ProfileReport(profile.getClockHz(), tiles, std::move(arena))};
 }
 
 std::expected<VersionedProfileReport, PackageError> read_owned(kj::Own<kj::InputStream> source) {

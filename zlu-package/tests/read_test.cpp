@@ -60,6 +60,7 @@ TEST(ProfileRead, ConvertsEveryFieldInFileOrder) {
     ASSERT_TRUE(report.has_value()) << report.error().debug();
     EXPECT_EQ(report->clock_hz, 1'330'000'000u);
     ASSERT_EQ(report->tiles.size(), 3u);
+    ProfileBuilder expected_model;
     for (std::uint32_t t = 0; t < 3; ++t) {
       const TileProfile& tile = report->tiles[t];
       EXPECT_EQ(tile.physical_tile, 1471 - t);
@@ -74,7 +75,7 @@ TEST(ProfileRead, ConvertsEveryFieldInFileOrder) {
         EXPECT_EQ(sample.step.kind, static_cast<ProfileStepKind>(s % 4));
         EXPECT_EQ(sample.step.operation, "matmul");
         EXPECT_EQ(sample.step.kernel, "gemm_block");
-        const std::vector<ProfileMetadata> expected{{"block", std::to_string(s)}, {"block", "repeat"}};
+        const auto expected = expected_model.list<ProfileMetadata>({{"block", std::to_string(s)}, {"block", "repeat"}});
         EXPECT_EQ(sample.step.metadata, expected);
       }
     }
@@ -309,7 +310,9 @@ TEST(ProfileRead, FieldsSitAtTheirWirePositions) {
   ASSERT_EQ(report->tiles.size(), 1u);
   EXPECT_EQ(report->tiles[0].physical_tile, 1024u);
   ASSERT_EQ(report->tiles[0].samples.size(), 1u);
-  const CycleSample expected{{5, 6, 7, "op", ProfileStepKind::Idle, "kern", {{"n", "v"}}}, 16, 32};
+  ProfileBuilder builder;
+  const CycleSample expected{
+      {5, 6, 7, "op", ProfileStepKind::Idle, "kern", builder.list<ProfileMetadata>({{"n", "v"}})}, 16, 32};
   EXPECT_EQ(report->tiles[0].samples[0], expected);
 }
 

@@ -6,6 +6,7 @@ namespace zlu_profile {
 namespace {
 
 using zlu_package::CycleSample;
+using zlu_package::ProfileBuilder;
 using zlu_package::TileProfile;
 
 CycleSample sample(ProfileStepKind kind, std::uint32_t start, std::uint32_t end) {
@@ -21,9 +22,10 @@ std::vector<TimelineRun> runs_of(const std::vector<const TileProfile*>& entries,
 }
 
 TEST(Timeline, ColumnsTakeTheirDominantKindAndTiesGoToTheEarlierKind) {
+  ProfileBuilder model;
   const TileProfile tile{.physical_tile = 0,
-                         .samples = {sample(ProfileStepKind::Compute, 100, 135), sample(ProfileStepKind::Idle, 135, 157),
-                                     sample(ProfileStepKind::Exchange, 157, 200)}};
+                         .samples = model.list<CycleSample>({sample(ProfileStepKind::Compute, 100, 135), sample(ProfileStepKind::Idle, 135, 157),
+                                     sample(ProfileStepKind::Exchange, 157, 200)})};
   // Column 3 (cycles 130 to 140) holds compute and idle five cycles each;
   // column 5 (150 to 160) holds seven idle and three exchange.
   EXPECT_EQ(runs_of({&tile}, {.first_cycle = 100, .span_cycles = 100}),
@@ -33,19 +35,22 @@ TEST(Timeline, ColumnsTakeTheirDominantKindAndTiesGoToTheEarlierKind) {
 }
 
 TEST(Timeline, GapsStayEmptyAndEntriesOfOneTileMerge) {
-  const TileProfile first{.physical_tile = 9, .samples = {sample(ProfileStepKind::Compute, 0, 20)}};
+  ProfileBuilder model;
+  const TileProfile first{.physical_tile = 9, .samples = model.list<CycleSample>({sample(ProfileStepKind::Compute, 0, 20)})};
   const TileProfile second{.physical_tile = 9,
-                           .samples = {sample(ProfileStepKind::Compute, 20, 30),
-                                       sample(ProfileStepKind::Synchronization, 60, 100)}};
+                           .samples = model.list<CycleSample>({sample(ProfileStepKind::Compute, 20, 30),
+                                       sample(ProfileStepKind::Synchronization, 60, 100)})};
   EXPECT_EQ(runs_of({&first, &second}, {.first_cycle = 0, .span_cycles = 100}),
             (std::vector<TimelineRun>{{0, 3, ProfileStepKind::Compute}, {6, 10, ProfileStepKind::Synchronization}}));
 }
 
 TEST(Timeline, ManySamplesReduceToAtMostOneRunPerColumn) {
-  TileProfile tile{.physical_tile = 0, .samples = {}};
+  std::vector<CycleSample> samples;
   for (std::uint32_t cycle = 0; cycle < 100'000; cycle += 2) {
-    tile.samples.push_back(sample(cycle % 4 == 0 ? ProfileStepKind::Compute : ProfileStepKind::Exchange, cycle, cycle + 2));
+    samples.push_back(sample(cycle % 4 == 0 ? ProfileStepKind::Compute : ProfileStepKind::Exchange, cycle, cycle + 2));
   }
+  ProfileBuilder model;
+  const TileProfile tile{.physical_tile = 0, .samples = model.list(samples)};
   const auto runs = timeline_runs(std::vector<const TileProfile*>{&tile}, {.first_cycle = 0, .span_cycles = 100'000}, 1000);
   ASSERT_FALSE(runs.empty());
   EXPECT_LE(runs.size(), 1000u);
@@ -54,10 +59,11 @@ TEST(Timeline, ManySamplesReduceToAtMostOneRunPerColumn) {
 }
 
 TEST(Timeline, EmptyOrReversedSamplesAndAZeroSpanDrawNothing) {
+  ProfileBuilder model;
   const TileProfile tile{.physical_tile = 0,
-                         .samples = {sample(ProfileStepKind::Compute, 50, 50), sample(ProfileStepKind::Idle, 80, 20)}};
+                         .samples = model.list<CycleSample>({sample(ProfileStepKind::Compute, 50, 50), sample(ProfileStepKind::Idle, 80, 20)})};
   EXPECT_TRUE(runs_of({&tile}, {.first_cycle = 0, .span_cycles = 100}).empty());
-  const TileProfile instant{.physical_tile = 0, .samples = {sample(ProfileStepKind::Compute, 5, 6)}};
+  const TileProfile instant{.physical_tile = 0, .samples = model.list<CycleSample>({sample(ProfileStepKind::Compute, 5, 6)})};
   EXPECT_TRUE(runs_of({&instant}, {.first_cycle = 5, .span_cycles = 0}).empty());
 }
 
