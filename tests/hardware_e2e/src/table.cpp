@@ -1,6 +1,7 @@
 #include "table.hpp"
 
 #include <array>
+#include <span>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
@@ -8,7 +9,6 @@
 
 #include <fmt/format.h>
 
-#include "atomic_file.hpp"
 #include "card_settings.hpp"
 #include "catalogue.hpp"
 #include "harness/src/io_error.hpp"
@@ -16,6 +16,7 @@
 #include "runner_timeout.hpp"
 #include "device.hpp"
 #include "timeline.hpp"
+#include "zlu-base/src/atomic_file.hpp"
 
 namespace hardware_e2e {
 
@@ -106,8 +107,10 @@ std::expected<CardSettings, std::string> prepare_cards() {
 void write_timeline(const std::string& path) {
   auto json = timeline_json();
   if (!json) return;
-  if (auto written = write_file_atomically(path, *json); !written) {
-    write_line(STDERR_FILENO, fmt::format("{}: the timeline was not written: {}", TIMELINE_VARIABLE, written.error()));
+  const auto bytes = std::as_bytes(std::span(json->data(), json->size()));
+  if (auto written = zlu_base::replace_file(path, bytes, {.new_file_mode = 0644}); !written) {
+    write_line(STDERR_FILENO,
+               fmt::format("{}: the timeline was not written: {}", TIMELINE_VARIABLE, written.error().describe()));
   }
 }
 
