@@ -17,22 +17,24 @@ async function modelOf(object) {
   return model;
 }
 
+const containerEnv = (container) => new Map((container.env ?? []).map((entry) => [entry.name, entry.value]));
+
 function checkSuiteJob(job) {
   const spec = job.spec ?? {};
   const pod = spec.template?.spec ?? {};
   const container = (pod.containers ?? [])[0] ?? {};
-  if (spec.completionMode !== "Indexed") problems.push(`completionMode is ${spec.completionMode}, not Indexed`);
   if (String(spec.completions) !== partitions || String(spec.parallelism) !== partitions)
     problems.push(`completions ${spec.completions} and parallelism ${spec.parallelism} are not ${partitions}`);
   if (pod.restartPolicy !== "Never") problems.push(`restartPolicy is ${pod.restartPolicy}, not Never`);
   const limits = container.resources?.limits ?? {};
   if (String(limits[cardResource]) !== "1") problems.push(`the container does not ask for one ${cardResource}`);
   const script = (container.args ?? []).join("\n");
-  for (const needed of ["JOB_COMPLETION_INDEX", `ZLU_TEST_PARTITION=`, `/${partitions}"`, "--format junit"])
+  for (const needed of ["JOB_COMPLETION_INDEX", "ZLU_TEST_PARTITION=", "/$PARTITIONS\"", "--format junit"])
     if (!script.includes(needed)) problems.push(`the container's script lacks ${needed}`);
-  const variables = new Set((container.env ?? []).map((entry) => entry.name));
-  for (const needed of ["ZLU_TEST_BOOTSTRAP", "ZLU_TEST_CARDS", "JOB_NAME", "NODE_NAME"])
-    if (!variables.has(needed)) problems.push(`the container does not set ${needed}`);
+  const env = containerEnv(container);
+  for (const needed of ["ZLU_TEST_BOOTSTRAP", "ZLU_TEST_CARDS", "JOB_NAME", "NODE_NAME", "SUITE", "PARTITION_KIND"])
+    if (!env.has(needed)) problems.push(`the container does not set ${needed}`);
+  if (env.get("PARTITIONS") !== partitions) problems.push(`the container's PARTITIONS is not ${partitions}`);
 }
 
 const text = readFileSync(manifestPath, "utf8");
@@ -43,7 +45,6 @@ try {
 } catch (error) {
   problems.push(`not YAML: ${error.reason ?? error.message}`);
 }
-if (objects.length !== 1 || objects[0]?.kind !== "Job") problems.push("the manifest is not one Job");
 for (const object of objects) {
   try {
     const Model = await modelOf(object);
@@ -51,8 +52,11 @@ for (const object of objects) {
   } catch (error) {
     problems.push(`${object.kind ?? "object"}: ${error.message}`);
   }
-  if (object.kind === "Job") checkSuiteJob(object);
 }
+const jobs = objects.filter((object) => object.kind === "Job");
+const suiteJobs = jobs.filter((job) => job.spec?.completionMode === "Indexed");
+if (jobs.length !== 1 || suiteJobs.length !== 1) problems.push("the manifest is not one Indexed Job");
+else checkSuiteJob(suiteJobs[0]);
 for (const problem of problems) console.error(`${manifestPath}: ${problem}`);
 if (problems.length === 0) console.log(`${manifestPath}: valid`);
 process.exit(problems.length === 0 ? 0 : 1);
