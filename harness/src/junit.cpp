@@ -17,8 +17,8 @@ std::string render_seconds(std::chrono::nanoseconds duration) {
 std::string render_timestamp(std::chrono::system_clock::time_point at) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
   std::tm utc{};
-  if (gmtime_r(&seconds, &utc) == nullptr) return "1970-01-01T00:00:00";
-  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
+  if (gmtime_r(&seconds, &utc) == nullptr) return "1970-01-01T00:00:00Z";
+  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
                      utc.tm_hour, utc.tm_min, utc.tm_sec);
 }
 
@@ -43,13 +43,15 @@ std::string render_failed_tries(const CompletedTest& test, std::string_view elem
   return rendered;
 }
 
-// "<properties><property name= value=/>...</properties>".
-std::string render_properties(const TestProperties& properties) {
-  std::string rendered = "<properties>";
-  for (const auto& [name, value] : properties)
-    rendered += fmt::format("<property name=\"{}\" value=\"{}\"/>", xml_escape(name, XmlPlace::Attribute),
+// The properties `test` recorded as lines of the testsuite's `properties`,
+// each named "TEST.NAME".
+std::string render_properties(const CompletedTest& test) {
+  std::string rendered;
+  for (const auto& [name, value] : test.properties)
+    rendered += fmt::format("      <property name=\"{}\" value=\"{}\"/>\n",
+                            xml_escape(fmt::format("{}.{}", test.desc.name, name), XmlPlace::Attribute),
                             xml_escape(value, XmlPlace::Attribute));
-  return rendered + "</properties>";
+  return rendered;
 }
 
 }  // namespace
@@ -133,8 +135,8 @@ void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
   // those of a test that failed every try are reruns of its failure.
   const bool passed = outcome.verdict != Verdict::Failed;
   const std::string retried = render_failed_tries(test, passed ? "flakyFailure" : "rerunFailure");
+  properties_ += render_properties(test);
   std::string children;
-  if (!test.properties.empty()) children += fmt::format("      {}\n", render_properties(test.properties));
   if (passed) children += retried;
   if (!element.empty()) children += fmt::format("      {}\n", element);
   if (!passed) children += retried;
@@ -149,6 +151,7 @@ void JunitFormatter::run_finished(const ConsoleTestState& state) {
       "  <testsuite name=\"{}\" tests=\"{}\" failures=\"{}\" errors=\"0\" skipped=\"{}\" time=\"{}\" "
       "timestamp=\"{}\">\n",
       executable, reported_, state.failed, state.ignored, elapsed, render_timestamp(run_start_));
+  if (!properties_.empty()) document += fmt::format("    <properties>\n{}    </properties>\n", properties_);
   document += testcases_;
   document += "  </testsuite>\n</testsuites>\n";
   out_.write(document);

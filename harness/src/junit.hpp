@@ -26,10 +26,13 @@ std::string xml_escape(std::string_view bytes, XmlPlace place);
 
 // The document, written in one piece when the run finishes:
 //   <testsuites><testsuite name=EXE tests= failures= errors="0" skipped= time= timestamp=>
+//     [<properties><property name="TEST.NAME" value=/>...</properties>]
 //     <testcase classname=EXE name=TEST time=> [<failure type= message=>OUTPUT</failure>
 //       | <skipped [message=]/> | <system-out>OUTPUT</system-out>] </testcase> ...
-// A testcase whose body recorded properties holds them first, as
-// <properties><property name= value=/>...</properties>.
+// The properties test bodies recorded belong to the testsuite, each named
+// after its test: a testcase holds only what identifies the test and its
+// result, since consumers take a testcase's properties for part of its
+// identity, and the common JUnit schema has none there.
 // A test that failed a try and was run again (ZLU_TEST_RETRIES) is still one
 // testcase: when it passed in the end, it holds a
 // <flakyFailure type= message=><system-out>OUTPUT</system-out></flakyFailure>
@@ -38,7 +41,7 @@ std::string xml_escape(std::string_view bytes, XmlPlace place);
 // A test's time is its measured execution time, summed over its tries, when
 // times are measured, else the time from its start to its result as the run
 // loop saw them. The
-// timestamp is the run's start in UTC. A pass shows its output in
+// timestamp is the run's start in UTC, with its zone ("Z"). A pass shows its output in
 // `system-out` under `--show-output` only, as the console report does.
 class JunitFormatter : public ReportFormatter {
  public:
@@ -59,6 +62,7 @@ class JunitFormatter : public ReportFormatter {
   std::chrono::system_clock::time_point run_start_{};
   std::map<TestId, Clock::time_point> in_flight_;  // start times of the tests without a result yet
   std::string testcases_;
+  std::string properties_;  // the testsuite's property lines, in the order results arrived
   std::size_t reported_ = 0;
 };
 

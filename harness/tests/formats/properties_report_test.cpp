@@ -1,39 +1,16 @@
 // The properties a test body records, as the JSON and JUnit reports carry them.
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
 #include "json.hpp"
 #include "junit.hpp"
+#include "report_support.hpp"
 #include "xml_document.hpp"
 
 namespace harness_formats {
 namespace {
 
 using namespace harness;
-
-// A ConsoleOutput over a temporary file that the test reads back.
-class FileConsole {
- public:
-  FileConsole() : file_(std::tmpfile()), out_(fileno(file_), Palette{}) {}
-  ~FileConsole() { std::fclose(file_); }
-  FileConsole(const FileConsole&) = delete;
-  FileConsole& operator=(const FileConsole&) = delete;
-  ConsoleOutput& out() { return out_; }
-  std::string text() {
-    std::string text;
-    char buffer[4096];
-    ::lseek(fileno(file_), 0, SEEK_SET);
-    for (ssize_t got; (got = ::read(fileno(file_), buffer, sizeof buffer)) > 0;)
-      text.append(buffer, static_cast<std::size_t>(got));
-    return text;
-  }
-
- private:
-  std::FILE* file_;
-  ConsoleOutput out_;
-};
 
 CompletedTest with_properties(TestResult result, TestProperties properties) {
   TestDesc desc;
@@ -60,7 +37,7 @@ TEST(PropertiesReport, JsonResultEventCarriesThemAsAnObjectOnlyWhenRecorded) {
   EXPECT_FALSE(nlohmann::json::parse(text.substr(end + 1)).contains("properties"));
 }
 
-TEST(PropertiesReport, JunitTestcaseHoldsThemBeforeItsFailureAndOnlyWhenRecorded) {
+TEST(PropertiesReport, JunitTestsuiteHoldsThemNamedAfterTheirTestAndTheTestcaseNone) {
   FileConsole console;
   JunitFormatter junit(console.out(), {});
   ConsoleTestState state;
@@ -71,12 +48,16 @@ TEST(PropertiesReport, JunitTestcaseHoldsThemBeforeItsFailureAndOnlyWhenRecorded
   junit.test_result(plain, state);
   junit.run_finished(state);
   const XmlDocument xml(console.text());
-  ASSERT_EQ(xml.check_well_formed().exit_status, 0) << console.text();
-  const std::string testcase = "/testsuites/testsuite/testcase[@name='waits_for_a_card']";
-  EXPECT_EQ(xml.xpath("count(" + testcase + "/*[1][self::properties]/property)"), "2");
-  EXPECT_EQ(xml.xpath("string(" + testcase + "/properties/property[2]/@value)"), "quote \" less < amp &");
-  EXPECT_EQ(xml.xpath("string(" + testcase + "/properties/property[1]/@name)"), "waited_for_card_ms");
-  EXPECT_EQ(xml.xpath("count(" + testcase + "/failure)"), "1");
+  const ParserRun valid = xml.validate(JUNIT_SCHEMA_PATH);
+  ASSERT_EQ(valid.exit_status, 0) << valid.output << console.text();
+  const std::string properties = "/testsuites/testsuite/*[1][self::properties]/property";
+  EXPECT_EQ(xml.xpath("count(" + properties + ")"), "2");
+  EXPECT_EQ(xml.xpath("string(" + properties + "[1]/@name)"), "waits_for_a_card.waited_for_card_ms");
+  EXPECT_EQ(xml.xpath("string(" + properties + "[1]/@value)"), "12");
+  EXPECT_EQ(xml.xpath("string(" + properties + "[2]/@name)"), "waits_for_a_card.card");
+  EXPECT_EQ(xml.xpath("string(" + properties + "[2]/@value)"), "quote \" less < amp &");
+  EXPECT_EQ(xml.xpath("count(//testcase[@name='waits_for_a_card']/*)"), "1");
+  EXPECT_EQ(xml.xpath("count(//testcase[@name='waits_for_a_card']/failure)"), "1");
   EXPECT_EQ(xml.xpath("count(//testcase[@name='plain']/*)"), "0");
 }
 

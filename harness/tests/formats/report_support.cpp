@@ -23,4 +23,17 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
+FileConsole::FileConsole() : file_(std::tmpfile()), out_(fileno(file_), harness::Palette{}) {}
+
+FileConsole::~FileConsole() { std::fclose(file_); }
+
+std::string FileConsole::text() {
+  std::string text;
+  char buffer[4096];
+  ::lseek(fileno(file_), 0, SEEK_SET);
+  for (ssize_t got; (got = ::read(fileno(file_), buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(got));
+  return text;
+}
+
 }  // namespace harness_formats

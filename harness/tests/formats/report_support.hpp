@@ -2,8 +2,11 @@
 // leaves behind.
 #pragma once
 
+#include <cstdio>
 #include <map>
 #include <string>
+
+#include "console.hpp"
 
 namespace harness_formats {
 
@@ -15,5 +18,22 @@ std::string temporary_path(const std::string& stem);
 
 // The whole content of the file at `path`, empty when it cannot be read.
 std::string read_file(const std::string& path);
+
+// A ConsoleOutput over a temporary file that the test reads back, for
+// driving a formatter directly.
+class FileConsole {
+ public:
+  FileConsole();
+  ~FileConsole();
+  FileConsole(const FileConsole&) = delete;
+  FileConsole& operator=(const FileConsole&) = delete;
+  harness::ConsoleOutput& out() { return out_; }
+  // Everything written so far.
+  std::string text();
+
+ private:
+  std::FILE* file_;
+  harness::ConsoleOutput out_;
+};
 
 }  // namespace harness_formats

@@ -60,6 +60,11 @@ XmlDocument::~XmlDocument() { ::unlink(path_.c_str()); }
 
 ParserRun XmlDocument::check_well_formed() const { return run_xmllint({"--noout", path_}); }
 
+ParserRun XmlDocument::validate(const std::string& schema_path) const {
+  if (!std::filesystem::is_regular_file(schema_path)) return {"no schema file at " + schema_path, -1};
+  return run_xmllint({"--noout", "--schema", schema_path, path_});
+}
+
 std::string XmlDocument::xpath(const std::string& expression) const {
   std::string value = run_xmllint({"--xpath", expression, path_}).output;
   if (!value.empty() && value.back() == '\n') value.pop_back();

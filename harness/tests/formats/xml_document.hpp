@@ -24,6 +24,10 @@ class XmlDocument {
   // `xmllint --noout`: status 0 and no output when the document is well-formed.
   ParserRun check_well_formed() const;
 
+  // `xmllint --noout --schema`: status 0 when the document is valid against the
+  // XML schema at `schema_path`; a schema that cannot be read fails.
+  ParserRun validate(const std::string& schema_path) const;
+
   // The value of the XPath expression `expression` (a string or number
   // expression such as "count(//testcase)"), or the parser's complaint.
   std::string xpath(const std::string& expression) const;

@@ -62,5 +62,6 @@ target_include_directories(hardware_e2e_standin_tests PRIVATE ${CMAKE_CURRENT_SO
 target_compile_definitions(hardware_e2e_standin_tests PRIVATE
   STANDIN_SUITE="$<TARGET_FILE:hardware_e2e_standin>"
   BROKEN_SUITE="$<TARGET_FILE:hardware_e2e_broken>"
-  STANDIN_RUNNER_DIR="${standin_runner_dir}")
+  STANDIN_RUNNER_DIR="${standin_runner_dir}"
+  JUNIT_SCHEMA_PATH="${ZLU_JUNIT_SCHEMA}")
 add_dependencies(hardware_e2e_standin_tests hardware_e2e_standin hardware_e2e_broken hardware_e2e_standin_runner)
