@@ -71,6 +71,28 @@ std::expected<std::pair<int, fs::path>, FileError> create_beside(const fs::path&
   return std::unexpected(std::move(exhausted));
 }
 
+// Opens a device or a FIFO to be written in place. Without a reader a FIFO
+// either waits in the open or, opened without blocking, fails with ENXIO.
+std::expected<int, FileError> open_in_place(const fs::path& destination, FifoWithoutReader without_reader) {
+  const bool refuse = without_reader == FifoWithoutReader::Refuse;
+  int fd;
+  do {
+    fd = ::open(destination.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (refuse ? O_NONBLOCK : 0));
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    FileError failed = error_at(FileError::Step::Open, destination, errno);
+    if (refuse && errno == ENXIO) failed.reason = "no process has this FIFO open for reading";
+    return std::unexpected(std::move(failed));
+  }
+  const int flags = refuse ? ::fcntl(fd, F_GETFL) : 0;
+  if (refuse && (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
+    const int error = errno;
+    ::close(fd);
+    return std::unexpected(error_at(FileError::Step::Open, destination, error));
+  }
+  return fd;
+}
+
 }  // namespace
 
 std::string FileError::cause() const { return reason.empty() ? os_error_text(error_number) : reason; }
@@ -95,12 +117,9 @@ std::expected<FileReplacer, FileError> FileReplacer::open(const fs::path& target
   const bool exists = ::lstat(destination.c_str(), &status) == 0;
   if (exists && (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode))) {
     // Devices and pipes cannot be replaced, only written.
-    int fd;
-    do {
-      fd = ::open(destination.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return std::unexpected(error_at(FileError::Step::Open, destination, errno));
-    return FileReplacer(fd, destination, {});
+    auto fd = open_in_place(destination, options.fifo_without_reader);
+    if (!fd) return std::unexpected(fd.error());
+    return FileReplacer(*fd, destination, {});
   }
   if (exists && S_ISDIR(status.st_mode)) {
     return std::unexpected(error_at(FileError::Step::Refuse, destination, EISDIR));
