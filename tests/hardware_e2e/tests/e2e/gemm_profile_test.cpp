@@ -84,10 +84,11 @@ TEST_F(GemmProfile, FailedChecksLeaveTheFileWithTheirMessages) {
     const auto run = run_with_profile(choice);
     EXPECT_EQ(run.exit_code(), 101);
     const fs::path path = dir() / file_name(run);
+    // A failed check names the file it leaves; an unreadable one names it anyway.
     const std::string expected = message.empty()
                                      ? "read cycle profile " + path.string() +
                                            ": Invalid(\"unsupported profile schema version 4\")"
-                                     : message;
+                                     : message + "\ncycle profile left for inspection at " + path.string();
     EXPECT_TRUE(reports_failure(run, GEMM, expected)) << run.out;
     EXPECT_TRUE(fs::exists(path));
     fs::remove(path);
