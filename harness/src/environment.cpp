@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <climits>
 #include <fmt/format.h>
 #include <pthread.h>
@@ -40,7 +41,8 @@ std::size_t worker_stack_size(const EnvLookup& env) {
   if (!value) return zlu_base::DEFAULT_STACK_SIZE;
   const auto number = zlu_base::parse_decimal_u64(*value);
   if (!number || *number == 0) return zlu_base::DEFAULT_STACK_SIZE;
-  return std::max(static_cast<std::size_t>(*number), static_cast<std::size_t>(PTHREAD_STACK_MIN));
+  return std::max({static_cast<std::size_t>(*number), zlu_base::LEAST_STACK_SIZE,
+                   static_cast<std::size_t>(PTHREAD_STACK_MIN)});
 }
 
 }  // namespace harness

@@ -66,7 +66,7 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
   if (settings.time_options) {
     completed.exec_time = TestExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed)};
     const auto limit = settings.time_options->threshold(test.desc.test_type).critical;
-    if (settings.time_options->error_on_excess && outcome_of(completed.result).passed() && elapsed >= limit) {
+    if (settings.time_options->error_on_excess && outcome_of(completed.result).passed() && reached(elapsed, limit)) {
       completed.result = TestResult::time_limit_exceeded();
     }
   }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <fmt/format.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "io_error.hpp"
@@ -11,9 +12,31 @@
 
 namespace harness {
 
-std::expected<LogFile, int> LogFile::create(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return std::unexpected(errno);
+namespace {
+
+// Whether `path` names a FIFO, as the open that failed with ENXIO found it.
+bool is_fifo(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
+}  // namespace
+
+std::expected<LogFile, std::string> LogFile::create(const std::string& path) {
+  // Without O_NONBLOCK the open of a FIFO would wait for a reader, before any
+  // test starts; with it, a FIFO without one fails with ENXIO.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0 && errno == ENXIO && is_fifo(path)) {
+    return std::unexpected(
+        fmt::format("error: --logfile is `{}`, a FIFO that no process reads; start its reader first.\n", path));
+  }
+  if (fd < 0) return std::unexpected(io_error_message(errno));
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return std::unexpected(io_error_message(error));
+  }
   if (fd > 2) return LogFile(fd);
   // A standard stream was closed and the file took its number: move it
   // above them, so that the report meant for that stream cannot end up in
@@ -21,7 +44,7 @@ std::expected<LogFile, int> LogFile::create(const std::string& path) {
   const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
   const int error = errno;
   ::close(fd);
-  if (moved < 0) return std::unexpected(error);
+  if (moved < 0) return std::unexpected(io_error_message(error));
   return LogFile(moved);
 }
 

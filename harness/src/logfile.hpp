@@ -15,8 +15,10 @@ class LogFile {
   // Writes are checked like the report's; the first failure is kept.
  public:
   // Creates or truncates `path`, on a descriptor above the standard streams;
-  // the errno when it cannot.
-  static std::expected<LogFile, int> create(const std::string& path);
+  // the message that ends the run when it cannot. A FIFO is written like a
+  // file while a process reads it; one that nobody reads is refused at once
+  // instead of waiting for a reader that may never come.
+  static std::expected<LogFile, std::string> create(const std::string& path);
 
   LogFile(LogFile&& other) noexcept;
   LogFile& operator=(LogFile&&) = delete;

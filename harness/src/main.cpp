@@ -45,15 +45,12 @@ Palette palette_for(const TestOpts& opts, const EnvLookup& env) {
   return load_palette(env("TERM"));
 }
 
-std::optional<LogFile> open_log(const TestOpts& opts, int& error) {
-  error = 0;
+// The log file of `--logfile`, none without it, or the message that ends the run.
+std::expected<std::optional<LogFile>, std::string> open_log(const TestOpts& opts) {
   if (!opts.logfile) return std::nullopt;
   auto log = LogFile::create(*opts.logfile);
-  if (!log) {
-    error = log.error();
-    return std::nullopt;
-  }
-  return std::move(*log);
+  if (!log) return std::unexpected(log.error());
+  return std::optional<LogFile>(std::move(*log));
 }
 
 // The program's file name, as the reports that name the suite show it.
@@ -64,14 +61,13 @@ std::string executable_name(std::span<const std::string> args) {
 }
 
 int list_tests(const TestOpts& opts, const Selection& selection) {
-  int error = 0;
-  std::optional<LogFile> log = open_log(opts, error);
-  if (error != 0) return fail_with(io_error_message(error));
+  auto log = open_log(opts);
+  if (!log) return fail_with(log.error());
   const Listing listing = render_list(opts, selection);
   if (const int written = write_all(1, listing.stdout_text); written != 0) return fail_with(io_error_message(written));
-  if (log) {
-    log->write(listing.logfile_text);
-    if (log->error() != 0) return fail_with(io_error_message(log->error()));
+  if (*log) {
+    (*log)->write(listing.logfile_text);
+    if ((*log)->error() != 0) return fail_with(io_error_message((*log)->error()));
   }
   return 0;
 }
@@ -79,8 +75,10 @@ int list_tests(const TestOpts& opts, const Selection& selection) {
 }  // namespace
 
 int test_main_static(std::span<const std::string> args, std::span<const TestDescAndFn> tests) {
-  // A closed standard output must end the run with an io error, not kill it.
+  // A closed standard output, and a report or log past the file-size limit,
+  // must end the run with an io error (EPIPE, EFBIG), not kill it.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   const EnvLookup env = process_environment();
 
   auto parsed = parse_opts(args, env);
@@ -116,10 +114,9 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   FanOut listeners;
   listeners.add(std::move(*formatter));
 
-  int log_error = 0;
-  std::optional<LogFile> log = open_log(opts, log_error);
-  if (log_error != 0) return fail_with(io_error_message(log_error));
-  if (log) listeners.add(std::make_unique<LogFormatter>(std::move(*log)));
+  auto log = open_log(opts);
+  if (!log) return fail_with(log.error());
+  if (*log) listeners.add(std::make_unique<LogFormatter>(std::move(**log)));
 
   RunConfig config;
   config.execute = ExecuteSettings{!opts.nocapture, opts.time_options, opts.retries};

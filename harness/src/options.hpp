@@ -127,7 +127,7 @@ void shuffle_tests(std::uint64_t seed, std::vector<TestDescAndFn>& tests);
 std::expected<std::size_t, std::string> worker_count(const TestOpts& opts, const EnvLookup& env);
 
 // The worker thread stack size: the environment's minimum (raised to the
-// platform's least thread stack), else 2 MiB; parse_opts has already refused
+// least stack a test is run with), else 2 MiB; parse_opts has already refused
 // a value that is not a positive decimal.
 std::size_t worker_stack_size(const EnvLookup& env);
 

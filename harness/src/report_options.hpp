@@ -18,6 +18,11 @@ struct TimeThreshold {
   std::chrono::milliseconds critical;
 };
 
+// Whether a test that ran for `elapsed` has reached `threshold`. A threshold
+// longer than a count of nanoseconds can hold (about 292 years) is never
+// reached, where converting it to nanoseconds would overflow.
+bool reached(std::chrono::nanoseconds elapsed, std::chrono::milliseconds threshold);
+
 struct TestTimeOptions {
   bool error_on_excess = false;
   TimeThreshold unit_threshold{std::chrono::milliseconds(50), std::chrono::milliseconds(100)};

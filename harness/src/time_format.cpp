@@ -14,8 +14,8 @@ std::string render_exec_time(TestExecTime time) { return fmt::format("{:.3f}s", 
 std::string render_suite_time(TestSuiteExecTime time) { return fmt::format("{:.2f}", seconds(time.duration)); }
 
 std::optional<Color> time_color(TestExecTime time, TimeThreshold threshold) {
-  if (time.duration >= threshold.critical) return Color::Red;
-  if (time.duration >= threshold.warn) return Color::Yellow;
+  if (reached(time.duration, threshold.critical)) return Color::Red;
+  if (reached(time.duration, threshold.warn)) return Color::Yellow;
   return std::nullopt;
 }
 

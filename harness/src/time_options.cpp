@@ -35,6 +35,11 @@ std::expected<TimeThreshold, std::string> threshold_from_env(std::string_view va
 
 }  // namespace
 
+bool reached(std::chrono::nanoseconds elapsed, std::chrono::milliseconds threshold) {
+  constexpr auto longest = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::nanoseconds::max());
+  return threshold <= longest && elapsed >= threshold;
+}
+
 TimeThreshold TestTimeOptions::threshold(TestType type) const {
   switch (type) {
     case TestType::UnitTest: return unit_threshold;

@@ -71,6 +71,29 @@ std::expected<std::pair<int, fs::path>, FileError> create_beside(const fs::path&
   return std::unexpected(std::move(exhausted));
 }
 
+// Opens a device or a FIFO to be written in place. A FIFO without a reader
+// either waits in the open or, with `refuse_unread_fifo`, is opened without
+// blocking and so fails with ENXIO at once.
+std::expected<int, FileError> open_in_place(const fs::path& destination, bool refuse_unread_fifo) {
+  int fd;
+  do {
+    fd = ::open(destination.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (refuse_unread_fifo ? O_NONBLOCK : 0));
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int error = errno;
+    FileError failed = error_at(FileError::Step::Open, destination, error);
+    if (refuse_unread_fifo && error == ENXIO) failed.reason = "no process has this FIFO open for reading";
+    return std::unexpected(std::move(failed));
+  }
+  const int flags = refuse_unread_fifo ? ::fcntl(fd, F_GETFL) : 0;
+  if (refuse_unread_fifo && (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
+    const int error = errno;
+    ::close(fd);
+    return std::unexpected(error_at(FileError::Step::Open, destination, error));
+  }
+  return fd;
+}
+
 }  // namespace
 
 std::string FileError::cause() const { return reason.empty() ? os_error_text(error_number) : reason; }
@@ -95,12 +118,11 @@ std::expected<FileReplacer, FileError> FileReplacer::open(const fs::path& target
   const bool exists = ::lstat(destination.c_str(), &status) == 0;
   if (exists && (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode))) {
     // Devices and pipes cannot be replaced, only written.
-    int fd;
-    do {
-      fd = ::open(destination.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return std::unexpected(error_at(FileError::Step::Open, destination, errno));
-    return FileReplacer(fd, destination, {});
+    const bool refuse_unread_fifo =
+        S_ISFIFO(status.st_mode) && options.fifo_without_reader == FifoWithoutReader::Refuse;
+    auto fd = open_in_place(destination, refuse_unread_fifo);
+    if (!fd) return std::unexpected(fd.error());
+    return FileReplacer(*fd, destination, {});
   }
   if (exists && S_ISDIR(status.st_mode)) {
     return std::unexpected(error_at(FileError::Step::Refuse, destination, EISDIR));

@@ -46,12 +46,22 @@ enum class LinkAtTarget {
   Replace,
 };
 
+// What to do with a FIFO at the target that no process has open for reading.
+enum class FifoWithoutReader {
+  // Wait in the open until a reader comes, for a writer started before its reader.
+  Wait,
+  // Refuse it at once, for a writer that must not hang on a reader that may
+  // never come.
+  Refuse,
+};
+
 struct ReplaceOptions {
   LinkAtTarget link = LinkAtTarget::Follow;
   // The mode of a file that did not exist before, set outright whatever the
   // umask; empty: 0666 narrowed by the umask. A file that existed keeps its
   // own mode either way.
   std::optional<mode_t> new_file_mode;
+  FifoWithoutReader fifo_without_reader = FifoWithoutReader::Wait;
 };
 
 class FileReplacer {
@@ -64,7 +74,8 @@ class FileReplacer {
   // opened and written in place. A directory, a block device or a socket is
   // refused.
 public:
-  // Opens the way to `target`. Opening a FIFO waits for its reader.
+  // Opens the way to `target`. Opening a FIFO waits for its reader, or is
+  // refused without one, as `options` say.
   static std::expected<FileReplacer, FileError> open(const std::filesystem::path& target,
                                                      const ReplaceOptions& options = {});
 

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -110,6 +111,11 @@ int run_svg(const std::string& file, const std::string& output) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // An output nobody reads any more, or one past the file-size limit, is a
+  // failed write (EPIPE, EFBIG) that ends with status 2, not a death by signal
+  // that could leave half a file behind.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   CLI::App app{"Looks at a cycle profile of the N700 card.", "zlu-profile"};
   app.require_subcommand(1);
   std::string file;

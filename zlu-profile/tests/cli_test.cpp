@@ -98,6 +98,30 @@ TEST(Cli, LostStandardOutputFailsWithExitTwo) {
   }
 }
 
+// As in `zlu-profile trace p.capnp -o - | head -c 1`: the reader is gone,
+// and the tool, started with SIGPIPE at its default, must not die of it.
+TEST(Cli, APipeWhoseReaderLeftFailsWithExitTwo) {
+  const ScratchDir scratch;
+  const std::string good = (scratch / "p.capnp").string();
+  testing::write_profile(testing::card_profile(1), good);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+      {{"trace", good, "-o", "-"}, "standard output: write failed: Broken pipe"},
+      {{"svg", good, "-o", "-"}, "standard output: write failed: Broken pipe"},
+      {{"summary", good}, "standard output: Broken pipe"},
+      {{"check", good}, "standard output: Broken pipe"},
+  };
+  for (const auto& [arguments, message] : runs) {
+    SCOPED_TRACE(arguments[0]);
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    ::close(ends[0]);
+    const auto run = run_tool(arguments, ends[1]);
+    ::close(ends[1]);
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_EQ(run.err, "zlu-profile: " + message + "\n");
+  }
+}
+
 TEST(Cli, UsageErrorsExitTwoWithAShortUsageAndHelpExitsZero) {
   for (const std::vector<std::string>& arguments :
        std::vector<std::vector<std::string>>{{}, {"draw", "f"}, {"summary"}, {"svg", "f"}, {"check", "f", "--bogus"}}) {

@@ -87,9 +87,19 @@ ProgramRun run_program(const std::filesystem::path& program, const std::vector<s
     argv.push_back(argument.data());
   }
   argv.push_back(nullptr);
+  // Started as a shell starts it, with SIGPIPE at its default whatever this
+  // process does with it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  const int spawned = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (spawned != 0) {
     throw std::runtime_error("cannot start " + program.string());
   }

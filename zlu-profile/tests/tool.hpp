@@ -16,8 +16,8 @@ struct ProgramRun {
   std::string err;
 };
 
-// Runs `program` with `arguments`, standard input closed, and collects its
-// output; with `stdout_fd` given, standard output goes there instead. A
+// Runs `program` with `arguments`, standard input closed and SIGPIPE at its
+// default, and collects its output; with `stdout_fd` given, standard output goes there instead. A
 // program still running after 30 seconds is killed and reported as not
 // exited, so that a hang fails the test instead of stopping the suite.
 // Throws when it cannot be started.

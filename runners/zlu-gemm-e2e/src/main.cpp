@@ -1,3 +1,5 @@
+#include <csignal>
+
 #include "card.hpp"
 #include "gemm_card.hpp"
 #include "gemm_config.hpp"
@@ -5,6 +7,9 @@
 
 int main() {
   using namespace zlu_gemm;
+  // A profile past the file-size limit is a failed write (EFBIG) that removes
+  // its new file, not a death that leaves half of it behind.
+  std::signal(SIGXFSZ, SIG_IGN);
   const zlu_runner::EnvLookup env = zlu_runner::process_environment();
   const auto name = zlu_runner::report_name(RUNNER, env);
   if (!name) return zlu_runner::finish(RUNNER, std::unexpected(name.error()));

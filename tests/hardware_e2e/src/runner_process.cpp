@@ -71,6 +71,12 @@ struct ChildStart {
       _exit(127);
     }
     note_group(start->inherited);
+    // A record past a file-size limit leaves SIGXFSZ pending, and it would
+    // kill the runner once unblocked: ignoring the signal discards it.
+    struct sigaction ignore{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, nullptr);
+    sigaction(SIGXFSZ, &default_action, nullptr);
   }
   sigset_t none;
   sigemptyset(&none);

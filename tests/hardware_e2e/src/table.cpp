@@ -108,7 +108,10 @@ void write_timeline(const std::string& path) {
   auto json = timeline_json();
   if (!json) return;
   const auto bytes = std::as_bytes(std::span(json->data(), json->size()));
-  if (auto written = zlu_base::replace_file(path, bytes, {.new_file_mode = 0644}); !written) {
+  // The run has ended: a FIFO that nobody reads must not hold its exit back.
+  const zlu_base::ReplaceOptions options{.new_file_mode = 0644,
+                                         .fifo_without_reader = zlu_base::FifoWithoutReader::Refuse};
+  if (auto written = zlu_base::replace_file(path, bytes, options); !written) {
     write_line(STDERR_FILENO,
                fmt::format("{}: the timeline was not written: {}", TIMELINE_VARIABLE, written.error().describe()));
   }

@@ -54,6 +54,7 @@ zlu_test(hardware_e2e_standin_tests
     tests/e2e/cards_test.cpp
     tests/e2e/timeline_test.cpp
     tests/e2e/retries_test.cpp
+    tests/e2e/hostile_files_test.cpp
     ${PROJECT_SOURCE_DIR}/harness/tests/formats/xml_document.cpp
   LIBS fmt::fmt nlohmann_json::nlohmann_json)
 # The JUnit report is checked with the harness's own XML parser wrapper.
@@ -63,5 +64,8 @@ target_compile_definitions(hardware_e2e_standin_tests PRIVATE
   STANDIN_SUITE="$<TARGET_FILE:hardware_e2e_standin>"
   BROKEN_SUITE="$<TARGET_FILE:hardware_e2e_broken>"
   STANDIN_RUNNER_DIR="${standin_runner_dir}"
-  JUNIT_SCHEMA_PATH="${ZLU_JUNIT_SCHEMA}")
-add_dependencies(hardware_e2e_standin_tests hardware_e2e_standin hardware_e2e_broken hardware_e2e_standin_runner)
+  JUNIT_SCHEMA_PATH="${ZLU_JUNIT_SCHEMA}"
+  ZLU_PROFILE="$<TARGET_FILE:zlu-profile>"
+  GEMM_RUNNER="$<TARGET_FILE:zlu-gemm-e2e>")
+add_dependencies(hardware_e2e_standin_tests hardware_e2e_standin hardware_e2e_broken hardware_e2e_standin_runner
+                 zlu-profile zlu-gemm-e2e)

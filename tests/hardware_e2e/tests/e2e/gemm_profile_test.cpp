@@ -84,14 +84,29 @@ TEST_F(GemmProfile, FailedChecksLeaveTheFileWithTheirMessages) {
     const auto run = run_with_profile(choice);
     EXPECT_EQ(run.exit_code(), 101);
     const fs::path path = dir() / file_name(run);
+    // A failed check names the file it leaves; an unreadable one names it anyway.
     const std::string expected = message.empty()
                                      ? "read cycle profile " + path.string() +
                                            ": Invalid(\"unsupported profile schema version 4\")"
-                                     : message;
+                                     : message + "\ncycle profile left for inspection at " + path.string();
     EXPECT_TRUE(reports_failure(run, GEMM, expected)) << run.out;
     EXPECT_TRUE(fs::exists(path));
     fs::remove(path);
     fs::remove(record_path());
+  }
+}
+
+// Reading a profile, and failing a check, take more stack than the least a
+// thread may have: a smaller ZLU_TEST_MIN_STACK is raised to what a test needs.
+TEST_F(GemmProfile, RunsAndFailsOnEveryStackSizeTheVariableAccepts) {
+  for (const std::string size : {"1", "16384", "262143", "262144", "262145"}) {
+    SCOPED_TRACE(size);
+    const auto passing = run_one(GEMM, {{"ZLU_TEST_MIN_STACK", size}});
+    EXPECT_EQ(passing.exit_code(), 0) << passing.out << passing.err;
+    const auto failing = run_one(GEMM, {{"ZLU_TEST_MIN_STACK", size}, {"ZLU_STANDIN_PROFILE", "without=idle"}});
+    EXPECT_EQ(failing.exit_code(), 101) << failing.out << failing.err;
+    EXPECT_TRUE(reports_failure(failing, GEMM, "assertion failed: profile.tiles.iter().any(|tile|")) << failing.out;
+    fs::remove(dir() / file_name(failing));
   }
 }
 
