@@ -58,6 +58,12 @@ std::string read_text(const std::filesystem::path& path) {
   return text.str();
 }
 
+std::size_t count_of(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
 const std::vector<std::string> GRAPH_TESTS = {"--exact", "all_tile_permutation_works", "all_tile_reduction_works",
                                               "direct_multicast_works", "multicast_receiver_can_send_in_same_phase"};
 
@@ -131,8 +137,7 @@ TEST_F(Cards, ARunnerDrivesTheCardTheSuiteLocksWhateverCardIdItInherits) {
     std::string card;
   };
   const std::vector<Case> cases = {{{{"ZLU_CARD_ID", "7"}}, "7"},
-                                   {{{"ZLU_CARD_ID", "7"}, {"ZLU_TEST_CARDS", "3"}}, "3"},
-                                   {{{"ZLU_CARD_ID", "x"}, {"ZLU_TEST_CARDS", "3"}}, "3"}};
+                                   {{{"ZLU_CARD_ID", "7"}, {"ZLU_TEST_CARDS", "3"}}, "3"}};
   for (const auto& [environment, card] : cases) {
     std::filesystem::remove_all(lock_dir());
     std::filesystem::remove(record_path());

@@ -152,56 +152,31 @@ TEST_F(Lifetime, SignalsToTheSuiteStopItsRunnersAndStartNoMore) {
   }
 }
 
-TEST_F(Lifetime, ASigtermEndsTheWaitForACardHeldHereOrByAnotherProcess) {
+TEST_F(Lifetime, ASigtermEndsTheWaitForACardAnotherProcessHolds) {
   std::filesystem::create_directories(lock_dir());
   const int other = open((lock_dir() / "card-0.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  ASSERT_GE(other, 0);
-  struct Case {
-    std::string how;
-    std::vector<std::string> args;
-    bool held_by_other;
-    std::size_t tests;
-  };
-  const std::vector<Case> cases = {
-      {"held by another process", {"--exact", REDUCTION}, true, 1},
-      {"held by this process", {"--test-threads", "2", "--exact", PERMUTATION, REDUCTION}, false, 2},
-  };
-  for (const auto& [how, args, held_by_other, tests] : cases) {
-    ASSERT_EQ(flock(other, held_by_other ? LOCK_EX : LOCK_UN), 0);
-    const auto started = start_suite(args, hanging("ignore-term"));
-    // Waiting: the notice on standard error, or the other test's runner up.
-    for (auto until = Clock::now() + 10s; Clock::now() < until; std::this_thread::sleep_for(10ms)) {
-      std::ifstream err(started.err_path);
-      const std::string text{std::istreambuf_iterator<char>(err), {}};
-      if (held_by_other ? text.ends_with("waiting for it\n") : pids().size() == 1) break;
-    }
-    std::this_thread::sleep_for(100ms);
-    const auto signalled = Clock::now();
-    ASSERT_EQ(kill(started.pid, SIGTERM), 0);
-    // A suite still waiting after the grace period is let go, to be judged.
-    for (siginfo_t info{}; Clock::now() < signalled + GRACE + SLACK; std::this_thread::sleep_for(10ms)) {
-      if (waitid(P_PID, static_cast<id_t>(started.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) {
-        break;
-      }
-    }
-    const auto took = Clock::now() - signalled;
-    flock(other, LOCK_UN);
-    const auto run = wait_program(started);
-    EXPECT_EQ(run.exit_code(), 128 + SIGTERM) << how << run.err;
-    EXPECT_EQ(count_of(run.out, ":\ninterrupted while waiting for a card\n"), 1u) << how << "\n" << run.out;
-    EXPECT_NE(run.out.find("test result: FAILED. 0 passed; " + std::to_string(tests) + " failed;"), std::string::npos)
-        << how << "\n" << run.out;
-    if (held_by_other) {
-      EXPECT_TRUE(reports_failure(run, REDUCTION, "interrupted while waiting for a card")) << run.out;
-      EXPECT_LT(took, GRACE) << how;
-      EXPECT_TRUE(pids().empty());
-    } else {
-      EXPECT_EQ(count_of(run.out, ": interrupted, the runner ended with signal: 9 (SIGKILL)\n"), 1u) << run.out;
-    }
-    EXPECT_TRUE(all_gone()) << how;
-    std::filesystem::remove(pid_path());
+  ASSERT_EQ(flock(other, LOCK_EX), 0);
+  const auto started = start_suite({"--exact", REDUCTION}, hanging("sleep"));
+  for (auto until = Clock::now() + 10s; Clock::now() < until; std::this_thread::sleep_for(10ms)) {
+    std::ifstream err(started.err_path);
+    if (std::string{std::istreambuf_iterator<char>(err), {}}.ends_with("; waiting for it\n")) break;
   }
+  const auto signalled = Clock::now();
+  ASSERT_EQ(kill(started.pid, SIGTERM), 0);
+  // A suite still waiting after the grace period gets its card, to be judged.
+  for (siginfo_t info{}; Clock::now() < signalled + GRACE + SLACK; std::this_thread::sleep_for(10ms)) {
+    if (waitid(P_PID, static_cast<id_t>(started.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) {
+      break;
+    }
+  }
+  const auto took = Clock::now() - signalled;
   close(other);
+  const auto run = wait_program(started);
+  EXPECT_EQ(run.exit_code(), 128 + SIGTERM) << run.err;
+  EXPECT_TRUE(reports_failure(run, REDUCTION, "interrupted while waiting for a card")) << run.out;
+  EXPECT_NE(run.out.find("test result: FAILED. 0 passed; 1 failed;"), std::string::npos) << run.out;
+  EXPECT_LT(took, GRACE);
+  EXPECT_TRUE(pids().empty()) << "no runner started";
 }
 
 TEST_F(Lifetime, ASecondInterruptEndsTheSuiteAtOnce) {

@@ -170,12 +170,6 @@ SuiteRun SuiteTest::run_one(const std::string& test, ChildEnvironment environmen
 
 std::vector<RunnerRecord> SuiteTest::records() const { return read_records(record_path()); }
 
-std::size_t count_of(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
-
 bool reports_failure(const SuiteRun& run, const std::string& test, const std::string& message) {
   const auto header = run.out.find("thread '" + test + "'");
   if (header == std::string::npos) return false;

@@ -86,7 +86,4 @@ class SuiteTest : public testing::Test {
 bool reports_failure(const SuiteRun& run, const std::string& test, const std::string& message);
 // "thread '<test>' ... panicked at ...:\n<message>\n" is in the captured output.
 
-std::size_t count_of(const std::string& text, const std::string& part);
-// How many times `part` occurs in `text`, overlaps included.
-
 }  // namespace hardware_e2e_tests
