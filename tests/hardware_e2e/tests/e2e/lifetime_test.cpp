@@ -255,7 +255,8 @@ TEST_F(Lifetime, ALiveSuitesRunnerGroupKeepsItsCardAndIsNeverStoppedWhateverItsR
     EXPECT_NE(holder_run.out.find(": interrupted, the runner ended with signal: 15 (SIGTERM)\n"), std::string::npos)
         << forged << holder_run.out;
     EXPECT_EQ(waiter_run.exit_code(), 0) << waiter_run.err;
-    const std::string recorded = forged ? std::to_string(dead) + " (/x)" : std::to_string(holder.pid) + " (" + STANDIN_SUITE + ")";
+    const std::string recorded =
+        forged ? std::to_string(dead) + " (/x)" : std::to_string(holder.pid) + " (" + STANDIN_SUITE + ")";
     EXPECT_EQ(waiter_run.err, "card 0 is held by process " + recorded + "; waiting for it\n");
     EXPECT_TRUE(all_gone()) << forged;
   }
