@@ -69,9 +69,14 @@ std::optional<LeftBehind> find_left_behind(int lock_fd, const Holder& holder) {
   if (holder.runner_group <= 0 || !holder_has_ended(holder)) return std::nullopt;
   const auto file = file_of(lock_fd);
   if (!file) return std::nullopt;
-  LeftBehind left{holder.runner_group, group_members(holder.runner_group)};
-  if (!any_holds(left.members, *file)) return std::nullopt;
-  return left;
+  // The record only says where to look; the kernel decides.
+  const auto lock = flock_keepers(file->device, file->inode);
+  if (!lock) return std::nullopt;
+  const bool only_the_group = std::all_of(lock->keepers.begin(), lock->keepers.end(), [&](const ProcessEntry& keeper) {
+    return keeper.group == holder.runner_group && keeper.pid != lock->taker && keeper.parent != lock->taker;
+  });
+  if (!only_the_group) return std::nullopt;
+  return LeftBehind{holder.runner_group, group_members(holder.runner_group)};
 }
 
 void stop_left_behind(int lock_fd, const LeftBehind& left) {

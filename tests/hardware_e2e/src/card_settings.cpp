@@ -85,6 +85,14 @@ std::expected<CardSettings, std::string> read_card_settings(const SettingLookup&
     }
     settings.cards = std::move(*cards);
     settings.cards_listed = true;
+  } else if (auto value = lookup(CARD_ID_VARIABLE)) {
+    auto card = parse_card(*value);
+    if (!card) {
+      return std::unexpected(fmt::format("{}={}: expected the number of the card to run on (or {} to list cards): {}",
+                                         CARD_ID_VARIABLE, quoted(*value), CARDS_VARIABLE, card.error()));
+    }
+    settings.cards = {*card};
+    settings.cards_listed = true;
   }
   if (auto value = lookup(LOCK_DIR_VARIABLE)) {
     if (value->empty()) return std::unexpected(fmt::format("{}=\"\": expected a folder", LOCK_DIR_VARIABLE));

@@ -15,6 +15,10 @@ namespace hardware_e2e {
 inline constexpr std::string_view CARDS_VARIABLE = "ZLU_TEST_CARDS";
 inline constexpr std::string_view LOCK_DIR_VARIABLE = "ZLU_TEST_LOCK_DIR";
 inline constexpr std::string_view TIMELINE_VARIABLE = "ZLU_TEST_TIMELINE";
+inline constexpr std::string_view CARD_ID_VARIABLE = "ZLU_CARD_ID";
+// What the suite tells each runner; inherited from whoever started the
+// suite, it names the one card the run may use unless ZLU_TEST_CARDS says
+// otherwise, so that a runner never drives a card the suite did not lock.
 
 inline constexpr std::string_view DEFAULT_LOCK_DIR = "/tmp/zlu-card-locks";
 // Shared by every user of the host: created world-writable with the sticky
@@ -24,7 +28,8 @@ inline constexpr std::string_view DEFAULT_LOCK_DIR = "/tmp/zlu-card-locks";
 struct CardSettings {
   std::vector<unsigned> cards = {0};
   bool cards_listed = false;
-  // Whether ZLU_TEST_CARDS was set: only then do runners learn their card.
+  // Whether ZLU_TEST_CARDS or ZLU_CARD_ID was set: only then do runners
+  // learn their card.
   std::string lock_dir = std::string(DEFAULT_LOCK_DIR);
   bool lock_dir_given = false;
   std::optional<std::string> timeline;

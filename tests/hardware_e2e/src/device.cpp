@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "harness/src/interrupt.hpp"
 #include "harness/src/lib.hpp"
 #include "timeline.hpp"
 
@@ -17,6 +18,9 @@ namespace {
 // How often a test waiting for cards that other processes hold tries them
 // again; the kernel offers no wait on several locks at once.
 constexpr auto RETRY_INTERVAL = std::chrono::milliseconds(5);
+// How often a test waiting for a card this process holds looks at the run's
+// stop request, which no notification carries to it.
+constexpr auto STOP_CHECK_INTERVAL = std::chrono::milliseconds(20);
 
 CardPool* installed_pool = nullptr;
 
@@ -129,7 +133,7 @@ void CardPool::reclaim(std::unique_lock<std::mutex>& lock, const Reclaim& what) 
   freed_.notify_all();
 }
 
-CardPool::Grant CardPool::acquire() {
+std::optional<CardPool::Grant> CardPool::acquire() {
   bool said = false;
   std::unique_lock lock(mutex_);
   while (true) {
@@ -140,8 +144,9 @@ CardPool::Grant CardPool::acquire() {
       reclaim(lock, *left_behind);
       continue;
     }
+    if (harness::stop_requested()) return std::nullopt;
     if (held_elsewhere.empty()) {
-      freed_.wait(lock);
+      freed_.wait_for(lock, STOP_CHECK_INTERVAL);
       continue;
     }
     const auto news = std::find_if(held_elsewhere.begin(), held_elsewhere.end(), [](auto& t) { return !t.empty(); });
@@ -173,12 +178,14 @@ CardPool& device_pool() {
   return *in_process;
 }
 
-DeviceGuard::DeviceGuard(CardPool& pool)
+DeviceGuard::DeviceGuard(CardPool& pool, std::source_location location)
     : pool_(pool), exceptions_at_entry_(std::uncaught_exceptions()), enclosing_(innermost_guard) {
   const auto asked = std::chrono::steady_clock::now();
-  grant_ = pool_.acquire();
+  const auto grant = pool_.acquire();
   waited_ = std::chrono::steady_clock::now() - asked;
   note_card_wait(asked, waited_);
+  if (!grant) harness::fail("interrupted while waiting for a card", location);
+  grant_ = *grant;
   // Reported only with a card pool, so that a run without one keeps its reports.
   if (pool_.announces_card()) {
     harness::record_property("card", std::to_string(card()));
@@ -199,7 +206,7 @@ HeldCard DeviceGuard::held() const {
   return HeldCard{card(), pool_.announces_card(), grant_.lock_fd, grant_.group_offset};
 }
 
-DeviceGuard device() { return DeviceGuard(device_pool()); }
+DeviceGuard device(std::source_location location) { return DeviceGuard(device_pool(), location); }
 
 std::optional<HeldCard> held_card() {
   if (innermost_guard == nullptr) return std::nullopt;

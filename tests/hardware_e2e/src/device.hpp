@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -64,8 +65,9 @@ class CardPool {
     Holder holder;
     LeftBehind left;
   };
-  Grant acquire();
-  // Fails the current test when a card's lock file can no longer be used.
+  std::optional<Grant> acquire();
+  // None when the run is asked to stop while no card is free. Fails the
+  // current test when a card's lock file can no longer be used.
   std::optional<Grant> try_acquire_locked(std::vector<std::string>& held_elsewhere, std::optional<Reclaim>& reclaim);
   std::optional<LeftBehind> left_behind(Slot& slot, int lock_fd, const Holder& holder);
   void reclaim(std::unique_lock<std::mutex>& lock, const Reclaim& what);
@@ -104,7 +106,9 @@ class [[nodiscard]] DeviceGuard {
   // card is marked as having had a failed holder.
 
  public:
-  explicit DeviceGuard(CardPool& pool);
+  explicit DeviceGuard(CardPool& pool, std::source_location location = std::source_location::current());
+  // Waits for a card; fails the current test, at `location`, when the run is
+  // asked to stop (a signal, an early end) while it waits.
   ~DeviceGuard();
   DeviceGuard(const DeviceGuard&) = delete;
   DeviceGuard& operator=(const DeviceGuard&) = delete;
@@ -124,7 +128,7 @@ class [[nodiscard]] DeviceGuard {
   const DeviceGuard* enclosing_;
 };
 
-DeviceGuard device();
+DeviceGuard device(std::source_location location = std::source_location::current());
 // Blocks until a card of the pool is free and takes it, marked or not.
 
 std::optional<HeldCard> held_card();

@@ -39,7 +39,7 @@ std::optional<std::chrono::nanoseconds> current_test_card_wait();
 // none outside a test.
 
 void note_card_wait(std::chrono::steady_clock::time_point asked, std::chrono::nanoseconds waited);
-// Called by the device guard once a card is granted.
+// Called by the device guard once its wait for a card ends.
 
 void note_runner(unsigned card, std::chrono::steady_clock::time_point start, std::chrono::steady_clock::time_point end,
                  const std::string& outcome);

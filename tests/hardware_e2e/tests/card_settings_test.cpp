@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include <fmt/format.h>
+
 #include "card_settings.hpp"
 
 namespace hardware_e2e {
@@ -17,13 +19,19 @@ TEST(CardList, NumbersAndRangesInTheOrderGiven) {
   }
 }
 
-TEST(CardSettings, UnsetMeansCardZeroUnannouncedInTheSharedFolder) {
-  std::map<std::string, std::string, std::less<>> variables;
-  const SettingLookup lookup = [&](std::string_view name) -> std::optional<std::string> {
+using Variables = std::map<std::string, std::string, std::less<>>;
+
+SettingLookup lookup_in(const Variables& variables) {
+  return [&variables](std::string_view name) -> std::optional<std::string> {
     auto found = variables.find(name);
     if (found == variables.end()) return std::nullopt;
     return found->second;
   };
+}
+
+TEST(CardSettings, UnsetMeansCardZeroUnannouncedInTheSharedFolder) {
+  Variables variables;
+  const SettingLookup lookup = lookup_in(variables);
   auto settings = read_card_settings(lookup);
   ASSERT_TRUE(settings);
   EXPECT_EQ(settings->cards, std::vector<unsigned>{0});
@@ -43,6 +51,43 @@ TEST(CardSettings, UnsetMeansCardZeroUnannouncedInTheSharedFolder) {
   EXPECT_EQ(read_card_settings(lookup).error().find("ZLU_TEST_CARDS=\"1\\x0a\": "), 0u);
   variables = {{"ZLU_TEST_TIMELINE", ""}};
   EXPECT_EQ(read_card_settings(lookup).error(), "ZLU_TEST_TIMELINE=\"\": expected a file path");
+}
+
+TEST(CardSettings, AnInheritedCardIdIsThePoolUnlessCardsAreListed) {
+  struct Case {
+    Variables variables;
+    std::vector<unsigned> cards;
+  };
+  const std::vector<Case> cases = {
+      {{{"ZLU_CARD_ID", "7"}}, {7}},
+      {{{"ZLU_CARD_ID", "0"}}, {0}},
+      {{{"ZLU_CARD_ID", "4095"}}, {4095}},
+      {{{"ZLU_CARD_ID", "007"}}, {7}},
+      {{{"ZLU_CARD_ID", "7"}, {"ZLU_TEST_CARDS", "0-1"}}, {0, 1}},
+      {{{"ZLU_CARD_ID", "x"}, {"ZLU_TEST_CARDS", "2"}}, {2}},
+  };
+  for (const auto& [variables, cards] : cases) {
+    const auto settings = read_card_settings(lookup_in(variables));
+    ASSERT_TRUE(settings) << settings.error();
+    EXPECT_EQ(settings->cards, cards) << variables.begin()->second;
+    EXPECT_TRUE(settings->cards_listed) << "the runner is told the card it holds";
+  }
+
+  const std::string expected = "ZLU_CARD_ID=\"{}\": expected the number of the card to run on (or ZLU_TEST_CARDS to "
+                               "list cards): ";
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"", "empty card number"},
+      {"x", "\"x\" is not a card number"},
+      {"-1", "\"-1\" is not a card number"},
+      {"1,2", "\"1,2\" is not a card number"},
+      {"4096", "card 4096 is past the largest card number 4095"},
+  };
+  for (const auto& [value, why] : refused) {
+    const Variables variables = {{"ZLU_CARD_ID", value}};
+    const auto settings = read_card_settings(lookup_in(variables));
+    ASSERT_FALSE(settings) << value;
+    EXPECT_EQ(settings.error(), fmt::format(fmt::runtime(expected), value) + why);
+  }
 }
 
 }  // namespace

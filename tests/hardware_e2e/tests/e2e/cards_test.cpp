@@ -131,6 +131,37 @@ TEST_F(Cards, AKilledSuitesRunnerDiesWithItAndLeavesTheCardFree) {
   EXPECT_LT(started[0].start_ns - killed_at, 600'000'000u) << "the card was freed late";
 }
 
+TEST_F(Cards, ARunnerDrivesTheCardTheSuiteLocksWhateverCardIdItInherits) {
+  struct Case {
+    ChildEnvironment environment;
+    std::string card;
+  };
+  const std::vector<Case> cases = {{{{"ZLU_CARD_ID", "7"}}, "7"},
+                                   {{{"ZLU_CARD_ID", "7"}, {"ZLU_TEST_CARDS", "3"}}, "3"}};
+  for (const auto& [environment, card] : cases) {
+    std::filesystem::remove_all(lock_dir());
+    std::filesystem::remove(record_path());
+    const auto run = run_one("all_tile_reduction_works", environment);
+    EXPECT_EQ(run.exit_code(), 0) << card << run.err;
+    const auto started = records();
+    ASSERT_EQ(started.size(), 1u) << card;
+    EXPECT_EQ(started[0].env("ZLU_CARD_ID"), card);
+    std::vector<std::string> lock_files;
+    for (const auto& entry : std::filesystem::directory_iterator(lock_dir())) {
+      lock_files.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(lock_files, std::vector<std::string>{"card-" + card + ".lock"});
+  }
+
+  std::filesystem::remove(record_path());
+  const auto refused = run_one("all_tile_reduction_works", {{"ZLU_CARD_ID", "-1"}});
+  EXPECT_EQ(refused.exit_code(), 101);
+  EXPECT_EQ(refused.err, "ZLU_CARD_ID=\"-1\": expected the number of the card to run on (or ZLU_TEST_CARDS to list "
+                         "cards): \"-1\" is not a card number\n");
+  EXPECT_TRUE(refused.out.empty()) << refused.out;
+  EXPECT_TRUE(records().empty());
+}
+
 TEST_F(Cards, APlantedLinkAtALockFileLeavesItsTargetUntouched) {
   std::filesystem::create_directory(lock_dir());
   const auto target = dir() / "precious";

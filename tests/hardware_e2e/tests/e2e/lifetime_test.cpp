@@ -5,7 +5,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
+#include <iterator>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -149,6 +152,33 @@ TEST_F(Lifetime, SignalsToTheSuiteStopItsRunnersAndStartNoMore) {
   }
 }
 
+TEST_F(Lifetime, ASigtermEndsTheWaitForACardAnotherProcessHolds) {
+  std::filesystem::create_directories(lock_dir());
+  const int other = open((lock_dir() / "card-0.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  ASSERT_EQ(flock(other, LOCK_EX), 0);
+  const auto started = start_suite({"--exact", REDUCTION}, hanging("sleep"));
+  for (auto until = Clock::now() + 10s; Clock::now() < until; std::this_thread::sleep_for(10ms)) {
+    std::ifstream err(started.err_path);
+    if (std::string{std::istreambuf_iterator<char>(err), {}}.ends_with("; waiting for it\n")) break;
+  }
+  const auto signalled = Clock::now();
+  ASSERT_EQ(kill(started.pid, SIGTERM), 0);
+  // A suite still waiting after the grace period gets its card, to be judged.
+  for (siginfo_t info{}; Clock::now() < signalled + GRACE + SLACK; std::this_thread::sleep_for(10ms)) {
+    if (waitid(P_PID, static_cast<id_t>(started.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) {
+      break;
+    }
+  }
+  const auto took = Clock::now() - signalled;
+  close(other);
+  const auto run = wait_program(started);
+  EXPECT_EQ(run.exit_code(), 128 + SIGTERM) << run.err;
+  EXPECT_TRUE(reports_failure(run, REDUCTION, "interrupted while waiting for a card")) << run.out;
+  EXPECT_NE(run.out.find("test result: FAILED. 0 passed; 1 failed;"), std::string::npos) << run.out;
+  EXPECT_LT(took, GRACE);
+  EXPECT_TRUE(pids().empty()) << "no runner started";
+}
+
 TEST_F(Lifetime, ASecondInterruptEndsTheSuiteAtOnce) {
   const auto run = run_suite({"--test-threads", "1"}, hanging("ignore-term"), [&](int pid) {
     EXPECT_TRUE(wait_for_pids(1));
@@ -203,22 +233,33 @@ TEST_P(LeftBehind, TheGroupAKilledSuiteLeftHoldingItsCardIsStoppedByTheNextSuite
   EXPECT_EQ(pids().size(), 2u) << "the next suite's runner does not hang";
 }
 
-TEST_F(Lifetime, ALiveSuitesRunnerGroupKeepsItsCardAndIsNeverStopped) {
+TEST_F(Lifetime, ALiveSuitesRunnerGroupKeepsItsCardAndIsNeverStoppedWhateverItsRecordSays) {
   const ChildEnvironment card = {{"ZLU_TEST_CARDS", "0"}};
-  const auto holder = start_suite({"--exact", REDUCTION}, hanging("with-child", card));
-  ASSERT_TRUE(wait_for_pids(2));
-  const auto waiter = start_suite({"--exact", REDUCTION}, card);
-  // Long enough for a wrongful SIGTERM to have ended the runner.
-  std::this_thread::sleep_for(500ms);
-  for (const int pid : pids()) EXPECT_FALSE(gone(pid)) << pid;
-  EXPECT_EQ(kill(holder.pid, SIGTERM), 0);
-  const auto holder_run = wait_program(holder);
-  const auto waiter_run = wait_program(waiter);
-  EXPECT_EQ(holder_run.exit_code(), 128 + SIGTERM);
-  EXPECT_EQ(waiter_run.exit_code(), 0) << waiter_run.err;
-  EXPECT_EQ(waiter_run.err, "card 0 is held by process " + std::to_string(holder.pid) + " (" + STANDIN_SUITE +
-                                "); waiting for it\n");
-  EXPECT_TRUE(all_gone());
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  for (const bool forged : {false, true}) {
+    std::filesystem::remove(pid_path());
+    const auto holder = start_suite({"--exact", REDUCTION}, hanging("with-child", card));
+    ASSERT_TRUE(wait_for_pids(2));
+    // Anyone may write the record: name an ended suite and the live runner's group.
+    if (forged) std::ofstream(lock_dir() / "card-0.lock") << dead << " /x\n1 " << pids()[0];
+    const auto waiter = start_suite({"--exact", REDUCTION}, card);
+    // Long enough for a wrongful SIGTERM to have ended the runner.
+    std::this_thread::sleep_for(500ms);
+    for (const int pid : pids()) EXPECT_FALSE(gone(pid)) << forged << " " << pid;
+    EXPECT_EQ(kill(holder.pid, SIGTERM), 0);
+    const auto holder_run = wait_program(holder);
+    const auto waiter_run = wait_program(waiter);
+    EXPECT_EQ(holder_run.exit_code(), 128 + SIGTERM) << forged;
+    EXPECT_NE(holder_run.out.find(": interrupted, the runner ended with signal: 15 (SIGTERM)\n"), std::string::npos)
+        << forged << holder_run.out;
+    EXPECT_EQ(waiter_run.exit_code(), 0) << waiter_run.err;
+    const std::string recorded =
+        forged ? std::to_string(dead) + " (/x)" : std::to_string(holder.pid) + " (" + STANDIN_SUITE + ")";
+    EXPECT_EQ(waiter_run.err, "card 0 is held by process " + recorded + "; waiting for it\n");
+    EXPECT_TRUE(all_gone()) << forged;
+  }
 }
 
 TEST_F(Lifetime, FailFastStopsTheRunnersStillRunningAndStartsNoMore) {
