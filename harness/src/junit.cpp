@@ -6,6 +6,7 @@
 
 #include "outcome.hpp"
 #include "properties.hpp"
+#include "runner_output.hpp"
 #include "zlu-base/src/utf8.hpp"
 
 namespace harness {
@@ -30,6 +31,13 @@ std::pair<std::string_view, std::string_view> failure_of(const Outcome& outcome,
   return {outcome.note ? "note" : "failure", message};
 }
 
+// The runners' output of a try as a system-err element; empty without any.
+std::string render_system_err(const std::vector<RunnerOutput>& outputs) {
+  const std::string text = render_runner_output(outputs);
+  if (text.empty()) return {};
+  return fmt::format("<system-err>{}</system-err>", xml_escape(text, XmlPlace::Text));
+}
+
 // One `element` (flakyFailure or rerunFailure) per failed try of `test`, in
 // order, each with the try's output as its system-out.
 std::string render_failed_tries(const CompletedTest& test, std::string_view element) {
@@ -37,9 +45,10 @@ std::string render_failed_tries(const CompletedTest& test, std::string_view elem
   for (const FailedTry& failed_try : test.failed_tries) {
     const Outcome outcome = outcome_of(failed_try.result);
     const auto [type, message] = failure_of(outcome, failure_message_of(failed_try, outcome));
-    rendered += fmt::format("      <{} type=\"{}\" message=\"{}\"><system-out>{}</system-out></{}>\n", element, type,
+    rendered += fmt::format("      <{} type=\"{}\" message=\"{}\"><system-out>{}</system-out>{}</{}>\n", element, type,
                             xml_escape(message, XmlPlace::Attribute),
-                            xml_escape(failed_try.stdout_bytes, XmlPlace::Text), element);
+                            xml_escape(failed_try.stdout_bytes, XmlPlace::Text),
+                            render_system_err(failed_try.runner_output), element);
   }
   return rendered;
 }
@@ -109,13 +118,14 @@ std::chrono::nanoseconds JunitFormatter::take_time(const CompletedTest& test) {
 void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
   ++reported_;
   auto attribute = [](std::string_view text) { return xml_escape(text, XmlPlace::Attribute); };
-  std::string element;  // the child the result itself gives the testcase, if any
+  std::string element;  // the children the result itself gives the testcase, if any
   const Outcome outcome = outcome_of(test.result);
   switch (outcome.verdict) {
     case Verdict::Passed:
     case Verdict::Measured:
       if (settings_.show_output && !test.stdout_bytes.empty())
         element = fmt::format("<system-out>{}</system-out>", xml_escape(test.stdout_bytes, XmlPlace::Text));
+      if (settings_.show_output) element += render_system_err(test.runner_output);
       break;
     case Verdict::Ignored:
       element = "<skipped/>";
@@ -124,8 +134,8 @@ void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
       break;
     case Verdict::Failed: {
       const auto [type, message] = failure_of(outcome, failure_message_of(test, outcome));
-      element = fmt::format("<failure type=\"{}\" message=\"{}\">{}</failure>", type, attribute(message),
-                            xml_escape(test.stdout_bytes, XmlPlace::Text));
+      element = fmt::format("<failure type=\"{}\" message=\"{}\">{}</failure>{}", type, attribute(message),
+                            xml_escape(test.stdout_bytes, XmlPlace::Text), render_system_err(test.runner_output));
       break;
     }
   }

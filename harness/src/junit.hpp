@@ -38,6 +38,11 @@ std::string xml_escape(std::string_view bytes, XmlPlace place);
 // <flakyFailure type= message=><system-out>OUTPUT</system-out></flakyFailure>
 // per failed try; when it failed every try, the failure is its last try's
 // and a rerunFailure of the same form follows for each earlier try.
+// Runners' captured output (ZLU_TEST_RUNNER_OUTPUT=capture) is a
+// <system-err> beside its try's output: after the failure, after the
+// system-out of a pass shown with `--show-output`, and inside a try's
+// flakyFailure or rerunFailure after its system-out; its text is the one the
+// console shows (render_runner_output).
 // A test's time is its measured execution time, summed over its tries, when
 // times are measured, else the time from its start to its result as the run
 // loop saw them. The

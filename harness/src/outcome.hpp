@@ -54,9 +54,10 @@ bool is_flaky(const CompletedTest& test);
 // "flaky: passed on try <k> of <n>" for a flaky test, empty for any other.
 std::string flaky_note(const CompletedTest& test);
 
-// The output to show for `test` in a summary block: its own when it had only
-// one try or none wrote anything, else each try's under a line
-// "---- try <k> of <n> ----", in order.
+// The output to show for `test` in a summary block, each try's being what
+// its body printed followed by its runners' output (output_with_runners):
+// the last try's when it had only one try or none wrote anything, else each
+// try's under a line "---- try <k> of <n> ----", in order.
 std::string output_of_tries(const CompletedTest& test);
 
 }  // namespace harness
