@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include "exit_status.hpp"
+#include "output_pipe.hpp"
 
 namespace hardware_e2e {
 
@@ -37,11 +38,14 @@ class RunnerProcess {
   using Clock = std::chrono::steady_clock;
 
   static std::expected<RunnerProcess, int> spawn(const char* path, char* const* argv, char* const* envp,
-                                                 InheritedLock inherited = {});
+                                                 InheritedLock inherited = {},
+                                                 std::optional<OutputPipe> output = std::nullopt);
   // Starts `path` with the inherited standard streams and working directory,
   // every signal at its default action and none blocked; `inherited.fd`, when
-  // not -1, stays open in the runner. The error is the errno of the failed
-  // start (ENOENT, EACCES, ...).
+  // not -1, stays open in the runner. With `output`, the runner's standard
+  // output and error both go to that pipe instead, which the waits below
+  // read as it fills. The error is the errno of the failed start (ENOENT,
+  // EACCES, ...).
 
   RunnerProcess(RunnerProcess&& other) noexcept;
   RunnerProcess& operator=(RunnerProcess&&) = delete;
@@ -54,6 +58,7 @@ class RunnerProcess {
   // Waits until the runner exits, `deadline` passes (none: no deadline) or,
   // when `watch_stop` is set, the run is asked to stop; the runner is left
   // unreaped. The error is the errno of a failed wait.
+  // Meanwhile it reads whatever the runner writes to its output pipe.
 
   void signal_group(int signal);
   // Sends `signal` to the runner and every process still in its group.
@@ -66,13 +71,19 @@ class RunnerProcess {
   // Kills whatever the runner left running in its group and collects the
   // runner's status. Call once the runner has exited.
 
+  std::optional<KeptOutput> take_output();
+  // What is kept of the runner's output when it went to a pipe: call once
+  // the runner is reaped, so that all its group wrote is there.
+
   pid_t pid() const { return pid_; }
 
  private:
-  RunnerProcess(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
+  RunnerProcess(pid_t pid, int pidfd, std::optional<OutputPipe> output)
+      : pid_(pid), pidfd_(pidfd), output_(std::move(output)) {}
 
   pid_t pid_;
   int pidfd_;  // -1 when the kernel gave none: waits poll the process instead
+  std::optional<OutputPipe> output_;
   bool reaped_ = false;
 };
 
