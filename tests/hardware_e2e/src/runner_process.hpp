@@ -29,7 +29,10 @@ class RunnerProcess {
   // Owns a started, not yet reaped runner. The runner leads a process group
   // of its own, so that everything it starts can be signalled with it, and
   // the kernel kills it (SIGKILL) when the thread that started it ends, so
-  // that it never outlives a suite that died. Until reaped, its process id
+  // that it never outlives a suite that died; the group is announced to the
+  // suite's watchdog (runner_watchdog.hpp) from its start until it is
+  // reaped, so that what the runner started does not outlive a suite that
+  // died either. Until reaped, its process id
   // and so its group id cannot be reused, which makes signalling the group
   // safe. The destructor kills the group and reaps the runner if nobody did.
 
@@ -69,10 +72,11 @@ class RunnerProcess {
   pid_t pid() const { return pid_; }
 
  private:
-  RunnerProcess(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
+  RunnerProcess(pid_t pid, int pidfd, int watchdog) : pid_(pid), pidfd_(pidfd), watchdog_(watchdog) {}
 
   pid_t pid_;
   int pidfd_;  // -1 when the kernel gave none: waits poll the process instead
+  int watchdog_;  // the channel the runner's group was announced on
   bool reaped_ = false;
 };
 
