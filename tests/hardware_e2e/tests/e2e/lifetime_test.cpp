@@ -72,6 +72,7 @@ class Lifetime : public SuiteTest {
   }
 
   std::filesystem::path pid_path() const { return dir() / "pids"; }
+  void add_pid(int pid) const { std::ofstream(pid_path(), std::ios::app) << pid << "\n"; }
 
   ChildEnvironment hanging(const std::string& how, ChildEnvironment environment = {}) const {
     environment.emplace("ZLU_STANDIN_HANG", how);
@@ -223,11 +224,13 @@ TEST_P(LeftBehind, WhatARunnerStartedEndsWithinTheGraceOfAKilledSuiteAndFreesIts
     std::filesystem::remove(pid_path());
     const auto killed = start_suite({"--exact", REDUCTION}, hanging("with-child", GetParam()), true);
     ASSERT_TRUE(wait_for_pids(2));
+    for (const int watchdog : watchdogs_of(killed.pid)) add_pid(watchdog);  // it too ends on its own
+    const auto killed_at = Clock::now();
     ASSERT_EQ(kill(whole_group ? -killed.pid : killed.pid, SIGKILL), 0);
     ASSERT_TRUE(WIFSIGNALED(wait_program(killed).wait_status));
-    const auto until = Clock::now() + GRACE + SLACK;
-    while (!(all_gone() && card_free()) && Clock::now() < until) std::this_thread::sleep_for(10ms);
+    while (!(all_gone() && card_free()) && Clock::now() < killed_at + GRACE + SLACK) std::this_thread::sleep_for(10ms);
     // The child ignores SIGTERM: only the SIGKILL after the grace ends it.
+    EXPECT_GE(Clock::now() - killed_at, GRACE) << whole_group;
     EXPECT_TRUE(all_gone()) << whole_group;
     EXPECT_TRUE(card_free()) << whole_group;
   }
@@ -245,7 +248,7 @@ TEST_F(Lifetime, OneWatchdogPerSuiteHoldsNoCardAndEndsWithTheSuite) {
                                    std::this_thread::sleep_for(10ms);
                                  }
                                  EXPECT_FALSE(has_open_in(watchdog, lock_dir()));
-                                 std::ofstream(pid_path(), std::ios::app) << watchdog << "\n";
+                                 add_pid(watchdog);
                                }
                                kill(pid, SIGTERM);
                              });
