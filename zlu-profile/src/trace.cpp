@@ -105,8 +105,20 @@ class EventWriter {
   }
 
   // Whole nanoseconds as microseconds in the JSON library's form of the
-  // nearest double, which is their exact decimal up to 10^15 nanoseconds.
+  // nearest double. Below 10^15 nanoseconds that form is their exact
+  // decimal, without trailing zeros but with at least one decimal, which is
+  // written here directly; it is what nearly every event needs.
   void microseconds(std::uint64_t nanoseconds) {
+    if (nanoseconds < 1'000'000'000'000'000u) {
+      integer(nanoseconds / 1000);
+      const std::uint64_t fraction = nanoseconds % 1000;
+      char decimals[4] = {'.', static_cast<char>('0' + fraction / 100), static_cast<char>('0' + fraction / 10 % 10),
+                          static_cast<char>('0' + fraction % 10)};
+      std::size_t length = 4;
+      while (length > 2 && decimals[length - 1] == '0') --length;
+      buffer_.append(decimals, length);
+      return;
+    }
     char digits[64];
     const double value = static_cast<double>(nanoseconds) / 1000.0;
     char* end = nlohmann::detail::to_chars(digits, digits + sizeof digits, value);

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "output.hpp"
 #include "profile_builder.hpp"
 #include "tool.hpp"
 
@@ -182,6 +183,19 @@ TEST(Trace, EachSampleEndsExactlyWhereTheNextOneStarts) {
         << " does not end where the next one starts, at " << events[i + 1].ts_text;
   }
   EXPECT_EQ(joins, 1472u * 11);
+}
+
+TEST(Trace, FileWrittenAsItIsMadeHoldsTheWholeTrace) {
+  // Many times the output buffer, in pieces of every size: small metadata
+  // events, then the events' own large pieces.
+  const zlu_package::ProfileReport profile = testing::decode(testing::card_profile(8));
+  std::ostringstream rendered;
+  write_trace(profile, rendered);
+  const testing::ScratchDir scratch;
+  ASSERT_TRUE(write_output(scratch / "t.json", [&](std::ostream& out) { write_trace(profile, out); }));
+  const std::string written = testing::read_file(scratch / "t.json");
+  EXPECT_GT(written.size(), 8u << 20);
+  EXPECT_TRUE(written == rendered.str()) << written.size() << " bytes written, " << rendered.str().size() << " rendered";
 }
 
 TEST(Trace, ToolWritesTheTraceFileAndNothingElse) {
