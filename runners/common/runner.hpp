@@ -19,7 +19,6 @@
 #include "environment.hpp"
 #include "jitter.hpp"
 #include "outcome.hpp"
-#include "random.hpp"
 #include "sim_fault.hpp"
 
 namespace zlu_runner {
