@@ -15,6 +15,7 @@
 #pragma once
 
 #include "card_id.hpp"
+#include "contract.hpp"
 #include "card_io.hpp"
 #include "environment.hpp"
 #include "jitter.hpp"
