@@ -66,4 +66,9 @@ void eprint(std::string_view text);
 // does nothing.
 void record_property(std::string name, std::string value);
 
+// Which try of its test the body on the calling thread is: 1 for the first
+// run, 2 for the first run again after a failure (ZLU_TEST_RETRIES), and so
+// on; 0 outside a test body.
+unsigned current_try();
+
 }  // namespace harness
