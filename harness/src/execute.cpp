@@ -59,9 +59,11 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
   std::optional<AttemptScope> attempt(
       std::in_place, AttemptRecord{completed.properties, completed.measurements, completed.runner_output},
       std::move(context));
+  completed.started = WallClock::now();
   const auto start = std::chrono::steady_clock::now();
   const std::optional<FailureReport> failure = run_body(test);
   const auto elapsed = std::chrono::steady_clock::now() - start;
+  completed.ended = WallClock::now();
   attempt.reset();
   capture.reset();
 
@@ -82,7 +84,7 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
 }
 
 CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings) {
-  std::vector<FailedTry> failed_tries;
+  std::vector<Attempt> failed_tries;
   std::vector<unsigned> failed_cards;
   while (true) {
     CompletedTest completed = execute_test(
@@ -94,11 +96,11 @@ CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const E
       completed.tries_allowed = settings.retries + 1;
       return completed;
     }
-    if (const auto card = card_use_of(completed.measurements); card && std::ranges::find(failed_cards, card->card) == failed_cards.end())
-      failed_cards.push_back(card->card);
-    failed_tries.push_back(FailedTry{completed.result, completed.exec_time, std::move(completed.stdout_bytes),
-                                     std::move(completed.failure_message), std::move(completed.measurements),
-                                     std::move(completed.runner_output)});
+    const auto card = card_use_of(completed.measurements);
+    if (card && std::ranges::find(failed_cards, card->card) == failed_cards.end()) failed_cards.push_back(card->card);
+    failed_tries.push_back(Attempt{completed.result, completed.exec_time, std::move(completed.stdout_bytes),
+                                   std::move(completed.failure_message), std::move(completed.measurements),
+                                   std::move(completed.runner_output), completed.started, completed.ended});
   }
 }
 
