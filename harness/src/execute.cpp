@@ -104,6 +104,7 @@ CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const E
   }
 }
 
+
 CompletedTest ignored_test(TestId id, const TestDesc& desc) {
   return CompletedTest{id, desc, TestResult::ignored(), std::nullopt, {}};
 }
