@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "outcome.hpp"
+#include "properties.hpp"
 #include "zlu-base/src/utf8.hpp"
 
 namespace harness {
@@ -77,6 +78,19 @@ JsonLine& JsonLine::object(std::string_view key_name, const TestProperties& fiel
   return *this;
 }
 
+JsonLine& JsonLine::runner_output(std::string_view key_name, const std::vector<RunnerOutput>& outputs) {
+  key(key_name);
+  body_ += '[';
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (i > 0) body_ += ',';
+    JsonLine runner;
+    runner.text("program", outputs[i].program).text("text", outputs[i].text).boolean("cut", outputs[i].cut);
+    body_ += runner.body_ + '}';
+  }
+  body_ += ']';
+  return *this;
+}
+
 void JsonFormatter::run_started(const RunStart& start) {
   JsonLine event;
   event.text("type", "suite").text("event", "started").number("test_count", start.test_count);
@@ -95,13 +109,14 @@ void JsonFormatter::still_running(TestId, const TestDesc& desc) {
 
 void JsonFormatter::write_failed_tries(const CompletedTest& test) {
   for (std::size_t i = 0; i < test.failed_tries.size(); ++i) {
-    const FailedTry& failed_try = test.failed_tries[i];
+    const Attempt& failed_try = test.failed_tries[i];
     JsonLine event;
     event.text("type", "test").text("event", "try_failed").text("name", test.desc.name);
     event.number("try", i + 1).number("tries_allowed", test.tries_allowed);
     event.text("message", failure_message_of(failed_try, outcome_of(failed_try.result)));
     if (failed_try.exec_time) event.seconds("exec_time", failed_try.exec_time->duration);
     if (!failed_try.stdout_bytes.empty()) event.text("stdout", failed_try.stdout_bytes);
+    if (!failed_try.runner_output.empty()) event.runner_output("runner_output", failed_try.runner_output);
     out_.write(event.line());
   }
 }
@@ -140,7 +155,9 @@ void JsonFormatter::test_result(const CompletedTest& test, const ConsoleTestStat
   if (is_flaky(test)) event.boolean("flaky", true);
   if (test.exec_time) event.seconds("exec_time", test.exec_time->duration);
   if (with_output && !test.stdout_bytes.empty()) event.text("stdout", test.stdout_bytes);
-  if (!test.properties.empty()) event.object("properties", test.properties);
+  if (with_output && !test.runner_output.empty()) event.runner_output("runner_output", test.runner_output);
+  if (const TestProperties shown = reported_properties(test.properties, test.measurements); !shown.empty())
+    event.object("properties", shown);
   out_.write(event.line());
 }
 

@@ -27,6 +27,8 @@ class JsonLine {
   JsonLine& seconds(std::string_view key, std::chrono::nanoseconds value);
   // An object of the texts of `fields`, by their names.
   JsonLine& object(std::string_view key, const TestProperties& fields);
+  // An array of one object per runner: {"program":...,"text":...,"cut":bool}.
+  JsonLine& runner_output(std::string_view key, const std::vector<RunnerOutput>& outputs);
   std::string line() const { return body_ + "}\n"; }
 
  private:
@@ -40,16 +42,19 @@ class JsonLine {
 //   {"type":"test","event":"started","name":...}
 //   {"type":"test","event":"still_running","name":...}
 //   {"type":"test","event":"try_failed","name":...,"try":K,"tries_allowed":N,
-//    "message":...[,"exec_time":s][,"stdout":...]}
+//    "message":...[,"exec_time":s][,"stdout":...][,"runner_output":[...]]}
 //   {"type":"test","event":"ok"|"failed"|"ignored","name":...
 //    [,"reason":"time limit exceeded"][,"message":...][,"tries":N][,"flaky":true]
-//    [,"exec_time":s][,"stdout":...][,"properties":{NAME:VALUE,...}]}
+//    [,"exec_time":s][,"stdout":...][,"runner_output":[...]][,"properties":{NAME:VALUE,...}]}
 //   {"type":"suite","event":"ok"|"failed","passed":N,"failed":N,"ignored":N,
 //    "measured":N,"filtered_out":N,"exec_time":s}
 // A result carries "stdout" for failures with output, and for passes with
 // output under `--show-output`; "message" is the failure's message (the note
 // of a failure with a note, the ignore message of an ignored test);
 // "properties" what the body recorded with record_property, when anything.
+// "runner_output" (ZLU_TEST_RUNNER_OUTPUT=capture) goes where "stdout" may:
+// the runners of that try, in the order they ended, each as
+// {"program":...,"text":...,"cut":bool}.
 // A test that failed a try and was run again (ZLU_TEST_RETRIES) has one
 // "try_failed" event per failed try, in order, just before its result; the
 // result then tells how many tries were made, and whether the last passed

@@ -5,6 +5,8 @@
 #include <fmt/format.h>
 
 #include "outcome.hpp"
+#include "properties.hpp"
+#include "runner_output.hpp"
 #include "zlu-base/src/utf8.hpp"
 
 namespace harness {
@@ -29,16 +31,24 @@ std::pair<std::string_view, std::string_view> failure_of(const Outcome& outcome,
   return {outcome.note ? "note" : "failure", message};
 }
 
+// The runners' output of a try as a system-err element; empty without any.
+std::string render_system_err(const std::vector<RunnerOutput>& outputs) {
+  const std::string text = render_runner_output(outputs);
+  if (text.empty()) return {};
+  return fmt::format("<system-err>{}</system-err>", xml_escape(text, XmlPlace::Text));
+}
+
 // One `element` (flakyFailure or rerunFailure) per failed try of `test`, in
 // order, each with the try's output as its system-out.
 std::string render_failed_tries(const CompletedTest& test, std::string_view element) {
   std::string rendered;
-  for (const FailedTry& failed_try : test.failed_tries) {
+  for (const Attempt& failed_try : test.failed_tries) {
     const Outcome outcome = outcome_of(failed_try.result);
     const auto [type, message] = failure_of(outcome, failure_message_of(failed_try, outcome));
-    rendered += fmt::format("      <{} type=\"{}\" message=\"{}\"><system-out>{}</system-out></{}>\n", element, type,
+    rendered += fmt::format("      <{} type=\"{}\" message=\"{}\"><system-out>{}</system-out>{}</{}>\n", element, type,
                             xml_escape(message, XmlPlace::Attribute),
-                            xml_escape(failed_try.stdout_bytes, XmlPlace::Text), element);
+                            xml_escape(failed_try.stdout_bytes, XmlPlace::Text),
+                            render_system_err(failed_try.runner_output), element);
   }
   return rendered;
 }
@@ -47,7 +57,7 @@ std::string render_failed_tries(const CompletedTest& test, std::string_view elem
 // each named "TEST.NAME".
 std::string render_properties(const CompletedTest& test) {
   std::string rendered;
-  for (const auto& [name, value] : test.properties)
+  for (const auto& [name, value] : reported_properties(test.properties, test.measurements))
     rendered += fmt::format("      <property name=\"{}\" value=\"{}\"/>\n",
                             xml_escape(fmt::format("{}.{}", test.desc.name, name), XmlPlace::Attribute),
                             xml_escape(value, XmlPlace::Attribute));
@@ -86,35 +96,31 @@ std::string xml_escape(std::string_view bytes, XmlPlace place) {
   return escaped;
 }
 
-void JunitFormatter::run_started(const RunStart&) { run_start_ = std::chrono::system_clock::now(); }
+void JunitFormatter::run_started(const RunStart& start) { run_start_ = start.started_at; }
 
-void JunitFormatter::test_started(TestId id, const TestDesc&) { in_flight_.insert_or_assign(id, Clock::now()); }
-
-std::chrono::nanoseconds JunitFormatter::take_time(const CompletedTest& test) {
-  const auto started = in_flight_.find(test.id);
-  std::chrono::nanoseconds observed{};
-  if (started != in_flight_.end()) {
-    observed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started->second);
-    in_flight_.erase(started);
-  }
-  if (!test.exec_time) return observed;
+std::chrono::nanoseconds JunitFormatter::test_time(const CompletedTest& test) {
+  const std::vector<AttemptView> attempts = attempts_of(test);
+  if (attempts.empty()) return {};
   // A test run more than once took the time of all its tries.
-  std::chrono::nanoseconds measured = test.exec_time->duration;
-  for (const FailedTry& failed_try : test.failed_tries)
-    if (failed_try.exec_time) measured += failed_try.exec_time->duration;
+  if (!test.exec_time)
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(attempts.back().ended - attempts.front().started);
+  std::chrono::nanoseconds measured{};
+  for (const AttemptView& attempt : attempts)
+    if (*attempt.exec_time) measured += (*attempt.exec_time)->duration;
   return measured;
 }
 
 void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
   ++reported_;
   auto attribute = [](std::string_view text) { return xml_escape(text, XmlPlace::Attribute); };
-  std::string element;  // the child the result itself gives the testcase, if any
+  std::string element;  // the children the result itself gives the testcase, if any
   const Outcome outcome = outcome_of(test.result);
   switch (outcome.verdict) {
     case Verdict::Passed:
     case Verdict::Measured:
       if (settings_.show_output && !test.stdout_bytes.empty())
         element = fmt::format("<system-out>{}</system-out>", xml_escape(test.stdout_bytes, XmlPlace::Text));
+      if (settings_.show_output) element += render_system_err(test.runner_output);
       break;
     case Verdict::Ignored:
       element = "<skipped/>";
@@ -123,14 +129,14 @@ void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
       break;
     case Verdict::Failed: {
       const auto [type, message] = failure_of(outcome, failure_message_of(test, outcome));
-      element = fmt::format("<failure type=\"{}\" message=\"{}\">{}</failure>", type, attribute(message),
-                            xml_escape(test.stdout_bytes, XmlPlace::Text));
+      element = fmt::format("<failure type=\"{}\" message=\"{}\">{}</failure>{}", type, attribute(message),
+                            xml_escape(test.stdout_bytes, XmlPlace::Text), render_system_err(test.runner_output));
       break;
     }
   }
   testcases_ += fmt::format("    <testcase classname=\"{}\" name=\"{}\" time=\"{}\"",
                             attribute(settings_.executable_name), attribute(test.desc.name),
-                            render_seconds(take_time(test)));
+                            render_seconds(test_time(test)));
   // The failed tries of a test that passed in the end are flaky failures;
   // those of a test that failed every try are reruns of its failure.
   const bool passed = outcome.verdict != Verdict::Failed;

@@ -41,7 +41,7 @@ Outcome outcome_of(const TestResult& result);
 std::string_view failure_message_of(const CompletedTest& test, const Outcome& outcome);
 
 // The same for a failed try.
-std::string_view failure_message_of(const FailedTry& failed_try, const Outcome& outcome);
+std::string_view failure_message_of(const Attempt& failed_try, const Outcome& outcome);
 
 // Whether a test that failed this way is worth another try. A failure of a
 // kind of its own is not: a test over its time limit is slow, and running it
@@ -54,9 +54,10 @@ bool is_flaky(const CompletedTest& test);
 // "flaky: passed on try <k> of <n>" for a flaky test, empty for any other.
 std::string flaky_note(const CompletedTest& test);
 
-// The output to show for `test` in a summary block: its own when it had only
-// one try or none wrote anything, else each try's under a line
-// "---- try <k> of <n> ----", in order.
+// The output to show for `test` in a summary block, each try's being what
+// its body printed followed by its runners' output (output_with_runners):
+// the last try's when it had only one try or none wrote anything, else each
+// try's under a line "---- try <k> of <n> ----", in order.
 std::string output_of_tries(const CompletedTest& test);
 
 }  // namespace harness

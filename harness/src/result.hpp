@@ -51,12 +51,28 @@ struct TestSuiteExecTime {
 // order their names were first recorded.
 using TestProperties = std::vector<std::pair<std::string, std::string>>;
 
-struct FailedTry {
-  // A try of a test that failed and was run again (ZLU_TEST_RETRIES).
+// The measurements a test body attached to a try (attach), one per kind, in
+// the order their kinds were first attached.
+using Measurements = std::vector<Measurement>;
+
+// The card use among `measurements`, if one was attached.
+std::optional<CardUse> card_use_of(const Measurements& measurements);
+
+// The wall clock, by which a run's events and tries are stamped.
+using WallClock = std::chrono::system_clock;
+
+struct Attempt {
+  // A try of a test that failed and was run again (ZLU_TEST_RETRIES). The
+  // last try's facts are kept in the CompletedTest itself; attempts_of lists
+  // all of them alike.
   TestResult result;
   std::optional<TestExecTime> exec_time;
   std::string stdout_bytes;
   std::string failure_message{};
+  Measurements measurements{};
+  std::vector<RunnerOutput> runner_output{};
+  WallClock::time_point started{};
+  WallClock::time_point ended{};
 };
 
 struct CompletedTest {
@@ -70,11 +86,38 @@ struct CompletedTest {
   // machine-readable reports carry it apart from the output.
   std::string failure_message{};
   TestProperties properties{};
+  Measurements measurements{};
+  // The runners' output, in the order the runners ended (capture on).
+  std::vector<RunnerOutput> runner_output{};
   // The tries before the one above, in order; empty unless retries are on
   // and the test failed at least once. The fields above are the last try's.
-  std::vector<FailedTry> failed_tries{};
+  std::vector<Attempt> failed_tries{};
   // How many tries the test was allowed: one more than the retries.
   std::size_t tries_allowed = 1;
+  // When the last try started and ended; the epoch for a test not run.
+  WallClock::time_point started{};
+  WallClock::time_point ended{};
 };
+
+struct AttemptView {
+  // One try of a test as a listener reads it, wherever it is kept: each
+  // field refers into the CompletedTest it was taken from.
+  std::size_t number = 1;  // from 1
+  const TestResult* result = nullptr;
+  const std::optional<TestExecTime>* exec_time = nullptr;
+  std::string_view stdout_bytes;
+  std::string_view failure_message;
+  const Measurements* measurements = nullptr;
+  const std::vector<RunnerOutput>* runner_output = nullptr;
+  WallClock::time_point started{};
+  WallClock::time_point ended{};
+
+  // The card the try ran on and its wait, when one was attached.
+  std::optional<CardUse> card() const { return card_use_of(*measurements); }
+};
+
+// The tries of `test` in the order they ran, the last one last; empty for a
+// test that was not run (ignored).
+std::vector<AttemptView> attempts_of(const CompletedTest& test);
 
 }  // namespace harness

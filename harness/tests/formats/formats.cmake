@@ -15,6 +15,7 @@ zlu_test(harness_format_tests
           ${CMAKE_CURRENT_LIST_DIR}/junit_report_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/junit_schema_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/properties_report_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/runner_output_report_test.cpp
   LIBS harness nlohmann_json::nlohmann_json util)
 target_include_directories(harness_format_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../e2e)
 target_compile_definitions(harness_format_tests PRIVATE HARNESS_DEMO_PATH="$<TARGET_FILE:harness_formats_demo>"
