@@ -10,9 +10,12 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <fmt/format.h>
+
+#include "runners/common/contract.hpp"
 
 extern char** environ;
 
@@ -30,6 +33,9 @@ constexpr const char* ENDPOINT_TILES =
     "1286,1197,1287,1288,1378,1289,1379,1380,1470,1381,1471,456,454,452,450,448,446,444,442,440,438,436,434,432,"
     "430,428,426,424,422,420,418,416,414";
 
+// One variable of a runner's environment block: "NAME=value".
+std::string setting(std::string_view name, std::string_view value) { return fmt::format("{}={}", name, value); }
+
 struct Scenario {
   std::string label;
   std::vector<std::string> env;
@@ -41,39 +47,44 @@ struct RunnerPlan {
 };
 
 std::vector<RunnerPlan> plans(const std::string& profile_path) {
+  using namespace zlu_contract;
   std::vector<Scenario> graph;
   for (const char* name :
        {"fanout", "reduction", "permutation", "reduction-permutation", "multicast", "compiler-segmented-add"}) {
-    graph.push_back({name, {fmt::format("ZLU_GRAPH_TEST={}", name)}});
+    graph.push_back({name, {setting(GRAPH_TEST, name)}});
   }
   return {
-      {"zlu-hardware-e2e", graph},
-      {"zlu-host-e2e",
+      {GRAPH_RUNNER, graph},
+      {HOST_RUNNER,
        {{"local", {}},
-        {"d2h-only", {"ZLU_HOST_TEST_D2H_ONLY=1"}},
-        {"resident", {"ZLU_HOST_TEST_RESIDENT_INPUT=1"}},
-        {"repeated", {"ZLU_HOST_TEST_INVOCATIONS=3"}},
-        {"resident-repeated", {"ZLU_HOST_TEST_RESIDENT_INPUT=1", "ZLU_HOST_TEST_INVOCATIONS=3"}},
-        {"initialized-relay", {"ZLU_HOST_TEST_EXCHANGE=1", "ZLU_HOST_TEST_INITIALIZED_EXCHANGE=1"}},
-        {"large-relay", {"ZLU_HOST_TEST_EXCHANGE=1", "ZLU_HOST_TEST_BYTES=2048"}},
-        {"compute-relay", {"ZLU_HOST_TEST_COMPUTE_RELAY=1", "ZLU_HOST_TEST_BYTES=4"}},
-        {"remote", {"ZLU_HOST_TEST_TILE=1471", "ZLU_HOST_TEST_BYTES=8192"}},
-        {"high-address", {"ZLU_HOST_TEST_TILE=100", "ZLU_HOST_TEST_BYTES=65536", "ZLU_HOST_TEST_ADDRESS=0x60000"}},
-        {"remote-d2h", {"ZLU_HOST_TEST_REMOTE_D2H=1", "ZLU_HOST_TEST_TILE=1471", "ZLU_HOST_TEST_BYTES=8192"}},
-        {"two-sources", {"ZLU_HOST_TEST_TILES=1471,274", "ZLU_HOST_TEST_BYTES=64"}},
-        {"random-8x4", {"ZLU_HOST_TEST_TILES=34,71,144,956,1104,1157,1243,1300", "ZLU_HOST_TEST_BYTES=4"}},
-        {"random-8x1024", {"ZLU_HOST_TEST_TILES=11,19,108,451,536,647,846,958", "ZLU_HOST_TEST_BYTES=1024"}},
-        {"random-8x8192", {"ZLU_HOST_TEST_TILES=19,82,416,602,829,893,1065,1187", "ZLU_HOST_TEST_BYTES=8192"}},
-        {"endpoint-cover", {fmt::format("ZLU_HOST_TEST_TILES={}", ENDPOINT_TILES), "ZLU_HOST_TEST_BYTES=64"}}}},
-      {"zlu-randomized-e2e",
-       {{"seed-1", {"ZLU_RANDOM_SEED=6506669214803444035"}},
-        {"seed-2", {"ZLU_RANDOM_SEED=7640891576956012809"}},
-        {"seed-3", {"ZLU_RANDOM_SEED=13503953896175478587"}}}},
-      {"zlu-gemm-e2e",
+        {"d2h-only", {setting(HOST_TEST_D2H_ONLY, "1")}},
+        {"resident", {setting(HOST_TEST_RESIDENT_INPUT, "1")}},
+        {"repeated", {setting(HOST_TEST_INVOCATIONS, "3")}},
+        {"resident-repeated", {setting(HOST_TEST_RESIDENT_INPUT, "1"), setting(HOST_TEST_INVOCATIONS, "3")}},
+        {"initialized-relay", {setting(HOST_TEST_EXCHANGE, "1"), setting(HOST_TEST_INITIALIZED_EXCHANGE, "1")}},
+        {"large-relay", {setting(HOST_TEST_EXCHANGE, "1"), setting(HOST_TEST_BYTES, "2048")}},
+        {"compute-relay", {setting(HOST_TEST_COMPUTE_RELAY, "1"), setting(HOST_TEST_BYTES, "4")}},
+        {"remote", {setting(HOST_TEST_TILE, "1471"), setting(HOST_TEST_BYTES, "8192")}},
+        {"high-address",
+         {setting(HOST_TEST_TILE, "100"), setting(HOST_TEST_BYTES, "65536"), setting(HOST_TEST_ADDRESS, "0x60000")}},
+        {"remote-d2h",
+         {setting(HOST_TEST_REMOTE_D2H, "1"), setting(HOST_TEST_TILE, "1471"), setting(HOST_TEST_BYTES, "8192")}},
+        {"two-sources", {setting(HOST_TEST_TILES, "1471,274"), setting(HOST_TEST_BYTES, "64")}},
+        {"random-8x4", {setting(HOST_TEST_TILES, "34,71,144,956,1104,1157,1243,1300"), setting(HOST_TEST_BYTES, "4")}},
+        {"random-8x1024",
+         {setting(HOST_TEST_TILES, "11,19,108,451,536,647,846,958"), setting(HOST_TEST_BYTES, "1024")}},
+        {"random-8x8192",
+         {setting(HOST_TEST_TILES, "19,82,416,602,829,893,1065,1187"), setting(HOST_TEST_BYTES, "8192")}},
+        {"endpoint-cover", {setting(HOST_TEST_TILES, ENDPOINT_TILES), setting(HOST_TEST_BYTES, "64")}}}},
+      {RANDOMIZED_RUNNER,
+       {{"seed-1", {setting(RANDOM_SEED, "6506669214803444035")}},
+        {"seed-2", {setting(RANDOM_SEED, "7640891576956012809")}},
+        {"seed-3", {setting(RANDOM_SEED, "13503953896175478587")}}}},
+      {GEMM_RUNNER,
        {{"dimension-128",
-         {"ZLU_GEMM_DIMENSION=128", fmt::format("ZLU_PROFILE_OUTPUT={}", profile_path),
-          "ZLU_GEMM_SRAM_CHECK_BLOCK=1,1"}}}},
-      {"zlu-attention-f16-e2e", {{"encoder-shapes", {}}}},
+         {setting(GEMM_DIMENSION, "128"), setting(PROFILE_OUTPUT, profile_path),
+          setting(GEMM_SRAM_CHECK_BLOCK, "1,1")}}}},
+      {ATTENTION_RUNNER, {{"encoder-shapes", {}}}},
   };
 }
 

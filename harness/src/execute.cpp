@@ -14,20 +14,6 @@
 namespace harness {
 namespace {
 
-thread_local unsigned active_try = 0;
-
-class TryScope {
-  // Makes `number` the try current_try() tells on this thread while alive.
- public:
-  explicit TryScope(unsigned number) : previous_(active_try) { active_try = number; }
-  ~TryScope() { active_try = previous_; }
-  TryScope(const TryScope&) = delete;
-  TryScope& operator=(const TryScope&) = delete;
-
- private:
-  unsigned previous_;
-};
-
 // The outcome of a body that returned (`failure` empty) or failed.
 TestResult judge(const TestDesc& desc, const std::optional<FailureReport>& failure) {
   switch (desc.should_panic.kind) {
@@ -73,9 +59,11 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
   std::optional<AttemptScope> attempt(
       std::in_place, AttemptRecord{completed.properties, completed.measurements, completed.runner_output},
       std::move(context));
+  completed.started = WallClock::now();
   const auto start = std::chrono::steady_clock::now();
   const std::optional<FailureReport> failure = run_body(test);
   const auto elapsed = std::chrono::steady_clock::now() - start;
+  completed.ended = WallClock::now();
   attempt.reset();
   capture.reset();
 
@@ -96,10 +84,9 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
 }
 
 CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings) {
-  std::vector<FailedTry> failed_tries;
+  std::vector<Attempt> failed_tries;
   std::vector<unsigned> failed_cards;
   while (true) {
-    const TryScope numbered(static_cast<unsigned>(failed_tries.size() + 1));
     CompletedTest completed = execute_test(
         id, test, settings, AttemptContext{test.desc.name, static_cast<unsigned>(failed_tries.size() + 1), failed_cards});
     const bool try_again = failed_tries.size() < settings.retries &&
@@ -109,15 +96,14 @@ CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const E
       completed.tries_allowed = settings.retries + 1;
       return completed;
     }
-    if (const auto card = card_use_of(completed.measurements); card && std::ranges::find(failed_cards, card->card) == failed_cards.end())
-      failed_cards.push_back(card->card);
-    failed_tries.push_back(FailedTry{completed.result, completed.exec_time, std::move(completed.stdout_bytes),
-                                     std::move(completed.failure_message), std::move(completed.measurements),
-                                     std::move(completed.runner_output)});
+    const auto card = card_use_of(completed.measurements);
+    if (card && std::ranges::find(failed_cards, card->card) == failed_cards.end()) failed_cards.push_back(card->card);
+    failed_tries.push_back(Attempt{completed.result, completed.exec_time, std::move(completed.stdout_bytes),
+                                   std::move(completed.failure_message), std::move(completed.measurements),
+                                   std::move(completed.runner_output), completed.started, completed.ended});
   }
 }
 
-unsigned current_try() { return active_try; }
 
 CompletedTest ignored_test(TestId id, const TestDesc& desc) {
   return CompletedTest{id, desc, TestResult::ignored(), std::nullopt, {}};

@@ -1,11 +1,21 @@
 #include "formatter.hpp"
 
+#include <fmt/format.h>
+#include <random>
+
 #include "json.hpp"
 #include "junit.hpp"
 #include "pretty.hpp"
 #include "terse.hpp"
 
 namespace harness {
+
+std::string new_run_id() {
+  std::random_device source;
+  std::string id;
+  for (int i = 0; i < 4; ++i) id += fmt::format("{:08x}", static_cast<std::uint32_t>(source()));
+  return id;
+}
 
 std::expected<std::unique_ptr<Formatter>, std::string> make_formatter(OutputFormat format, ConsoleOutput& out,
                                                                       const FormatterSettings& settings) {

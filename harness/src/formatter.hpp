@@ -20,7 +20,13 @@ struct RunStart {
   std::size_t test_count = 0;
   std::size_t filtered_out = 0;
   std::optional<std::uint64_t> shuffle_seed;
+  // Names this run among others (a history's key); no report shows it.
+  std::string run_id{};
+  WallClock::time_point started_at = WallClock::now();
 };
+
+// A fresh run id: 32 lower-case hex digits from the system's random source.
+std::string new_run_id();
 
 struct FormatterSettings {
   // What a formatter may need of the options, fixed for the run.

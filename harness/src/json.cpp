@@ -109,7 +109,7 @@ void JsonFormatter::still_running(TestId, const TestDesc& desc) {
 
 void JsonFormatter::write_failed_tries(const CompletedTest& test) {
   for (std::size_t i = 0; i < test.failed_tries.size(); ++i) {
-    const FailedTry& failed_try = test.failed_tries[i];
+    const Attempt& failed_try = test.failed_tries[i];
     JsonLine event;
     event.text("type", "test").text("event", "try_failed").text("name", test.desc.name);
     event.number("try", i + 1).number("tries_allowed", test.tries_allowed);

@@ -42,7 +42,7 @@ std::string render_system_err(const std::vector<RunnerOutput>& outputs) {
 // order, each with the try's output as its system-out.
 std::string render_failed_tries(const CompletedTest& test, std::string_view element) {
   std::string rendered;
-  for (const FailedTry& failed_try : test.failed_tries) {
+  for (const Attempt& failed_try : test.failed_tries) {
     const Outcome outcome = outcome_of(failed_try.result);
     const auto [type, message] = failure_of(outcome, failure_message_of(failed_try, outcome));
     rendered += fmt::format("      <{} type=\"{}\" message=\"{}\"><system-out>{}</system-out>{}</{}>\n", element, type,
@@ -96,22 +96,17 @@ std::string xml_escape(std::string_view bytes, XmlPlace place) {
   return escaped;
 }
 
-void JunitFormatter::run_started(const RunStart&) { run_start_ = std::chrono::system_clock::now(); }
+void JunitFormatter::run_started(const RunStart& start) { run_start_ = start.started_at; }
 
-void JunitFormatter::test_started(TestId id, const TestDesc&) { in_flight_.insert_or_assign(id, Clock::now()); }
-
-std::chrono::nanoseconds JunitFormatter::take_time(const CompletedTest& test) {
-  const auto started = in_flight_.find(test.id);
-  std::chrono::nanoseconds observed{};
-  if (started != in_flight_.end()) {
-    observed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started->second);
-    in_flight_.erase(started);
-  }
-  if (!test.exec_time) return observed;
+std::chrono::nanoseconds JunitFormatter::test_time(const CompletedTest& test) {
+  const std::vector<AttemptView> attempts = attempts_of(test);
+  if (attempts.empty()) return {};
   // A test run more than once took the time of all its tries.
-  std::chrono::nanoseconds measured = test.exec_time->duration;
-  for (const FailedTry& failed_try : test.failed_tries)
-    if (failed_try.exec_time) measured += failed_try.exec_time->duration;
+  if (!test.exec_time)
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(attempts.back().ended - attempts.front().started);
+  std::chrono::nanoseconds measured{};
+  for (const AttemptView& attempt : attempts)
+    if (*attempt.exec_time) measured += (*attempt.exec_time)->duration;
   return measured;
 }
 
@@ -141,7 +136,7 @@ void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
   }
   testcases_ += fmt::format("    <testcase classname=\"{}\" name=\"{}\" time=\"{}\"",
                             attribute(settings_.executable_name), attribute(test.desc.name),
-                            render_seconds(take_time(test)));
+                            render_seconds(test_time(test)));
   // The failed tries of a test that passed in the end are flaky failures;
   // those of a test that failed every try are reruns of its failure.
   const bool passed = outcome.verdict != Verdict::Failed;

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <chrono>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,19 +52,17 @@ class JunitFormatter : public ReportFormatter {
   using ReportFormatter::ReportFormatter;
 
   void run_started(const RunStart& start) override;
-  void test_started(TestId id, const TestDesc& desc) override;
+  void test_started(TestId, const TestDesc&) override {}
   void still_running(TestId, const TestDesc&) override {}
   void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
   void run_finished(const ConsoleTestState& state) override;
 
  private:
-  using Clock = std::chrono::steady_clock;
+  // The time to report for `test`: its tries' measured times when times are
+  // measured, else from its first try's start to its last try's end.
+  static std::chrono::nanoseconds test_time(const CompletedTest& test);
 
-  // The time to report for `test`; ends its entry among the tests in flight.
-  std::chrono::nanoseconds take_time(const CompletedTest& test);
-
-  std::chrono::system_clock::time_point run_start_{};
-  std::map<TestId, Clock::time_point> in_flight_;  // start times of the tests without a result yet
+  WallClock::time_point run_start_{};
   std::string testcases_;
   std::string properties_;  // the testsuite's property lines, in the order results arrived
   std::size_t reported_ = 0;

@@ -129,7 +129,7 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   config.warn_after = *warn_interval;
 
   install_interrupt_handlers();
-  const RunStart start{selection.tests.size(), selection.filtered_out, *seed};
+  const RunStart start{selection.tests.size(), selection.filtered_out, *seed, new_run_id()};
   auto passed = run_tests(selection.tests, start, config, listeners);
   if (!passed) return fail_with(passed.error());
   // Interrupted runs end as a shell reports a process the signal ended.

@@ -33,7 +33,7 @@ std::string_view failure_message_of(const CompletedTest& test, const Outcome& ou
   return message_of(test.failure_message, outcome);
 }
 
-std::string_view failure_message_of(const FailedTry& failed_try, const Outcome& outcome) {
+std::string_view failure_message_of(const Attempt& failed_try, const Outcome& outcome) {
   return message_of(failed_try.failure_message, outcome);
 }
 
@@ -46,10 +46,22 @@ std::string flaky_note(const CompletedTest& test) {
   return fmt::format("flaky: passed on try {} of {}", test.failed_tries.size() + 1, test.tries_allowed);
 }
 
+std::vector<AttemptView> attempts_of(const CompletedTest& test) {
+  std::vector<AttemptView> attempts;
+  if (test.failed_tries.empty() && outcome_of(test.result).verdict == Verdict::Ignored) return attempts;
+  for (const Attempt& failed : test.failed_tries)
+    attempts.push_back({attempts.size() + 1, &failed.result, &failed.exec_time, failed.stdout_bytes,
+                        failed.failure_message, &failed.measurements, &failed.runner_output, failed.started,
+                        failed.ended});
+  attempts.push_back({attempts.size() + 1, &test.result, &test.exec_time, test.stdout_bytes, test.failure_message,
+                      &test.measurements, &test.runner_output, test.started, test.ended});
+  return attempts;
+}
+
 std::string output_of_tries(const CompletedTest& test) {
   const std::string last = output_with_runners(test.stdout_bytes, test.runner_output);
   std::vector<std::string> failed;
-  for (const FailedTry& failed_try : test.failed_tries)
+  for (const Attempt& failed_try : test.failed_tries)
     failed.push_back(output_with_runners(failed_try.stdout_bytes, failed_try.runner_output));
   const bool any_output = !last.empty() || std::ranges::any_of(failed, [](const std::string& t) { return !t.empty(); });
   if (failed.empty() || !any_output) return last;

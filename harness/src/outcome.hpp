@@ -41,7 +41,7 @@ Outcome outcome_of(const TestResult& result);
 std::string_view failure_message_of(const CompletedTest& test, const Outcome& outcome);
 
 // The same for a failed try.
-std::string_view failure_message_of(const FailedTry& failed_try, const Outcome& outcome);
+std::string_view failure_message_of(const Attempt& failed_try, const Outcome& outcome);
 
 // Whether a test that failed this way is worth another try. A failure of a
 // kind of its own is not: a test over its time limit is slow, and running it

@@ -54,6 +54,8 @@ std::optional<AttemptContext> current_attempt() {
   return active_scope->context();
 }
 
+unsigned current_try() { return active_scope == nullptr ? 0 : active_scope->context().attempt; }
+
 bool runner_output_captured() { return capture_runner_output.load(std::memory_order_relaxed); }
 
 void set_runner_output_captured(bool captured) { capture_runner_output.store(captured, std::memory_order_relaxed); }

@@ -58,14 +58,21 @@ using Measurements = std::vector<Measurement>;
 // The card use among `measurements`, if one was attached.
 std::optional<CardUse> card_use_of(const Measurements& measurements);
 
-struct FailedTry {
-  // A try of a test that failed and was run again (ZLU_TEST_RETRIES).
+// The wall clock, by which a run's events and tries are stamped.
+using WallClock = std::chrono::system_clock;
+
+struct Attempt {
+  // A try of a test that failed and was run again (ZLU_TEST_RETRIES). The
+  // last try's facts are kept in the CompletedTest itself; attempts_of lists
+  // all of them alike.
   TestResult result;
   std::optional<TestExecTime> exec_time;
   std::string stdout_bytes;
   std::string failure_message{};
   Measurements measurements{};
   std::vector<RunnerOutput> runner_output{};
+  WallClock::time_point started{};
+  WallClock::time_point ended{};
 };
 
 struct CompletedTest {
@@ -84,9 +91,33 @@ struct CompletedTest {
   std::vector<RunnerOutput> runner_output{};
   // The tries before the one above, in order; empty unless retries are on
   // and the test failed at least once. The fields above are the last try's.
-  std::vector<FailedTry> failed_tries{};
+  std::vector<Attempt> failed_tries{};
   // How many tries the test was allowed: one more than the retries.
   std::size_t tries_allowed = 1;
+  // When the last try started and ended; the epoch for a test not run.
+  WallClock::time_point started{};
+  WallClock::time_point ended{};
 };
+
+struct AttemptView {
+  // One try of a test as a listener reads it, wherever it is kept: each
+  // field refers into the CompletedTest it was taken from.
+  std::size_t number = 1;  // from 1
+  const TestResult* result = nullptr;
+  const std::optional<TestExecTime>* exec_time = nullptr;
+  std::string_view stdout_bytes;
+  std::string_view failure_message;
+  const Measurements* measurements = nullptr;
+  const std::vector<RunnerOutput>* runner_output = nullptr;
+  WallClock::time_point started{};
+  WallClock::time_point ended{};
+
+  // The card the try ran on and its wait, when one was attached.
+  std::optional<CardUse> card() const { return card_use_of(*measurements); }
+};
+
+// The tries of `test` in the order they ran, the last one last; empty for a
+// test that was not run (ignored).
+std::vector<AttemptView> attempts_of(const CompletedTest& test);
 
 }  // namespace harness

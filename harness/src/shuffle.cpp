@@ -3,34 +3,9 @@
 
 #include "stable_hash.hpp"
 #include "options.hpp"
+#include "zlu-base/src/splitmix64.hpp"
 
 namespace harness {
-namespace {
-
-class SplitMix64 {
-  // splitmix64: small, fast, and fully determined by its 64-bit state, so a
-  // seed printed in a report replays the same order anywhere.
- public:
-  explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
-
-  std::uint64_t next() {
-    return splitmix64_mix(state_ += 0x9e3779b97f4a7c15ULL);
-  }
-
-  // Uniform in [0, bound) for bound > 0: draws below 2^64 mod bound are
-  // thrown away so that every residue is equally likely.
-  std::uint64_t below(std::uint64_t bound) {
-    const std::uint64_t threshold = (0 - bound) % bound;
-    while (true)
-      if (const std::uint64_t draw = next(); draw >= threshold) return draw % bound;
-  }
-
- private:
-  std::uint64_t state_;
-};
-
-}  // namespace
-
 std::expected<std::optional<std::uint64_t>, std::string> shuffle_seed_at(const TestOpts& opts,
                                                                           std::chrono::system_clock::time_point now) {
   if (opts.shuffle_seed) return opts.shuffle_seed;
@@ -48,7 +23,7 @@ void shuffle_tests(std::uint64_t seed, std::vector<TestDescAndFn>& tests) {
   std::ranges::sort(tests, {}, [](const TestDescAndFn& test) { return test.desc.name; });
   std::uint64_t names_hash = fnv1a("");
   for (const TestDescAndFn& test : tests) names_hash = fnv1a("\n", fnv1a(test.desc.name, names_hash));
-  SplitMix64 generator(seed ^ names_hash);
+  zlu_base::SplitMix64 generator(seed ^ names_hash);
   for (std::size_t i = tests.size(); i > 1; --i) std::swap(tests[i - 1], tests[generator.below(i)]);
 }
 

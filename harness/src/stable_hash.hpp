@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "zlu-base/src/splitmix64.hpp"
+
 namespace harness {
 
 inline std::uint64_t fnv1a(std::string_view bytes, std::uint64_t hash = 0xcbf29ce484222325ULL) {
@@ -16,11 +18,6 @@ inline std::uint64_t fnv1a(std::string_view bytes, std::uint64_t hash = 0xcbf29c
   return hash;
 }
 
-inline std::uint64_t splitmix64_mix(std::uint64_t z) {
-  // The splitmix64 finaliser: every input bit reaches every output bit.
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-  return z ^ (z >> 31);
-}
+using zlu_base::splitmix64_mix;
 
 }  // namespace harness

@@ -6,12 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "contract.hpp"
 #include "environment.hpp"
 #include "outcome.hpp"
 
 namespace zlu_runner {
 
-inline constexpr std::string_view CARD_ID_VARIABLE = "ZLU_CARD_ID";
+inline constexpr std::string_view CARD_ID_VARIABLE = zlu_contract::CARD_ID;
 
 // The name a runner reports under: `runner` alone when ZLU_CARD_ID is unset,
 // "<runner> on card <n>" when it holds a card number (decimal, at most

@@ -3,11 +3,13 @@
 #include <chrono>
 #include <thread>
 
+#include "contract.hpp"
+
 namespace zlu_runner {
 namespace {
 
-constexpr std::string_view MAX_VARIABLE = "ZLU_HOST_WRITE_JITTER_MAX_US";
-constexpr std::string_view SEED_VARIABLE = "ZLU_HOST_WRITE_JITTER_SEED";
+constexpr std::string_view MAX_VARIABLE = zlu_contract::HOST_WRITE_JITTER_MAX_US;
+constexpr std::string_view SEED_VARIABLE = zlu_contract::HOST_WRITE_JITTER_SEED;
 
 }  // namespace
 

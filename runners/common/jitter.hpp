@@ -7,7 +7,7 @@
 
 #include "environment.hpp"
 #include "outcome.hpp"
-#include "random.hpp"
+#include "zlu-base/src/splitmix64.hpp"
 
 namespace zlu_runner {
 
@@ -40,7 +40,7 @@ class HostWriteJitter {
 
  private:
   JitterSettings settings_;
-  SplitMix64 generator_;
+  zlu_base::SplitMix64 generator_;
 };
 
 }  // namespace zlu_runner

@@ -6,15 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "contract.hpp"
+
 namespace zlu_runner {
 
-enum class ExitCode : int {
-  // The runner exit contract.
-
-  Ok = 0,             // ran, every check held; one summary line on stdout
-  CheckFailed = 1,    // ran, a check failed; one line on stderr
-  ConfigInvalid = 2,  // configuration invalid; one line on stderr
-};
+using zlu_contract::ExitCode;
 
 struct Failure {
   // Why a runner did not succeed: the exit code it ends with and the message

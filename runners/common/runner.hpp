@@ -15,11 +15,11 @@
 #pragma once
 
 #include "card_id.hpp"
+#include "contract.hpp"
 #include "card_io.hpp"
 #include "environment.hpp"
 #include "jitter.hpp"
 #include "outcome.hpp"
-#include "random.hpp"
 #include "sim_fault.hpp"
 
 namespace zlu_runner {

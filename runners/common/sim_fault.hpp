@@ -9,12 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "contract.hpp"
 #include "environment.hpp"
 #include "outcome.hpp"
 
 namespace zlu_runner {
 
-inline constexpr std::string_view SIM_FAULT_VARIABLE = "ZLU_SIM_FAULT";
+inline constexpr std::string_view SIM_FAULT_VARIABLE = zlu_contract::SIM_FAULT;
 
 struct FaultPlan {
   // The items of ZLU_SIM_FAULT that name one runner, in order.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 namespace zlu_base {
 
@@ -23,6 +24,12 @@ int write_all(int fd, std::string_view text) {
     text.remove_prefix(static_cast<std::size_t>(written));
   }
   return 0;
+}
+
+void write_stderr_line(std::string_view text) {
+  std::string line(text);
+  line += '\n';
+  [[maybe_unused]] const int error = write_all(STDERR_FILENO, line);
 }
 
 }  // namespace zlu_base

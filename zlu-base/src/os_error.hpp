@@ -9,7 +9,8 @@ namespace zlu_base {
 // The system's description of `error_number`, e.g. "Broken pipe".
 std::string os_error_text(int error_number);
 
-// The description and the number: "Broken pipe (os error 32)".
+// The description and the number: "Broken pipe (os error 32)", the form of
+// the harness's messages (the suite's name the kind too, below).
 std::string render_os_error(int error_number);
 
 // A stable word for the kind of `error_number` that a reader can search for:

@@ -1,10 +1,8 @@
 // zlu-profile: looks at a cycle profile written by the GEMM runner.
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -18,6 +16,8 @@
 #include "summary.hpp"
 #include "svg.hpp"
 #include "trace.hpp"
+#include "zlu-base/src/fd.hpp"
+#include "zlu-base/src/os_error.hpp"
 
 namespace {
 
@@ -34,23 +34,15 @@ constexpr std::string_view USAGE =
     "run 'zlu-profile --help' or 'zlu-profile COMMAND --help' for more\n";
 
 int report_error(const std::string& error) {
-  std::cerr << "zlu-profile: " << error << '\n';
+  zlu_base::write_stderr_line("zlu-profile: " + error);
   return EXIT_ERROR;
 }
 
 // Writes `text` to standard output and returns `exit_code`, or reports the
 // failed write: output that never arrived is an error, not a result.
 int print_then_exit(const std::string& text, int exit_code) {
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const ssize_t written = ::write(STDOUT_FILENO, rest.data(), rest.size());
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      return report_error(fmt::format("standard output: {}", written < 0 ? std::strerror(errno) : "nothing written"));
-    }
-    rest.remove_prefix(static_cast<std::size_t>(written));
+  if (const int error = zlu_base::write_all(STDOUT_FILENO, text); error != 0) {
+    return report_error(fmt::format("standard output: {}", zlu_base::os_error_text(error)));
   }
   return exit_code;
 }
@@ -89,8 +81,8 @@ int run_trace(const std::string& file, const std::string& output) {
     return report_error(profile.error());
   }
   if (profile->report.clock_hz == 0) {
-    std::cerr << fmt::format("zlu-profile: {}: clock is 0 Hz; placing events at {} Hz\n", file,
-                             zlu_profile::FALLBACK_CLOCK_HZ);
+    zlu_base::write_stderr_line(
+        fmt::format("zlu-profile: {}: clock is 0 Hz; placing events at {} Hz", file, zlu_profile::FALLBACK_CLOCK_HZ));
   }
   const auto written = zlu_profile::write_output(
       output, [&](std::ostream& out) { zlu_profile::write_trace(profile->report, out); });

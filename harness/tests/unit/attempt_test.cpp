@@ -85,6 +85,20 @@ TEST(CurrentAttempt, ATryKnowsItsNumberAndTheCardsEarlierTriesFailedOn) {
   ASSERT_EQ(completed.failed_tries.size(), 4U);
   EXPECT_EQ(card_use_of(completed.failed_tries[2].measurements)->card, 5U);
   EXPECT_EQ(card_use_of(completed.measurements)->card, 7U);
+
+  const std::vector<AttemptView> attempts = attempts_of(completed);
+  ASSERT_EQ(attempts.size(), cards_by_try.size());
+  for (std::size_t i = 0; i < attempts.size(); ++i) {
+    EXPECT_EQ(attempts[i].number, i + 1);
+    EXPECT_EQ(attempts[i].card()->card, cards_by_try[i]) << "try " << i + 1;
+    EXPECT_EQ(attempts[i].failure_message, i + 1 < attempts.size() ? "card fault" : "");
+    EXPECT_LE(attempts[i].started, attempts[i].ended);
+    if (i > 0) {
+      EXPECT_LE(attempts[i - 1].ended, attempts[i].started);
+    }
+  }
+  EXPECT_EQ(attempts.back().result->kind, TestResult::Kind::Ok);
+  EXPECT_TRUE(attempts_of(ignored_test(0, make_test("skipped", [] {}).desc)).empty());
 }
 
 }  // namespace

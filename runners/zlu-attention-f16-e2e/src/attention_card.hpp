@@ -14,7 +14,7 @@
 
 namespace zlu_attention {
 
-inline constexpr std::string_view RUNNER = "zlu-attention-f16-e2e";
+inline constexpr std::string_view RUNNER = zlu_contract::ATTENTION_RUNNER;
 
 // Largest absolute difference from the double-precision reference that an
 // output element may show. Outputs are convex combinations of values in

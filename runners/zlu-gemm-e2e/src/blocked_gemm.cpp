@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "zlu-base/src/splitmix64.hpp"
+
 namespace zlu_gemm {
 
 GemmLayout GemmLayout::for_dimension(std::uint32_t dimension, std::uint32_t tiles) {
@@ -28,12 +30,7 @@ namespace {
 
 // A stateless mix (splitmix64's finaliser): element i of an operand depends
 // only on the seed and i, so any block can be regenerated on its own.
-std::uint64_t mix(std::uint64_t x) {
-  x += 0x9e37'79b9'7f4a'7c15;
-  x = (x ^ (x >> 30)) * 0xbf58'476d'1ce4'e5b9;
-  x = (x ^ (x >> 27)) * 0x94d0'49bb'1331'11eb;
-  return x ^ (x >> 31);
-}
+std::uint64_t mix(std::uint64_t x) { return zlu_base::splitmix64_mix(x + zlu_base::SPLITMIX64_GAMMA); }
 
 }  // namespace
 

@@ -162,7 +162,7 @@ zlu_runner::Outcome run_gemm(zlu_card::Card& card, const GemmConfig& config, zlu
     if (auto written = zlu_card::write_profile(card, *config.profile_output, config.profile_faults); !written) {
       if (written.error().refused) {
         return std::unexpected(zlu_runner::invalid_value(
-            "ZLU_PROFILE_OUTPUT", config.profile_output->string(),
+            zlu_contract::PROFILE_OUTPUT, config.profile_output->string(),
             fmt::format("a file, a character device or a FIFO ({})", written.error().message)));
       }
       return std::unexpected(Failure::check(fmt::format("profile not written: {}", written.error().message)));

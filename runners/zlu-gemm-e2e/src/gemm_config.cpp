@@ -25,7 +25,7 @@ std::optional<zlu_card::StepKind> kind_named(std::string_view name) {
 
 std::expected<std::uint32_t, zlu_runner::Failure> read_dimension(const zlu_runner::EnvLookup& env,
                                                                  std::uint16_t tile_count) {
-  constexpr std::string_view name = "ZLU_GEMM_DIMENSION";
+  constexpr std::string_view name = zlu_contract::GEMM_DIMENSION;
   const auto value = env(name);
   if (!value) return DEFAULT_DIMENSION;
   const std::uint32_t largest = max_dimension(tile_count);
@@ -39,7 +39,7 @@ std::expected<std::uint32_t, zlu_runner::Failure> read_dimension(const zlu_runne
 
 std::expected<BlockCoordinate, zlu_runner::Failure> read_check_block(const zlu_runner::EnvLookup& env,
                                                                      std::uint32_t dimension) {
-  constexpr std::string_view name = "ZLU_GEMM_SRAM_CHECK_BLOCK";
+  constexpr std::string_view name = zlu_contract::GEMM_SRAM_CHECK_BLOCK;
   const auto value = env(name);
   if (!value) return BlockCoordinate{};
   const std::uint32_t blocks = dimension / GEMM_BLOCK;
@@ -110,9 +110,9 @@ std::expected<GemmConfig, zlu_runner::Failure> read_gemm_config(const zlu_runner
   if (!block) return std::unexpected(block.error());
   config.check_block = *block;
 
-  if (const auto output = env("ZLU_PROFILE_OUTPUT")) {
+  if (const auto output = env(zlu_contract::PROFILE_OUTPUT)) {
     if (output->empty() || std::filesystem::path(*output).filename().empty()) {
-      return std::unexpected(zlu_runner::invalid_value("ZLU_PROFILE_OUTPUT", *output, "the path of a file"));
+      return std::unexpected(zlu_runner::invalid_value(zlu_contract::PROFILE_OUTPUT, *output, "the path of a file"));
     }
     config.profile_output = std::filesystem::path(*output);
   }

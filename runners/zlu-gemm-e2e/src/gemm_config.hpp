@@ -15,7 +15,7 @@
 
 namespace zlu_gemm {
 
-inline constexpr std::string_view RUNNER = "zlu-gemm-e2e";
+inline constexpr std::string_view RUNNER = zlu_contract::GEMM_RUNNER;
 inline constexpr std::uint32_t DEFAULT_DIMENSION = 128;
 
 struct GemmConfig {

@@ -12,8 +12,8 @@
 
 namespace zlu_graph {
 
-inline constexpr std::string_view RUNNER = "zlu-hardware-e2e";
-inline constexpr std::string_view SCENARIO_VARIABLE = "ZLU_GRAPH_TEST";
+inline constexpr std::string_view RUNNER = zlu_contract::GRAPH_RUNNER;
+inline constexpr std::string_view SCENARIO_VARIABLE = zlu_contract::GRAPH_TEST;
 
 enum class GraphScenario {
   Fanout,

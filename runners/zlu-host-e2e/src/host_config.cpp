@@ -34,62 +34,63 @@ std::expected<HostConfig, Failure> read_host_config(const zlu_runner::EnvLookup&
   HostConfig config;
   constexpr std::uint16_t tiles = zlu_exchange::N700_TILES;
 
-  const auto tile = env("ZLU_HOST_TEST_TILE");
-  const auto tile_list = env("ZLU_HOST_TEST_TILES");
+  const auto tile = env(zlu_contract::HOST_TEST_TILE);
+  const auto tile_list = env(zlu_contract::HOST_TEST_TILES);
   if (tile && tile_list) {
     return std::unexpected(
         Failure::config(fmt::format("{} and {} are both set: expected at most one of them",
-                                    setting("ZLU_HOST_TEST_TILE", tile), setting("ZLU_HOST_TEST_TILES", tile_list))));
+                                    setting(zlu_contract::HOST_TEST_TILE, tile),
+                                    setting(zlu_contract::HOST_TEST_TILES, tile_list))));
   }
   bool tile_given = false;
   if (tile) {
-    auto parsed = zlu_runner::parse_unsigned("ZLU_HOST_TEST_TILE", *tile, tiles - 1u, false);
+    auto parsed = zlu_runner::parse_unsigned(zlu_contract::HOST_TEST_TILE, *tile, tiles - 1u, false);
     if (!parsed) {
-      return std::unexpected(zlu_runner::invalid_value("ZLU_HOST_TEST_TILE", *tile,
+      return std::unexpected(zlu_runner::invalid_value(zlu_contract::HOST_TEST_TILE, *tile,
                                                        fmt::format("a logical tile from 0 to {}", tiles - 1u)));
     }
     config.tiles = {static_cast<std::uint16_t>(*parsed)};
     tile_given = true;
   }
   if (tile_list) {
-    auto parsed = zlu_runner::parse_tile_list("ZLU_HOST_TEST_TILES", *tile_list, tiles);
+    auto parsed = zlu_runner::parse_tile_list(zlu_contract::HOST_TEST_TILES, *tile_list, tiles);
     if (!parsed) return std::unexpected(parsed.error());
     config.tiles = std::move(*parsed);
     tile_given = true;
   }
 
-  const auto bytes = env("ZLU_HOST_TEST_BYTES");
+  const auto bytes = env(zlu_contract::HOST_TEST_BYTES);
   if (bytes) {
-    auto parsed = zlu_runner::parse_unsigned("ZLU_HOST_TEST_BYTES", *bytes, zlu_card::SRAM_BYTES, false);
+    auto parsed = zlu_runner::parse_unsigned(zlu_contract::HOST_TEST_BYTES, *bytes, zlu_card::SRAM_BYTES, false);
     if (!parsed || *parsed == 0 || *parsed % 4 != 0) {
       return std::unexpected(zlu_runner::invalid_value(
-          "ZLU_HOST_TEST_BYTES", *bytes,
+          zlu_contract::HOST_TEST_BYTES, *bytes,
           fmt::format("a positive multiple of 4 of at most {} (the tile's SRAM)", zlu_card::SRAM_BYTES)));
     }
     config.bytes = static_cast<std::uint32_t>(*parsed);
   }
 
-  const auto address = env("ZLU_HOST_TEST_ADDRESS");
+  const auto address = env(zlu_contract::HOST_TEST_ADDRESS);
   if (address) {
-    auto parsed = zlu_runner::parse_hex("ZLU_HOST_TEST_ADDRESS", *address, zlu_card::SRAM_BYTES - 1u);
+    auto parsed = zlu_runner::parse_hex(zlu_contract::HOST_TEST_ADDRESS, *address, zlu_card::SRAM_BYTES - 1u);
     if (!parsed) return std::unexpected(parsed.error());
     if (*parsed % 4 != 0) {
-      return std::unexpected(zlu_runner::invalid_value("ZLU_HOST_TEST_ADDRESS", *address, "a multiple of 4"));
+      return std::unexpected(zlu_runner::invalid_value(zlu_contract::HOST_TEST_ADDRESS, *address, "a multiple of 4"));
     }
     config.address = static_cast<std::uint32_t>(*parsed);
   }
   if (std::uint64_t{config.address} + config.bytes > zlu_card::SRAM_BYTES) {
     return std::unexpected(Failure::config(
         fmt::format("{} with {}: expected the range to end within the tile's SRAM at {:#x}, it ends at {:#x}",
-                    setting("ZLU_HOST_TEST_ADDRESS", address.value_or("0x0")),
-                    setting("ZLU_HOST_TEST_BYTES", bytes.value_or("256")), zlu_card::SRAM_BYTES,
+                    setting(zlu_contract::HOST_TEST_ADDRESS, address.value_or("0x0")),
+                    setting(zlu_contract::HOST_TEST_BYTES, bytes.value_or("256")), zlu_card::SRAM_BYTES,
                     std::uint64_t{config.address} + config.bytes)));
   }
 
-  if (const auto invocations = env("ZLU_HOST_TEST_INVOCATIONS")) {
-    auto parsed = zlu_runner::parse_unsigned("ZLU_HOST_TEST_INVOCATIONS", *invocations, MAX_INVOCATIONS, false);
+  if (const auto invocations = env(zlu_contract::HOST_TEST_INVOCATIONS)) {
+    auto parsed = zlu_runner::parse_unsigned(zlu_contract::HOST_TEST_INVOCATIONS, *invocations, MAX_INVOCATIONS, false);
     if (!parsed || *parsed == 0) {
-      return std::unexpected(zlu_runner::invalid_value("ZLU_HOST_TEST_INVOCATIONS", *invocations,
+      return std::unexpected(zlu_runner::invalid_value(zlu_contract::HOST_TEST_INVOCATIONS, *invocations,
                                                        fmt::format("a decimal count from 1 to {}", MAX_INVOCATIONS)));
     }
     config.invocations = static_cast<std::uint32_t>(*parsed);
@@ -99,9 +100,9 @@ std::expected<HostConfig, Failure> read_host_config(const zlu_runner::EnvLookup&
     std::string_view name;
     bool value = false;
   };
-  Flag resident{"ZLU_HOST_TEST_RESIDENT_INPUT"}, d2h_only{"ZLU_HOST_TEST_D2H_ONLY"},
-      compute_relay{"ZLU_HOST_TEST_COMPUTE_RELAY"}, remote_d2h{"ZLU_HOST_TEST_REMOTE_D2H"},
-      exchange{"ZLU_HOST_TEST_EXCHANGE"}, initialized{"ZLU_HOST_TEST_INITIALIZED_EXCHANGE"};
+  Flag resident{zlu_contract::HOST_TEST_RESIDENT_INPUT}, d2h_only{zlu_contract::HOST_TEST_D2H_ONLY},
+      compute_relay{zlu_contract::HOST_TEST_COMPUTE_RELAY}, remote_d2h{zlu_contract::HOST_TEST_REMOTE_D2H},
+      exchange{zlu_contract::HOST_TEST_EXCHANGE}, initialized{zlu_contract::HOST_TEST_INITIALIZED_EXCHANGE};
   for (Flag* flag : {&resident, &d2h_only, &compute_relay, &remote_d2h, &exchange, &initialized}) {
     auto parsed = zlu_runner::parse_flag(flag->name, env(flag->name));
     if (!parsed) return std::unexpected(parsed.error());

@@ -10,7 +10,7 @@
 
 namespace zlu_host {
 
-inline constexpr std::string_view RUNNER = "zlu-host-e2e";
+inline constexpr std::string_view RUNNER = zlu_contract::HOST_RUNNER;
 
 enum class HostMode {
   // What one invocation of the host program does.

@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "zlu-base/src/splitmix64.hpp"
+
 namespace zlu_random {
 
 using zlu_card::Card;
@@ -25,7 +27,7 @@ class Generator {
   }
 
  private:
-  zlu_runner::SplitMix64 rng_;
+  zlu_base::SplitMix64 rng_;
 };
 
 constexpr std::uint32_t SLOTS = WINDOW_BYTES / SLOT_BYTES;

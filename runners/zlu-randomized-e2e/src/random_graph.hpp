@@ -14,8 +14,8 @@
 
 namespace zlu_random {
 
-inline constexpr std::string_view RUNNER = "zlu-randomized-e2e";
-inline constexpr std::string_view SEED_VARIABLE = "ZLU_RANDOM_SEED";
+inline constexpr std::string_view RUNNER = zlu_contract::RANDOMIZED_RUNNER;
+inline constexpr std::string_view SEED_VARIABLE = zlu_contract::RANDOM_SEED;
 
 // Every tile of a graph keeps its data in this window at the start of its
 // SRAM; sources and receives both lie inside it.

@@ -10,12 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "runners/common/contract.hpp"
+
 namespace hardware_e2e {
 
 inline constexpr std::string_view CARDS_VARIABLE = "ZLU_TEST_CARDS";
 inline constexpr std::string_view LOCK_DIR_VARIABLE = "ZLU_TEST_LOCK_DIR";
 inline constexpr std::string_view TIMELINE_VARIABLE = "ZLU_TEST_TIMELINE";
-inline constexpr std::string_view CARD_ID_VARIABLE = "ZLU_CARD_ID";
+inline constexpr std::string_view CARD_ID_VARIABLE = zlu_contract::CARD_ID;
 // What the suite tells each runner; inherited from whoever started the
 // suite, it names the one card the run may use unless ZLU_TEST_CARDS says
 // otherwise, so that a runner never drives a card the suite did not lock.

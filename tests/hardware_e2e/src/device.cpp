@@ -10,6 +10,7 @@
 #include "harness/src/interrupt.hpp"
 #include "harness/src/lib.hpp"
 #include "timeline.hpp"
+#include "zlu-base/src/fd.hpp"
 
 namespace hardware_e2e {
 
@@ -25,13 +26,6 @@ constexpr auto STOP_CHECK_INTERVAL = std::chrono::milliseconds(20);
 CardPool* installed_pool = nullptr;
 
 thread_local const DeviceGuard* innermost_guard = nullptr;
-
-void say_once(const std::string& text) {
-  // Straight to the process's standard error, past any capture: the waiting
-  // user needs it now, not in a failed test's output.
-  const std::string line = text + "\n";
-  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
-}
 
 }  // namespace
 
@@ -123,9 +117,9 @@ void CardPool::reclaim(std::unique_lock<std::mutex>& lock, const Reclaim& what) 
   const unsigned card = slots_[what.slot].card;
   // The grace period must not hold up the other threads of the pool.
   lock.unlock();
-  say_once(fmt::format("card {} is kept locked by process group {} of process {} ({}), which has ended; stopping that "
-                       "group",
-                       card, what.left.group, what.holder.pid, what.holder.program));
+  zlu_base::write_stderr_line(
+      fmt::format("card {} is kept locked by process group {} of process {} ({}), which has ended; stopping that group",
+                  card, what.left.group, what.holder.pid, what.holder.program));
   stop_left_behind(what.lock_fd, what.left);
   ::close(what.lock_fd);
   lock.lock();
@@ -151,7 +145,7 @@ std::optional<CardPool::Grant> CardPool::acquire() {
     }
     const auto news = std::find_if(held_elsewhere.begin(), held_elsewhere.end(), [](auto& t) { return !t.empty(); });
     if (!said && news != held_elsewhere.end()) {
-      say_once(*news);
+      zlu_base::write_stderr_line(*news);
       said = true;
     }
     freed_.wait_for(lock, RETRY_INTERVAL);

@@ -6,11 +6,12 @@
 #include <fmt/format.h>
 #include "harness/src/lib.hpp"
 #include "runner_timeout.hpp"
+#include "runners/common/contract.hpp"
 #include "zlu-package/src/error.hpp"
 
 namespace hardware_e2e {
 
-bool ExitStatus::success() const { return code() == 0; }
+bool ExitStatus::success() const { return code() == static_cast<int>(zlu_contract::ExitCode::Ok); }
 
 std::optional<int> ExitStatus::code() const {
   if (!WIFEXITED(wait_status)) return std::nullopt;

@@ -83,9 +83,9 @@ void blocked_gemm_with_cycle_profile_works() {
   remove_stale_profile(path);
 
   RunnerCommand command = runner_command(GEMM_RUNNER);
-  command.add_env("ZLU_GEMM_DIMENSION", "128");
-  command.add_env("ZLU_PROFILE_OUTPUT", path);
-  command.add_env("ZLU_GEMM_SRAM_CHECK_BLOCK", "1,1");
+  command.add_env(zlu_contract::GEMM_DIMENSION, "128");
+  command.add_env(zlu_contract::PROFILE_OUTPUT, path);
+  command.add_env(zlu_contract::GEMM_SRAM_CHECK_BLOCK, "1,1");
   configure_host_write_jitter(command);
 
   const ExitStatus status = run_or_fail(command, "launch profiled blocked GEMM hardware test runner");

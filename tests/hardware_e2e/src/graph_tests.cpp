@@ -14,7 +14,7 @@ namespace {
 void run_direct(std::string_view runner, std::optional<std::string_view> scenario, std::string_view launch_text,
                 std::string_view capability, std::source_location location = std::source_location::current()) {
   RunnerCommand command = runner_command(runner);
-  if (scenario) command.add_env("ZLU_GRAPH_TEST", std::string(*scenario));
+  if (scenario) command.add_env(zlu_contract::GRAPH_TEST, std::string(*scenario));
   require_success(capability, run_or_fail(command, launch_text, location), location);
 }
 

@@ -47,8 +47,8 @@ void host_routes_cover_every_endpoint_field() {
     if (!found) harness::fail("physical N700 tile must have a logical tile");
   }
   require_success("host routes spanning every endpoint field",
-                  host_test({{"ZLU_HOST_TEST_TILES", fmt::format("{}", fmt::join(logical_tiles, ","))},
-                             {"ZLU_HOST_TEST_BYTES", "64"}}));
+                  host_test({{zlu_contract::HOST_TEST_TILES, fmt::format("{}", fmt::join(logical_tiles, ","))},
+                             {zlu_contract::HOST_TEST_BYTES, "64"}}));
 }
 
 }  // namespace hardware_e2e

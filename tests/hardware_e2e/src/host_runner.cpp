@@ -6,10 +6,10 @@ namespace hardware_e2e {
 
 void configure_host_write_jitter(RunnerCommand& command) {
   if (const char* max_delay = std::getenv("ZLU_TEST_HOST_WRITE_JITTER_MAX_US")) {
-    command.add_env("ZLU_HOST_WRITE_JITTER_MAX_US", max_delay);
+    command.add_env(zlu_contract::HOST_WRITE_JITTER_MAX_US, max_delay);
   }
   if (const char* seed = std::getenv("ZLU_TEST_HOST_WRITE_JITTER_SEED")) {
-    command.add_env("ZLU_HOST_WRITE_JITTER_SEED", seed);
+    command.add_env(zlu_contract::HOST_WRITE_JITTER_SEED, seed);
   }
 }
 

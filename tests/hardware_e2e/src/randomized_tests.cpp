@@ -51,7 +51,7 @@ void randomized_static_d2d_graphs_work() {
   for (std::uint64_t seed : GRAPH_SEEDS) {
     const std::string capability = fmt::format("randomized exchange graph seed {:#x}", seed);
     RunnerCommand command = runner_command(RANDOMIZED_RUNNER);
-    command.add_env("ZLU_RANDOM_SEED", fmt::format("{}", seed));
+    command.add_env(zlu_contract::RANDOM_SEED, fmt::format("{}", seed));
     require_success(capability, run_or_fail(command, "launch randomized hardware test runner"));
   }
 }
@@ -63,7 +63,7 @@ void randomized_multi_tile_host_round_trips_work() {
     const std::string capability =
         fmt::format("randomized host round trip seed={:#x} bytes={} tiles={}", seed, bytes, tile_list);
     require_success(capability,
-                    host_test({{"ZLU_HOST_TEST_TILES", tile_list}, {"ZLU_HOST_TEST_BYTES", fmt::format("{}", bytes)}}));
+                    host_test({{zlu_contract::HOST_TEST_TILES, tile_list}, {zlu_contract::HOST_TEST_BYTES, fmt::format("{}", bytes)}}));
   }
 }
 

@@ -102,7 +102,7 @@ std::vector<std::string> runner_environment(const char* const* inherited, const 
 std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& command) {
   const std::optional<HeldCard> card = held_card();
   std::vector<EnvPair> additions = command.additions;
-  if (card && card->announce) additions.push_back({"ZLU_CARD_ID", std::to_string(card->card)});
+  if (card && card->announce) additions.push_back({zlu_contract::CARD_ID, std::to_string(card->card)});
   std::vector<std::string> environment = runner_environment(environ, additions);
   std::vector<char*> envp;
   envp.reserve(environment.size() + 1);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "exit_status.hpp"
+#include "runners/common/contract.hpp"
 
 namespace hardware_e2e {
 
@@ -17,11 +18,11 @@ std::string_view runner_dir();
 // The folder the runners were fixed to when this executable was built.
 
 // The five runners of the stack.
-inline constexpr std::string_view GRAPH_RUNNER = "zlu-hardware-e2e";
-inline constexpr std::string_view HOST_RUNNER = "zlu-host-e2e";
-inline constexpr std::string_view RANDOMIZED_RUNNER = "zlu-randomized-e2e";
-inline constexpr std::string_view GEMM_RUNNER = "zlu-gemm-e2e";
-inline constexpr std::string_view ATTENTION_RUNNER = "zlu-attention-f16-e2e";
+inline constexpr std::string_view GRAPH_RUNNER = zlu_contract::GRAPH_RUNNER;
+inline constexpr std::string_view HOST_RUNNER = zlu_contract::HOST_RUNNER;
+inline constexpr std::string_view RANDOMIZED_RUNNER = zlu_contract::RANDOMIZED_RUNNER;
+inline constexpr std::string_view GEMM_RUNNER = zlu_contract::GEMM_RUNNER;
+inline constexpr std::string_view ATTENTION_RUNNER = zlu_contract::ATTENTION_RUNNER;
 
 struct EnvPair {
   // One environment variable for a runner. Values are bytes, not text: the

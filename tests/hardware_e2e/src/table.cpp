@@ -4,7 +4,6 @@
 #include <span>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include <fmt/format.h>
@@ -17,6 +16,7 @@
 #include "device.hpp"
 #include "timeline.hpp"
 #include "zlu-base/src/atomic_file.hpp"
+#include "zlu-base/src/fd.hpp"
 
 namespace hardware_e2e {
 
@@ -79,11 +79,6 @@ namespace {
 
 constexpr int SETTINGS_REFUSED = 101;
 
-void write_line(int fd, const std::string& text) {
-  const std::string line = text + "\n";
-  [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
-}
-
 std::optional<std::string> process_setting(std::string_view name) {
   const char* value = std::getenv(std::string(name).c_str());
   if (value == nullptr) return std::nullopt;
@@ -112,8 +107,8 @@ void write_timeline(const std::string& path) {
   const zlu_base::ReplaceOptions options{.new_file_mode = 0644,
                                          .fifo_without_reader = zlu_base::FifoWithoutReader::Refuse};
   if (auto written = zlu_base::replace_file(path, bytes, options); !written) {
-    write_line(STDERR_FILENO,
-               fmt::format("{}: the timeline was not written: {}", TIMELINE_VARIABLE, written.error().describe()));
+    zlu_base::write_stderr_line(
+        fmt::format("{}: the timeline was not written: {}", TIMELINE_VARIABLE, written.error().describe()));
   }
 }
 
@@ -130,7 +125,7 @@ int main(int argc, char** argv) {
   }
   auto settings = prepare_cards();
   if (!settings) {
-    write_line(STDERR_FILENO, settings.error());
+    zlu_base::write_stderr_line(settings.error());
     return SETTINGS_REFUSED;
   }
   if (settings->timeline) enable_timeline();

@@ -7,7 +7,7 @@ set(standin_runner_names zlu-hardware-e2e zlu-host-e2e zlu-randomized-e2e zlu-ge
 
 # One executable, installed under the five runner names.
 add_executable(hardware_e2e_standin_runner tests/standin/standin_runner.cpp tests/standin/profile_writer.cpp)
-target_link_libraries(hardware_e2e_standin_runner PRIVATE zlu_profile_testing zlu_settings)
+target_link_libraries(hardware_e2e_standin_runner PRIVATE zlu_runner_contract zlu_profile_testing zlu_settings)
 set_target_properties(hardware_e2e_standin_runner PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${standin_dir})
 foreach(runner ${standin_runner_names})
   add_custom_command(TARGET hardware_e2e_standin_runner POST_BUILD

@@ -38,6 +38,7 @@
 #include <unistd.h>
 
 #include "profile_writer.hpp"
+#include "runners/common/contract.hpp"
 
 extern char** environ;
 
@@ -210,12 +211,12 @@ int main(int, char** argv) {
     if (const char* signal = std::getenv("ZLU_STANDIN_SIGNAL")) die_by_signal(std::atoi(signal));
     if (const char* code = std::getenv("ZLU_STANDIN_EXIT")) return std::atoi(code);
   }
-  if (runner == "zlu-gemm-e2e") {
-    if (const char* output = std::getenv("ZLU_PROFILE_OUTPUT")) {
+  if (runner == zlu_contract::GEMM_RUNNER) {
+    if (const char* output = std::getenv(zlu_contract::PROFILE_OUTPUT)) {
       std::string_view choice = applies ? env_or_empty("ZLU_STANDIN_PROFILE") : "";
       if (auto error = write_chosen_profile(output, choice)) {
         std::fprintf(stderr, "stand-in runner: %s\n", error->c_str());
-        return 2;
+        return static_cast<int>(zlu_contract::ExitCode::ConfigInvalid);
       }
     }
   }
