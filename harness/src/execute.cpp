@@ -1,5 +1,6 @@
 #include "execute.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cxxabi.h>
 #include <fmt/format.h>
@@ -49,16 +50,19 @@ std::optional<FailureReport> run_body(const TestDescAndFn& test) {
 
 }  // namespace
 
-CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings) {
+CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings,
+                           AttemptContext context) {
   CompletedTest completed{id, test.desc, {}, std::nullopt, {}};
   std::optional<CaptureScope> capture;
   if (settings.capture) capture.emplace(completed.stdout_bytes);
 
-  std::optional<PropertyScope> properties(std::in_place, completed.properties);
+  std::optional<AttemptScope> attempt(
+      std::in_place, AttemptRecord{completed.properties, completed.measurements, completed.runner_output},
+      std::move(context));
   const auto start = std::chrono::steady_clock::now();
   const std::optional<FailureReport> failure = run_body(test);
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  properties.reset();
+  attempt.reset();
   capture.reset();
 
   completed.result = judge(test.desc, failure);
@@ -73,10 +77,16 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
   return completed;
 }
 
+CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings) {
+  return execute_test(id, test, settings, AttemptContext{test.desc.name, 1, {}});
+}
+
 CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings) {
   std::vector<FailedTry> failed_tries;
+  std::vector<unsigned> failed_cards;
   while (true) {
-    CompletedTest completed = execute_test(id, test, settings);
+    CompletedTest completed = execute_test(
+        id, test, settings, AttemptContext{test.desc.name, static_cast<unsigned>(failed_tries.size() + 1), failed_cards});
     const bool try_again = failed_tries.size() < settings.retries &&
                            worth_retrying(outcome_of(completed.result)) && !stop_requested();
     if (!try_again) {
@@ -84,8 +94,11 @@ CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const E
       completed.tries_allowed = settings.retries + 1;
       return completed;
     }
+    if (const auto card = card_use_of(completed.measurements); card && std::ranges::find(failed_cards, card->card) == failed_cards.end())
+      failed_cards.push_back(card->card);
     failed_tries.push_back(FailedTry{completed.result, completed.exec_time, std::move(completed.stdout_bytes),
-                                     std::move(completed.failure_message)});
+                                     std::move(completed.failure_message), std::move(completed.measurements),
+                                     std::move(completed.runner_output)});
   }
 }
 

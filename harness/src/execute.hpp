@@ -24,6 +24,10 @@ struct ExecuteSettings {
 // time. The thread's forced unwinding (pthread_exit, cancellation) is let
 // through, as it must be.
 CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings);
+// The same for the try `context` describes, which current_attempt returns
+// while the body runs.
+CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings,
+                           AttemptContext context);
 
 // Runs `test` as execute_test does, and again after a failed try while
 // `settings.retries` allow and the failure is worth another try (see

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "outcome.hpp"
+#include "properties.hpp"
 #include "zlu-base/src/utf8.hpp"
 
 namespace harness {
@@ -140,7 +141,8 @@ void JsonFormatter::test_result(const CompletedTest& test, const ConsoleTestStat
   if (is_flaky(test)) event.boolean("flaky", true);
   if (test.exec_time) event.seconds("exec_time", test.exec_time->duration);
   if (with_output && !test.stdout_bytes.empty()) event.text("stdout", test.stdout_bytes);
-  if (!test.properties.empty()) event.object("properties", test.properties);
+  if (const TestProperties shown = reported_properties(test.properties, test.measurements); !shown.empty())
+    event.object("properties", shown);
   out_.write(event.line());
 }
 

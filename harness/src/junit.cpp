@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "outcome.hpp"
+#include "properties.hpp"
 #include "zlu-base/src/utf8.hpp"
 
 namespace harness {
@@ -47,7 +48,7 @@ std::string render_failed_tries(const CompletedTest& test, std::string_view elem
 // each named "TEST.NAME".
 std::string render_properties(const CompletedTest& test) {
   std::string rendered;
-  for (const auto& [name, value] : test.properties)
+  for (const auto& [name, value] : reported_properties(test.properties, test.measurements))
     rendered += fmt::format("      <property name=\"{}\" value=\"{}\"/>\n",
                             xml_escape(fmt::format("{}.{}", test.desc.name, name), XmlPlace::Attribute),
                             xml_escape(value, XmlPlace::Attribute));

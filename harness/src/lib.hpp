@@ -3,12 +3,16 @@
 // command line, runs the selected tests on worker threads and reports them.
 #pragma once
 
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <source_location>
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 namespace harness {
 
@@ -65,5 +69,64 @@ void eprint(std::string_view text);
 // result. Recording a name again replaces its value. Outside a test body it
 // does nothing.
 void record_property(std::string name, std::string value);
+
+// Which card an attempt ran on and how long it waited for it.
+struct CardUse {
+  unsigned card = 0;
+  std::chrono::nanoseconds wait{0};
+  // Whether the reports show it: a run without a card pool keeps the
+  // reports it always had, while the attempt still knows its card.
+  bool reported = true;
+};
+
+// What the card counted for an attempt: cycles per step kind (index:
+// exchange, compute, synchronisation, idle), the span in cycles, the busiest
+// tile.
+struct CycleSummary {
+  std::array<std::uint64_t, 4> cycles_by_kind{};
+  std::uint64_t span = 0;
+  std::uint16_t busiest_tile = 0;
+  std::uint64_t busiest_tile_cycles = 0;
+};
+
+// A typed value an attempt produced beside its verdict.
+using Measurement = std::variant<CardUse, CycleSummary>;
+
+// Attaches `measurement` to the attempt that runs on the calling thread; a
+// second one of the same kind replaces the first and keeps its place.
+// Outside a test body it does nothing. Reports show a reported CardUse as
+// the `card` and `card_wait_ms` properties, ahead of the recorded ones; a
+// CycleSummary is kept for the listeners that read attempts.
+void attach(Measurement measurement);
+
+// A runner's captured standard output and error, kept with the attempt when
+// runner output is captured (ZLU_TEST_RUNNER_OUTPUT=capture). `cut` says the
+// runner wrote more than was kept.
+struct RunnerOutput {
+  std::string program;
+  std::string text;
+  bool cut = false;
+};
+
+// Keeps `output` with the attempt that runs on the calling thread, after any
+// kept before; outside a test body it does nothing.
+void attach_runner_output(RunnerOutput output);
+
+// The attempt running on the calling thread: its test's name, its try number
+// (from 1), and the cards on which this test's earlier tries of this run
+// failed (from their CardUse), in try order without repeats.
+struct AttemptContext {
+  std::string_view test;
+  unsigned attempt = 1;
+  std::vector<unsigned> failed_cards;
+};
+
+// The attempt running on the calling thread; nullopt outside a test body.
+std::optional<AttemptContext> current_attempt();
+
+// Whether runners' output is to be captured with their attempt
+// (ZLU_TEST_RUNNER_OUTPUT=capture, read with the other settings before any
+// test starts).
+bool runner_output_captured();
 
 }  // namespace harness

@@ -13,6 +13,7 @@
 #include "lib.hpp"
 #include "logfile.hpp"
 #include "options.hpp"
+#include "properties.hpp"
 #include "report_stream.hpp"
 #include "run_loop.hpp"
 
@@ -89,6 +90,7 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   }
   write_all(2, parsed->warnings);
   const TestOpts& opts = parsed->opts;
+  set_runner_output_captured(opts.capture_runner_output);
   const auto backtrace = env("ZLU_TEST_BACKTRACE");
   set_backtrace_enabled(backtrace && *backtrace != "0");
 

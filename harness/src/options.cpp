@@ -137,6 +137,15 @@ Check retries(const EnvLookup& env, TestOpts& opts) {
   return {};
 }
 
+Check runner_output(const EnvLookup& env, TestOpts& opts) {
+  const auto value = env(std::string(RUNNER_OUTPUT_VAR));
+  if (!value) return {};
+  if (*value != "capture")
+    return std::unexpected(fmt::format("{} is `{}`, should be `capture` or unset.", RUNNER_OUTPUT_VAR, *value));
+  opts.capture_runner_output = true;
+  return {};
+}
+
 std::expected<ParsedOpts, std::string> validate(const ScannedArgs& args, const EnvLookup& env) {
   ParsedOpts parsed;
   TestOpts& opts = parsed.opts;
@@ -168,6 +177,7 @@ std::expected<ParsedOpts, std::string> validate(const ScannedArgs& args, const E
     opts.partition = *parsed_partition;
   }
   if (auto checked = retries(env, opts); !checked) return std::unexpected(checked.error());
+  if (auto checked = runner_output(env, opts); !checked) return std::unexpected(checked.error());
 
   opts.list = args.has("list");
   opts.filters = args.filters;

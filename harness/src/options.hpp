@@ -44,6 +44,7 @@ struct TestOpts {
   bool exclude_should_panic = false;
   std::optional<Partition> partition;  // from ZLU_TEST_PARTITION
   std::size_t retries = 0;             // from ZLU_TEST_RETRIES
+  bool capture_runner_output = false;  // ZLU_TEST_RUNNER_OUTPUT=capture
 };
 
 // The environment variables the harness reads for itself.
@@ -58,6 +59,9 @@ inline constexpr std::string_view TIME_DOCTEST_VAR = "ZLU_TEST_TIME_DOCTEST";
 // How many more times a failed test is run; at most MAX_RETRIES.
 inline constexpr std::string_view RETRIES_VAR = "ZLU_TEST_RETRIES";
 inline constexpr std::size_t MAX_RETRIES = 1000;
+// `capture` keeps each runner's output with its test's try; unset, runners
+// write to the suite's own streams.
+inline constexpr std::string_view RUNNER_OUTPUT_VAR = "ZLU_TEST_RUNNER_OUTPUT";
 // Set to any value, it opens the gate of `-Z unstable-options`.
 inline constexpr std::string_view BOOTSTRAP_VAR = "ZLU_TEST_BOOTSTRAP";
 
@@ -91,7 +95,8 @@ struct ParsedOpts {
 // capture, the worker count, colour, format, log file; last, a worker stack
 // size in the environment that is not a positive decimal, or that no thread
 // can be given, is refused too, and so are a malformed partition and a retry
-// count that is not a decimal from 0 to MAX_RETRIES.
+// count that is not a decimal from 0 to MAX_RETRIES, and a runner output
+// setting other than `capture`.
 std::expected<ParsedOpts, EarlyExit> parse_opts(std::span<const std::string> args, const EnvLookup& env);
 
 // The help text, byte for byte, for a program called `program_name`.

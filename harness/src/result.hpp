@@ -51,12 +51,21 @@ struct TestSuiteExecTime {
 // order their names were first recorded.
 using TestProperties = std::vector<std::pair<std::string, std::string>>;
 
+// The measurements a test body attached to a try (attach), one per kind, in
+// the order their kinds were first attached.
+using Measurements = std::vector<Measurement>;
+
+// The card use among `measurements`, if one was attached.
+std::optional<CardUse> card_use_of(const Measurements& measurements);
+
 struct FailedTry {
   // A try of a test that failed and was run again (ZLU_TEST_RETRIES).
   TestResult result;
   std::optional<TestExecTime> exec_time;
   std::string stdout_bytes;
   std::string failure_message{};
+  Measurements measurements{};
+  std::vector<RunnerOutput> runner_output{};
 };
 
 struct CompletedTest {
@@ -70,6 +79,9 @@ struct CompletedTest {
   // machine-readable reports carry it apart from the output.
   std::string failure_message{};
   TestProperties properties{};
+  Measurements measurements{};
+  // The runners' output, in the order the runners ended (capture on).
+  std::vector<RunnerOutput> runner_output{};
   // The tries before the one above, in order; empty unless retries are on
   // and the test failed at least once. The fields above are the last try's.
   std::vector<FailedTry> failed_tries{};

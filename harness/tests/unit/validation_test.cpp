@@ -179,5 +179,30 @@ TEST(Validation, AStackSizeNoThreadCanBeGivenIsRefused) {
               "error: ZLU_TEST_MIN_STACK is `" + size + "`, should be a stack size a thread can be given.\n");
 }
 
+TEST(Validation, RunnerOutputIsCaptureOrUnset) {
+  struct Case {
+    std::optional<std::string> value;
+    std::string refusal;
+    bool captured;
+  };
+  for (const Case& c : std::vector<Case>{
+           {std::nullopt, "<accepted>", false},
+           {"capture", "<accepted>", true},
+           {"", "error: ZLU_TEST_RUNNER_OUTPUT is ``, should be `capture` or unset.\n", false},
+           {"Capture", "error: ZLU_TEST_RUNNER_OUTPUT is `Capture`, should be `capture` or unset.\n", false},
+           {"capture ", "error: ZLU_TEST_RUNNER_OUTPUT is `capture `, should be `capture` or unset.\n", false},
+           {"0", "error: ZLU_TEST_RUNNER_OUTPUT is `0`, should be `capture` or unset.\n", false},
+           {"inherit", "error: ZLU_TEST_RUNNER_OUTPUT is `inherit`, should be `capture` or unset.\n", false}}) {
+    Env env;
+    if (c.value) env.emplace("ZLU_TEST_RUNNER_OUTPUT", *c.value);
+    EXPECT_EQ(refusal({}, env), c.refusal) << c.value.value_or("<unset>");
+    const auto parsed = parse({}, env);
+    EXPECT_EQ(parsed && parsed->opts.capture_runner_output, c.captured) << c.value.value_or("<unset>");
+  }
+  // Checked last: an earlier setting's refusal is the one reported.
+  EXPECT_EQ(refusal({}, {{"ZLU_TEST_RETRIES", "x"}, {"ZLU_TEST_RUNNER_OUTPUT", "x"}}),
+            "error: ZLU_TEST_RETRIES is `x`, should be a non-negative integer no larger than 1000.\n");
+}
+
 }  // namespace
 }  // namespace harness
