@@ -4,8 +4,6 @@
 #include <mutex>
 #include <unistd.h>
 
-#include <fmt/format.h>
-
 #include "harness/src/interrupt.hpp"
 #include "harness/src/lib.hpp"
 #include "host_cards.hpp"
@@ -117,11 +115,7 @@ DeviceGuard::DeviceGuard(CardPool& pool, std::span<const Exclusion> exclusions, 
   if (!grant) harness::fail("interrupted while waiting for a card", location);
   grant_ = *grant;
   // Reported only with a card pool, so that a run without one keeps its reports.
-  if (pool_.announces_card()) {
-    harness::record_property("card", std::to_string(card()));
-    harness::record_property("card_wait_ms",
-                             fmt::format("{:.3f}", std::chrono::duration<double, std::milli>(waited_).count()));
-  }
+  harness::attach(harness::CardUse{card(), waited_, pool_.announces_card()});
 }
 
 DeviceGuard::~DeviceGuard() { pool_.release(grant_); }
@@ -130,6 +124,12 @@ HeldCard DeviceGuard::held() const {
   return HeldCard{card(), pool_.announces_card(), grant_.lock.lock_fd, grant_.lock.group_offset};
 }
 
-DeviceGuard device(std::source_location location) { return DeviceGuard(device_pool(), location); }
+DeviceGuard device(std::source_location location) {
+  std::vector<Exclusion> exclusions;
+  if (const auto attempt = harness::current_attempt()) {
+    for (const unsigned card : attempt->failed_cards) exclusions.push_back({card, ExclusionReason::failed_by_this_test});
+  }
+  return DeviceGuard(device_pool(), exclusions, location);
+}
 
 }  // namespace hardware_e2e
