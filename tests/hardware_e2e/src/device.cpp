@@ -127,7 +127,9 @@ HeldCard DeviceGuard::held() const {
 DeviceGuard device(std::source_location location) {
   std::vector<Exclusion> exclusions;
   if (const auto attempt = harness::current_attempt()) {
-    for (const unsigned card : attempt->failed_cards) exclusions.push_back({card, ExclusionReason::failed_by_this_test});
+    for (const unsigned card : attempt->failed_cards) {
+      exclusions.push_back({card, ExclusionReason::failed_by_this_test});
+    }
   }
   return DeviceGuard(device_pool(), exclusions, location);
 }
