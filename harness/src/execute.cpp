@@ -14,6 +14,20 @@
 namespace harness {
 namespace {
 
+thread_local unsigned active_try = 0;
+
+class TryScope {
+  // Makes `number` the try current_try() tells on this thread while alive.
+ public:
+  explicit TryScope(unsigned number) : previous_(active_try) { active_try = number; }
+  ~TryScope() { active_try = previous_; }
+  TryScope(const TryScope&) = delete;
+  TryScope& operator=(const TryScope&) = delete;
+
+ private:
+  unsigned previous_;
+};
+
 // The outcome of a body that returned (`failure` empty) or failed.
 TestResult judge(const TestDesc& desc, const std::optional<FailureReport>& failure) {
   switch (desc.should_panic.kind) {
@@ -85,6 +99,7 @@ CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const E
   std::vector<FailedTry> failed_tries;
   std::vector<unsigned> failed_cards;
   while (true) {
+    const TryScope numbered(static_cast<unsigned>(failed_tries.size() + 1));
     CompletedTest completed = execute_test(
         id, test, settings, AttemptContext{test.desc.name, static_cast<unsigned>(failed_tries.size() + 1), failed_cards});
     const bool try_again = failed_tries.size() < settings.retries &&
@@ -101,6 +116,8 @@ CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const E
                                      std::move(completed.runner_output)});
   }
 }
+
+unsigned current_try() { return active_try; }
 
 CompletedTest ignored_test(TestId id, const TestDesc& desc) {
   return CompletedTest{id, desc, TestResult::ignored(), std::nullopt, {}};

@@ -129,4 +129,9 @@ std::optional<AttemptContext> current_attempt();
 // test starts).
 bool runner_output_captured();
 
+// Which try of its test the body on the calling thread is: 1 for the first
+// run, 2 for the first run again after a failure (ZLU_TEST_RETRIES), and so
+// on; 0 outside a test body.
+unsigned current_try();
+
 }  // namespace harness

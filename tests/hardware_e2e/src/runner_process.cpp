@@ -28,6 +28,8 @@ struct ChildStart {
   char* const* envp;
   pid_t parent;
   InheritedLock inherited;
+  RunnerWatchdog* watchdog;  // null when there is none
+  int watch_slot;  // written by the child: where it listed its group
   int error;  // written by the child when it cannot exec
 };
 
@@ -78,11 +80,15 @@ struct ChildStart {
     sigaction(SIGXFSZ, &ignore, nullptr);
     sigaction(SIGXFSZ, &default_action, nullptr);
   }
+  // Listed before the exec, so that no moment of the runner's life is
+  // hidden from the watchdog.
+  if (start->watchdog != nullptr) start->watch_slot = start->watchdog->list(getpid());
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   execve(start->path, start->argv, start->envp);
   start->error = errno;
+  if (start->watchdog != nullptr) start->watchdog->unlist(start->watch_slot);
   _exit(127);
 }
 
@@ -115,9 +121,10 @@ std::atomic<int> slots_taken{0};
 
 std::expected<RunnerProcess, int> RunnerProcess::spawn(const char* path, char* const* argv, char* const* envp,
                                                        InheritedLock inherited) {
+  RunnerWatchdog* const watchdog = RunnerWatchdog::get();
   void* stack = mmap(nullptr, CHILD_STACK_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
   if (stack == MAP_FAILED) return std::unexpected(errno);
-  ChildStart start{path, argv, envp, getpid(), inherited, 0};
+  ChildStart start{path, argv, envp, getpid(), inherited, watchdog, RunnerWatchdog::NOT_LISTED, 0};
   pid_t pid = -1;
   int clone_error = 0;
   {
@@ -136,11 +143,15 @@ std::expected<RunnerProcess, int> RunnerProcess::spawn(const char* path, char* c
     return std::unexpected(start.error);
   }
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  return RunnerProcess(pid, pidfd);
+  return RunnerProcess(pid, pidfd, watchdog, start.watch_slot);
 }
 
 RunnerProcess::RunnerProcess(RunnerProcess&& other) noexcept
-    : pid_(other.pid_), pidfd_(other.pidfd_), reaped_(other.reaped_) {
+    : pid_(other.pid_),
+      pidfd_(other.pidfd_),
+      watchdog_(other.watchdog_),
+      watch_slot_(other.watch_slot_),
+      reaped_(other.reaped_) {
   other.pidfd_ = -1;
   other.reaped_ = true;
 }
@@ -148,6 +159,7 @@ RunnerProcess::RunnerProcess(RunnerProcess&& other) noexcept
 RunnerProcess::~RunnerProcess() {
   if (!reaped_) {
     signal_group(SIGKILL);
+    unlist();
     int ignored = 0;
     while (waitpid(pid_, &ignored, 0) < 0 && errno == EINTR) {
     }
@@ -182,6 +194,11 @@ std::expected<RunnerProcess::Event, int> RunnerProcess::wait(std::optional<Clock
 
 void RunnerProcess::signal_group(int signal) { kill(-pid_, signal); }
 
+void RunnerProcess::unlist() {
+  // While the runner is unreaped its group's id cannot have been reused.
+  if (watchdog_ != nullptr) watchdog_->unlist(watch_slot_);
+}
+
 std::expected<ExitStatus, int> RunnerProcess::stop() {
   signal_group(SIGTERM);
   if (auto ended = wait(Clock::now() + RUNNER_STOP_GRACE, false); !ended) return std::unexpected(ended.error());
@@ -190,6 +207,7 @@ std::expected<ExitStatus, int> RunnerProcess::stop() {
 
 std::expected<ExitStatus, int> RunnerProcess::reap() {
   signal_group(SIGKILL);
+  unlist();
   int wait_status = 0;
   while (waitpid(pid_, &wait_status, 0) < 0) {
     if (errno != EINTR) return std::unexpected(errno);

@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include "exit_status.hpp"
+#include "runner_watchdog.hpp"
 
 namespace hardware_e2e {
 
@@ -29,9 +30,12 @@ class RunnerProcess {
   // Owns a started, not yet reaped runner. The runner leads a process group
   // of its own, so that everything it starts can be signalled with it, and
   // the kernel kills it (SIGKILL) when the thread that started it ends, so
-  // that it never outlives a suite that died. Until reaped, its process id
-  // and so its group id cannot be reused, which makes signalling the group
-  // safe. The destructor kills the group and reaps the runner if nobody did.
+  // that it never outlives a suite that died; its group is on the list of
+  // the suite's watchdog (runner_watchdog.hpp) from before its exec until
+  // it is reaped, so that what the runner started does not outlive a suite
+  // that died either. Until reaped, its process id and so its group id
+  // cannot be reused, which makes signalling the group safe. The destructor
+  // kills the group and reaps the runner if nobody did.
 
  public:
   using Clock = std::chrono::steady_clock;
@@ -69,10 +73,15 @@ class RunnerProcess {
   pid_t pid() const { return pid_; }
 
  private:
-  RunnerProcess(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
+  RunnerProcess(pid_t pid, int pidfd, RunnerWatchdog* watchdog, int watch_slot)
+      : pid_(pid), pidfd_(pidfd), watchdog_(watchdog), watch_slot_(watch_slot) {}
+  void unlist();
+  // Takes the group off the watchdog's list; before the runner is reaped.
 
   pid_t pid_;
   int pidfd_;  // -1 when the kernel gave none: waits poll the process instead
+  RunnerWatchdog* watchdog_;  // null when there is none
+  int watch_slot_;  // where the runner listed its group
   bool reaped_ = false;
 };
 

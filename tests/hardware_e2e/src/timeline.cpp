@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "harness/src/lib.hpp"
+
 namespace hardware_e2e {
 
 namespace {
@@ -26,6 +28,9 @@ struct Span {
   Clock::time_point start;
   Clock::time_point end;
   nlohmann::json args;
+  // The test the span belongs to and which try of it (0: none known).
+  std::string test;
+  unsigned try_number = 0;
 };
 
 class Recorder {
@@ -60,6 +65,12 @@ class Recorder {
     events.push_back(process_name(CARDS_TRACKS, "cards"));
     events.push_back(process_name(WORKER_TRACKS, "workers"));
     std::vector<std::pair<int, unsigned>> named;
+    // Only the spans of a test that ran more than once carry their try, so
+    // that a run without retries renders as it always did.
+    std::vector<std::string_view> retried;
+    for (const auto& span : spans_) {
+      if (span.try_number > 1) retried.push_back(span.test);
+    }
     for (const auto& span : spans_) {
       const std::pair<int, unsigned> track{span.process, span.track};
       if (std::find(named.begin(), named.end(), track) == named.end()) {
@@ -68,9 +79,15 @@ class Recorder {
         events.push_back({{"ph", "M"}, {"name", "thread_name"}, {"pid", span.process}, {"tid", span.track},
                           {"args", {{"name", label + std::to_string(span.track)}}}});
       }
-      events.push_back({{"ph", "X"}, {"name", span.name}, {"cat", span.category}, {"pid", span.process},
+      std::string name = span.name;
+      nlohmann::json args = span.args;
+      if (std::find(retried.begin(), retried.end(), span.test) != retried.end()) {
+        name += " (try " + std::to_string(span.try_number) + ")";
+        args["try"] = span.try_number;
+      }
+      events.push_back({{"ph", "X"}, {"name", name}, {"cat", span.category}, {"pid", span.process},
                         {"tid", span.track}, {"ts", microseconds(span.start - epoch_)},
-                        {"dur", microseconds(span.end - span.start)}, {"args", span.args}});
+                        {"dur", microseconds(span.end - span.start)}, {"args", args}});
     }
     return nlohmann::json{{"traceEvents", events}, {"displayTimeUnit", "ms"}}.dump(1) + "\n";
   }
@@ -94,6 +111,7 @@ std::atomic<Recorder*> recorder{nullptr};
 
 struct CurrentTest {
   std::string_view name;
+  unsigned try_number = 0;
   unsigned worker = 0;
   std::chrono::nanoseconds card_wait{0};
 };
@@ -114,19 +132,21 @@ std::optional<std::string> timeline_json() {
 TestScope::TestScope(std::string_view test)
     : test_(test), start_(Clock::now()), worker_(0), exceptions_at_entry_(std::uncaught_exceptions()) {
   if (Recorder* active = recorder.load()) worker_ = active->take_worker();
-  current_test = CurrentTest{test, worker_};
+  current_test = CurrentTest{test, harness::current_try(), worker_};
 }
 
 TestScope::~TestScope() {
   const bool failed = std::uncaught_exceptions() > exceptions_at_entry_;
   const auto wait = current_test->card_wait;
+  const unsigned try_number = current_test->try_number;
   current_test.reset();
   if (Recorder* active = recorder.load()) {
     // The body's own verdict; the harness may still turn it round (a test
     // that must fail), which none of this suite's tests asks for.
     active->add(Span{WORKER_TRACKS, worker_, std::string(test_), "run", start_, Clock::now(),
                      {{"result", failed ? "failed" : "passed"},
-                      {"card_wait_ms", std::chrono::duration<double, std::milli>(wait).count()}}});
+                      {"card_wait_ms", std::chrono::duration<double, std::milli>(wait).count()}},
+                     std::string(test_), try_number});
     active->free_worker(worker_);
   }
 }
@@ -142,7 +162,8 @@ void note_card_wait(Clock::time_point asked, std::chrono::nanoseconds waited) {
   if (Recorder* active = recorder.load()) {
     const auto granted = asked + std::chrono::duration_cast<Clock::duration>(waited);
     active->add(Span{WORKER_TRACKS, current_test->worker, "wait for a card: " + std::string(current_test->name), "wait",
-                     asked, granted, nlohmann::json::object()});
+                     asked, granted, nlohmann::json::object(), std::string(current_test->name),
+                     current_test->try_number});
   }
 }
 
@@ -150,7 +171,8 @@ void note_runner(unsigned card, Clock::time_point start, Clock::time_point end, 
   Recorder* active = recorder.load();
   if (active == nullptr) return;
   const std::string test = current_test ? std::string(current_test->name) : "";
-  active->add(Span{CARDS_TRACKS, card, test, "runner", start, end, {{"result", outcome}}});
+  const unsigned try_number = current_test ? current_test->try_number : 0;
+  active->add(Span{CARDS_TRACKS, card, test, "runner", start, end, {{"result", outcome}}, test, try_number});
 }
 
 }  // namespace hardware_e2e

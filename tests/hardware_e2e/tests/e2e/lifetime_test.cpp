@@ -1,5 +1,5 @@
 // Runners never outlive their tests: time-outs, signals to the suite, a
-// suite killed outright, runs that end early.
+// suite killed outright and its watchdog, runs that end early.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -25,6 +25,32 @@ const std::string PERMUTATION = "all_tile_permutation_works";
 const std::string REDUCTION = "all_tile_reduction_works";
 constexpr auto GRACE = 2s;
 constexpr auto SLACK = 2s;
+const std::string WATCHDOG_NAME = "e2e-watchdog";
+
+// The suite's children that go by the watchdog's name, whichever of its
+// threads started them.
+std::vector<int> watchdogs_of(int suite) {
+  std::vector<int> found;
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(suite) + "/task", error)) {
+    std::ifstream children(task.path() / "children");
+    for (int child = 0; children >> child;) {
+      std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
+      std::string name;
+      if (std::getline(comm, name) && name == WATCHDOG_NAME) found.push_back(child);
+    }
+  }
+  return found;
+}
+
+// Whether `pid` has a descriptor open on a file in `folder`.
+bool has_open_in(int pid, const std::filesystem::path& folder) {
+  std::error_code error;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    if (std::filesystem::read_symlink(fd.path(), error).parent_path() == folder) return true;
+  }
+  return false;
+}
 
 class Lifetime : public SuiteTest {
   // Orphans of the runners come back to this process, so that it can tell
@@ -47,6 +73,7 @@ class Lifetime : public SuiteTest {
   }
 
   std::filesystem::path pid_path() const { return dir() / "pids"; }
+  void add_pid(int pid) const { std::ofstream(pid_path(), std::ios::app) << pid << "\n"; }
 
   ChildEnvironment hanging(const std::string& how, ChildEnvironment environment = {}) const {
     environment.emplace("ZLU_STANDIN_HANG", how);
@@ -77,6 +104,14 @@ class Lifetime : public SuiteTest {
   bool all_gone() const {
     const auto listed = pids();
     return std::all_of(listed.begin(), listed.end(), gone);
+  }
+
+  // Whether card 0's host-wide lock can be taken now (and is let go again).
+  bool card_free() const {
+    const int fd = open((lock_dir() / "card-0.lock").c_str(), O_RDWR | O_CLOEXEC);
+    const bool taken = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0) close(fd);
+    return taken;
   }
 };
 
@@ -211,10 +246,54 @@ INSTANTIATE_TEST_SUITE_P(Cards, LeftBehind,
                          testing::Values(ChildEnvironment{{"ZLU_TEST_CARDS", "0"}}, ChildEnvironment{}),
                          [](const auto& info) { return info.param.empty() ? "DefaultCard" : "CardList"; });
 
-TEST_P(LeftBehind, TheGroupAKilledSuiteLeftHoldingItsCardIsStoppedByTheNextSuite) {
+TEST_P(LeftBehind, WhatARunnerStartedEndsWithinTheGraceOfAKilledSuiteAndFreesItsCard) {
+  // The suite alone, and its whole process group, as a CI job's end does.
+  for (const bool whole_group : {false, true}) {
+    std::filesystem::remove(pid_path());
+    const auto killed = start_suite({"--exact", REDUCTION}, hanging("with-child", GetParam()), true);
+    ASSERT_TRUE(wait_for_pids(2));
+    for (const int watchdog : watchdogs_of(killed.pid)) add_pid(watchdog);  // it too ends on its own
+    const auto killed_at = Clock::now();
+    ASSERT_EQ(kill(whole_group ? -killed.pid : killed.pid, SIGKILL), 0);
+    ASSERT_TRUE(WIFSIGNALED(wait_program(killed).wait_status));
+    while (!(all_gone() && card_free()) && Clock::now() < killed_at + GRACE + SLACK) std::this_thread::sleep_for(10ms);
+    // The child ignores SIGTERM: only the SIGKILL after the grace ends it.
+    EXPECT_GE(Clock::now() - killed_at, GRACE) << whole_group;
+    EXPECT_TRUE(all_gone()) << whole_group;
+    EXPECT_TRUE(card_free()) << whole_group;
+  }
+}
+
+TEST_F(Lifetime, OneWatchdogPerSuiteHoldsNoCardAndEndsWithTheSuite) {
+  std::vector<int> watchdogs;
+  const auto run = run_suite({"--test-threads", "4"}, hanging("with-child", {{"ZLU_TEST_CARDS", "0-3"}}),
+                             [&](int pid) {
+                               EXPECT_TRUE(wait_for_pids(8));
+                               watchdogs = watchdogs_of(pid);
+                               for (const int watchdog : watchdogs) {
+                                 for (auto until = Clock::now() + 1s;
+                                      has_open_in(watchdog, lock_dir()) && Clock::now() < until;) {
+                                   std::this_thread::sleep_for(10ms);
+                                 }
+                                 EXPECT_FALSE(has_open_in(watchdog, lock_dir()));
+                                 add_pid(watchdog);
+                               }
+                               kill(pid, SIGTERM);
+                             });
+  EXPECT_EQ(watchdogs.size(), 1u) << "one for four runners";
+  EXPECT_EQ(run.exit_code(), 128 + SIGTERM) << run.err;
+  const auto until = Clock::now() + SLACK;
+  while (!all_gone() && Clock::now() < until) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(all_gone());
+}
+
+TEST_P(LeftBehind, TheGroupAKilledSuiteAndItsWatchdogLeftHoldingItsCardIsStoppedByTheNextSuite) {
   const ChildEnvironment card = GetParam();
   const auto killed = start_suite({"--exact", REDUCTION}, hanging("with-child", card));
   ASSERT_TRUE(wait_for_pids(2));
+  const auto watchdogs = watchdogs_of(killed.pid);
+  ASSERT_EQ(watchdogs.size(), 1u);
+  ASSERT_EQ(kill(watchdogs[0], SIGKILL), 0);
   ASSERT_EQ(kill(killed.pid, SIGKILL), 0);
   ASSERT_TRUE(WIFSIGNALED(wait_program(killed).wait_status));
   const auto left = pids();
@@ -222,6 +301,7 @@ TEST_P(LeftBehind, TheGroupAKilledSuiteLeftHoldingItsCardIsStoppedByTheNextSuite
   for (auto until = Clock::now() + 3s; !gone(left[0]) && Clock::now() < until;) std::this_thread::sleep_for(10ms);
   ASSERT_TRUE(gone(left[0]));
   ASSERT_FALSE(gone(left[1]));
+  ASSERT_FALSE(card_free());
 
   const auto started = Clock::now();
   const auto next = run_suite({"--exact", REDUCTION}, card);

@@ -47,7 +47,8 @@ std::vector<std::string> child_environment(const ChildEnvironment& environment) 
 }  // namespace
 
 StartedProgram start_program(const std::string& program, const std::vector<std::string>& args,
-                             const ChildEnvironment& environment, const std::filesystem::path& cwd) {
+                             const ChildEnvironment& environment, const std::filesystem::path& cwd,
+                             bool own_group) {
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -82,7 +83,9 @@ StartedProgram start_program(const std::string& program, const std::vector<std::
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGUSR1);
   posix_spawnattr_setsigmask(&attributes, &blocked);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  const int flags = POSIX_SPAWN_SETSIGMASK | (own_group ? POSIX_SPAWN_SETPGROUP : 0);
+  posix_spawnattr_setflags(&attributes, static_cast<short>(flags));
 
   pid_t pid = 0;
   const int error = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
@@ -134,11 +137,12 @@ void SuiteTest::TearDown() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
-StartedProgram SuiteTest::start_suite(const std::vector<std::string>& args, ChildEnvironment environment) {
+StartedProgram SuiteTest::start_suite(const std::vector<std::string>& args, ChildEnvironment environment,
+                                      bool own_group) {
   environment.try_emplace("ZLU_STANDIN_RECORD", record_path().string());
   environment.try_emplace("TMPDIR", dir_.string());
   environment.try_emplace("ZLU_TEST_LOCK_DIR", lock_dir().string());
-  return start_program(STANDIN_SUITE, args, environment, dir_);
+  return start_program(STANDIN_SUITE, args, environment, dir_, own_group);
 }
 
 SuiteRun SuiteTest::run_suite(const std::vector<std::string>& args, ChildEnvironment environment,

@@ -40,9 +40,11 @@ struct StartedProgram {
 };
 
 StartedProgram start_program(const std::string& program, const std::vector<std::string>& args,
-                             const ChildEnvironment& environment, const std::filesystem::path& cwd);
+                             const ChildEnvironment& environment, const std::filesystem::path& cwd,
+                             bool own_group = false);
 // Starts `program` with `args` in `cwd`, with SIGPIPE ignored and SIGUSR1
-// blocked as a careless parent would leave them.
+// blocked as a careless parent would leave them; with `own_group`, as the
+// leader of a new process group, so that the group can be signalled.
 SuiteRun wait_program(const StartedProgram& started);
 // Waits for it and collects its output; after a minute it is killed (and its
 // run did not exit normally).
@@ -65,7 +67,8 @@ class SuiteTest : public testing::Test {
   SuiteRun run_suite(const std::vector<std::string>& args, ChildEnvironment environment = {},
                      const WhileRunning& while_running = {});
   // The stand-in build, with ZLU_STANDIN_RECORD, TMPDIR and ZLU_TEST_LOCK_DIR pointing into dir().
-  StartedProgram start_suite(const std::vector<std::string>& args, ChildEnvironment environment = {});
+  StartedProgram start_suite(const std::vector<std::string>& args, ChildEnvironment environment = {},
+                             bool own_group = false);
   SuiteRun run_broken_suite(const std::vector<std::string>& args);
   // The build whose runner folder holds one non-executable runner and nothing else.
   SuiteRun run_one(const std::string& test, ChildEnvironment environment = {});

@@ -3,7 +3,9 @@
 
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -80,6 +82,40 @@ TEST_F(Timeline, HasOneRunnerSpanPerRunnerNoOverlapOnACardAndTheResults) {
       EXPECT_EQ(span.at("args").at("result"), "exit status: 3");
     }
   }
+}
+
+TEST_F(Timeline, TheSpansOfARetriedTestNameTheirTryAndOthersStayAsTheyWere) {
+  const auto trace_path = dir() / "run.trace.json";
+  const auto run = run_suite({"--test-threads", "1", "--exact", "direct_multicast_works", "all_tile_reduction_works"},
+                             {{"ZLU_TEST_TIMELINE", trace_path.string()},
+                              {"ZLU_TEST_RETRIES", "2"},
+                              {"ZLU_STANDIN_WHEN", "ZLU_GRAPH_TEST=fanout"},
+                              {"ZLU_STANDIN_FAIL_FIRST", "1"},
+                              {"ZLU_STANDIN_STARTS", (dir() / "starts").string()},
+                              {"ZLU_STANDIN_EXIT", "1"}});
+  EXPECT_EQ(run.exit_code(), 0) << run.out;
+  const auto trace = read_json(trace_path);
+  // Category, name, the try in args (none: no "try" at all), result.
+  using Expected = std::tuple<std::string, std::string, std::optional<int>, std::string>;
+  const std::multiset<Expected> expected = {
+      {"run", "direct_multicast_works (try 1)", 1, "failed"},
+      {"run", "direct_multicast_works (try 2)", 2, "passed"},
+      {"runner", "direct_multicast_works (try 1)", 1, "exit status: 1"},
+      {"runner", "direct_multicast_works (try 2)", 2, "exit status: 0"},
+      {"wait", "wait for a card: direct_multicast_works (try 1)", 1, ""},
+      {"wait", "wait for a card: direct_multicast_works (try 2)", 2, ""},
+      {"run", "all_tile_reduction_works", std::nullopt, "passed"},
+      {"runner", "all_tile_reduction_works", std::nullopt, "exit status: 0"},
+      {"wait", "wait for a card: all_tile_reduction_works", std::nullopt, ""}};
+  std::multiset<Expected> found;
+  for (const std::string category : {"run", "runner", "wait"}) {
+    for (const auto& span : spans_of(trace, category)) {
+      const auto& args = span.at("args");
+      found.emplace(category, span.at("name"), args.contains("try") ? std::optional<int>(args.at("try")) : std::nullopt,
+                    args.value("result", ""));
+    }
+  }
+  EXPECT_EQ(found, expected) << trace.dump(1);
 }
 
 TEST_F(Timeline, ABadPathIsReportedOnceAndDoesNotFailTheRun) {

@@ -15,6 +15,7 @@
 //                        ZLU_PROFILE_OUTPUT (see profile_writer.hpp)
 //   ZLU_STANDIN_PIDS     file to append this process's id to, one a line,
 //                        and that of the child ZLU_STANDIN_HANG may start
+//                        (by the child, once it ignores SIGTERM)
 //   ZLU_STANDIN_HANG     never end: "sleep" until killed, "ignore-term" as
 //                        well with SIGTERM ignored, "with-child" after
 //                        starting a child that ignores SIGTERM and sleeps
@@ -128,12 +129,13 @@ void append_pid(pid_t pid) {
 [[noreturn]] void hang(std::string_view how) {
   if (how == "ignore-term") std::signal(SIGTERM, SIG_IGN);
   if (how == "with-child") {
-    const pid_t child = fork();
-    if (child == 0) {
+    // The child lists itself once it ignores SIGTERM, so that a test that
+    // sees it listed can count on that.
+    if (fork() == 0) {
       std::signal(SIGTERM, SIG_IGN);
+      append_pid(getpid());
       sleep_forever();
     }
-    if (child > 0) append_pid(child);
   }
   sleep_forever();
 }
