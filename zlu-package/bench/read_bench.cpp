@@ -2,7 +2,8 @@
 // all 1472 tiles, a few hundred samples each, with names and metadata.
 // For each shape it prints the file size, then for a bare traversal of the
 // message with the generated readers (which copies nothing), the reader,
-// and the reader followed by the trace view written to a file: the median
+// and the reader followed by the trace view written to a file as the tool
+// writes it (streamed into a new file, flushed and renamed): the median
 // wall and processor time over several rounds and the median peak resident
 // memory. Every measurement runs in a fresh process, and each round runs the
 // three in turn, so that a load on the machine falls on all of them alike;
@@ -20,7 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +32,7 @@
 
 #include "lib.hpp"
 #include "profile.capnp.h"
+#include "output.hpp"
 #include "trace.hpp"
 
 namespace {
@@ -167,7 +168,7 @@ struct Measurement {
 
 // One reading of `mode` in this process: "none" only starts up, "bare" and
 // "reader" read the profile, "trace" reads it and writes the trace view to
-// `path` + ".json". Freeing what was read is not timed.
+// `path` + ".json" as the tool writes it. Freeing what was read is not timed.
 Measurement measure_here(std::string_view mode, const std::string& path) {
   const auto start = std::chrono::steady_clock::now();
   const double cpu_start = cpu_seconds();
@@ -178,13 +179,11 @@ Measurement measure_here(std::string_view mode, const std::string& path) {
   if (mode == "reader" || mode == "trace") report = package_read(path);
   if (mode == "trace") {
     const std::string output = path + ".json";
-    {
-      std::ofstream out(output, std::ios::binary | std::ios::trunc);
-      zlu_profile::write_trace(report, out);
-      if (!out.flush()) {
-        fmt::print(stderr, "writing {} failed\n", output);
-        std::exit(1);
-      }
+    const auto written =
+        zlu_profile::write_output(output, [&](std::ostream& out) { zlu_profile::write_trace(report, out); });
+    if (!written) {
+      fmt::print(stderr, "{}\n", written.error());
+      std::exit(1);
     }
     measured.output_bytes = static_cast<double>(std::filesystem::file_size(output));
     std::filesystem::remove(output);

@@ -87,11 +87,14 @@ class ProfileReport {
   // The source is read from its current position exactly as far as the
   // message reaches. The work is bounded by the size of the message: a
   // message whose pointers make it traverse more than a small multiple of
-  // its own words (many pointers at one object), or whose model would take
-  // more than three times its size (lists of empty elements), fails with a
-  // `Capnp` error instead of building an outsized model. A read thus holds
-  // at most four times the message, with the message itself, plus a small
-  // allowance; the message is released before it returns.
+  // its own words (many pointers at one object), whose list elements would
+  // take more than ten times its size once copied (denser than any legal
+  // layout: a sample is at least one word), or whose texts and empty
+  // elements would take more than three times its size (lists of empty
+  // elements), fails with a `Capnp` error instead of building an outsized
+  // model. A read thus holds at most fourteen times the message, with the
+  // message itself, plus a small allowance; the message is released before
+  // it returns.
   static std::expected<ProfileReport, PackageError> read(kj::Own<kj::InputStream> source);
 
   // `read`, also returning the format version stamped in the message, for

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include <capnp/any.h>
 #include <capnp/message.h>
 #include <kj/debug.h>
 
@@ -26,11 +27,28 @@ constexpr std::uint64_t kTraversalPerWord = 2;
 constexpr std::uint64_t kTraversalSlackWords = 64;
 
 // What the copied model may cost, per byte of the message, and a fixed
-// allowance for a tiny message. With the message itself in memory while it
-// is copied, a read then never holds more than four times the message plus
-// the allowance. Honest profiles cost well under this: a sample with two
-// metadata entries takes less than its wire size, its repeated names once.
-constexpr std::uint64_t kModelBytesPerMessageByte = 3;
+// allowance for a tiny message, in two pools.
+//
+// List elements that occupy room on the wire draw on one pool. No legal
+// layout packs an element denser than one word for a sample (a sample of
+// data only, as older writers wrote them, or of one pointer), one 32-bit
+// number for a tile, or one text pointer for a metadata entry, so the
+// densest honest model costs the sample's model size per word of message.
+// Denser lists (samples one byte each) or lists that many pointers share
+// exhaust the pool instead.
+//
+// Texts, and elements that occupy no room on the wire, draw on the other: a
+// message of a few bytes can announce millions of zero-sized elements, and
+// each becomes a full model entry. Honest texts cost at most their wire
+// size, once each.
+//
+// With the message itself in memory while it is copied, a read thus holds
+// at most the message, ten times it in elements and three times it in
+// texts and empty elements, plus the allowance.
+constexpr std::uint64_t kElementBytesPerMessageByte = sizeof(CycleSample) / sizeof(capnp::word);
+static_assert(sizeof(TileProfile) / sizeof(std::uint32_t) <= kElementBytesPerMessageByte);
+static_assert(sizeof(ProfileMetadata) / sizeof(capnp::word) <= kElementBytesPerMessageByte);
+constexpr std::uint64_t kUnsizedBytesPerMessageByte = 3;
 constexpr std::uint64_t kModelAllowanceBytes = 64 * 1024;
 // What aligning a list in the arena may add to it, charged with it.
 constexpr std::uint64_t kAllocationOverhead = 16;
@@ -38,39 +56,45 @@ constexpr std::uint64_t kAllocationOverhead = 16;
 class ModelBudget {
   // How many more bytes the copied model may take. Lists are charged for
   // their elements as the model holds them and texts for the bytes copied,
-  // before either is built: a message of a few bytes can announce millions
-  // of zero-sized elements, and each becomes a full model entry.
+  // before either is built, each against its pool.
  public:
   explicit ModelBudget(std::uint64_t message_bytes)
-      : total_(message_bytes * kModelBytesPerMessageByte + kModelAllowanceBytes), remaining_(total_) {}
+      : sized_(message_bytes * kElementBytesPerMessageByte),
+        unsized_(message_bytes * kUnsizedBytesPerMessageByte + kModelAllowanceBytes),
+        total_(sized_ + unsized_) {}
 
   std::uint64_t total() const { return total_; }
 
   template <typename Element>
-  std::expected<void, PackageError> charge_list(std::uint64_t elements) {
+  std::expected<void, PackageError> charge_list(std::uint64_t elements, std::uint64_t wire_bytes_each) {
+    // `wire_bytes_each` is what one element occupies in the message.
     if (elements == 0) return {};
-    if (elements > remaining_ / sizeof(Element)) return refuse(elements);
-    return charge(elements * sizeof(Element) + kAllocationOverhead, elements);
+    std::uint64_t& pool = wire_bytes_each == 0 ? unsized_ : sized_;
+    if (elements > pool / sizeof(Element)) return refuse(elements, pool);
+    return charge(pool, elements * sizeof(Element) + kAllocationOverhead, elements);
   }
 
-  std::expected<void, PackageError> charge_text(std::size_t bytes) { return charge(std::uint64_t{bytes}, 1); }
+  std::expected<void, PackageError> charge_text(std::size_t bytes) {
+    return charge(unsized_, std::uint64_t{bytes}, 1);
+  }
 
  private:
-  std::expected<void, PackageError> charge(std::uint64_t bytes, std::uint64_t elements) {
-    if (bytes > remaining_) return refuse(elements);
-    remaining_ -= bytes;
+  static std::expected<void, PackageError> charge(std::uint64_t& pool, std::uint64_t bytes,
+                                                  std::uint64_t elements) {
+    if (bytes > pool) return refuse(elements, pool);
+    pool -= bytes;
     return {};
   }
 
-  std::expected<void, PackageError> refuse(std::uint64_t elements) const {
-    const std::uint64_t bytes_left = remaining_;
+  static std::expected<void, PackageError> refuse(std::uint64_t elements, std::uint64_t bytes_left) {
     return std::unexpected(PackageError(KJ_EXCEPTION(
         FAILED, "Message lists more elements than its size can hold once copied; refusing to read it.", elements,
         bytes_left)));
   }
 
+  std::uint64_t sized_;
+  std::uint64_t unsized_;
   std::uint64_t total_;
-  std::uint64_t remaining_;
 };
 
 using Converted = std::expected<void, PackageError>;
@@ -165,11 +189,23 @@ struct ModelWriter {
 // Converts every element of `list` in list order into `out`, after charging
 // the budget for all of them, so that nothing is taken for elements the
 // message cannot pay for. Elements are built in place in the arena.
+// Bytes that one element of a non-empty struct list occupies in the
+// message: every element has the layout of the first. Lists of numbers or
+// pointers read as structs have a data section of one number, or one
+// pointer; empty structs and void elements have neither.
+template <typename List>
+std::uint64_t wire_bytes_per_element(List list) {
+  const capnp::AnyStruct::Reader first(list[0]);
+  return first.getDataSection().size() + first.getPointerSection().size() * sizeof(capnp::word);
+}
+
 template <typename Element, typename List, typename Convert>
 Converted convert_list(List list, ListView<Element>& out, ModelWriter& model, Convert convert) {
   const std::size_t size = list.size();
-  if (auto charged = model.budget.charge_list<Element>(size); !charged) return charged;
   if (size == 0) return {};
+  if (auto charged = model.budget.charge_list<Element>(size, wire_bytes_per_element(list)); !charged) {
+    return charged;
+  }
   Element* elements = model.arena.allocate<Element>(size);
   for (std::size_t i = 0; i < size; ++i) {
     Element* element = new (elements + i) Element{};

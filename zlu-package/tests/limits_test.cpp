@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include <capnp/any.h>
 #include <capnp/message.h>
 
 #include "source.hpp"
@@ -251,17 +252,114 @@ TEST(ProfileLimits, ListsOfZeroSizedElementsFailWithoutBuildingThem) {
 TEST(ProfileLimits, ZeroSizedSamplesArePaidForByWhatTheyCostCopied) {
   // One word of message per empty sample: few enough to fit the message's
   // word count, but each becomes a full sample in the model.
-  const auto bytes = profile_with_tiles([](Segment& s, std::size_t tiles) {
-    s.words[tiles] = testing::list_pointer(0, ElementSize::Composite, 2);
-    s.add(testing::list_tag(1, 1, 1));
-    s.add(0);
-    s.add(testing::list_pointer(0, ElementSize::Composite, 0));
-    s.add(testing::list_tag(60'000, 0, 0));
-    for (int i = 0; i < 65'536; ++i) s.add(0);
-  });
-  const Outcome outcome = read_logged(bytes);
-  expect_amplified(outcome, bytes.size(), "60000 empty samples in 512 KiB");
-  EXPECT_LT(outcome.peak_extra_bytes, 4 * bytes.size() + (1u << 16));
+  const std::pair<std::uint32_t, int> shapes[] = {{60'000, 65'536}, {1'000'000, 1 << 20}};
+  for (const auto& [samples, padding_words] : shapes) {
+    const auto bytes = profile_with_tiles([&](Segment& s, std::size_t tiles) {
+      s.words[tiles] = testing::list_pointer(0, ElementSize::Composite, 2);
+      s.add(testing::list_tag(1, 1, 1));
+      s.add(0);
+      s.add(testing::list_pointer(0, ElementSize::Composite, 0));
+      s.add(testing::list_tag(samples, 0, 0));
+      for (int i = 0; i < padding_words; ++i) s.add(0);
+    });
+    const Outcome outcome = read_logged(bytes);
+    const std::string what = std::to_string(samples) + " empty samples in " + std::to_string(bytes.size()) + " bytes";
+    expect_amplified(outcome, bytes.size(), what);
+    EXPECT_LT(outcome.peak_extra_bytes, 4 * bytes.size() + (1u << 16)) << what;
+  }
+}
+
+// A profile of one tile whose samples (or, for `Layout::TileNumbers`, whose
+// tiles) are `count` elements in a layout other than the one this schema's
+// builders write: every element occupies room on the wire, some less than
+// the current layout gives it.
+enum class Layout { DataOnlySamples, PointerOnlySamples, TileNumbers, MetadataTexts, ByteSamples };
+
+std::vector<kj::byte> profile_in_layout(Layout layout, std::uint32_t count) {
+  capnp::MallocMessageBuilder message;
+  auto profile = message.initRoot<profile_capnp::Profile>();
+  profile.setSchemaVersion(1);
+  profile.setClockHz(1'000'000);
+  if (layout == Layout::TileNumbers) {
+    auto tiles = capnp::AnyStruct::Builder(kj::cp(profile)).getPointerSection()[0];
+    auto numbers = tiles.initAs<capnp::List<std::uint32_t>>(count);
+    for (std::uint32_t i = 0; i < count; ++i) numbers.set(i, 1000 + i);
+    return testing::to_bytes(message);
+  }
+  auto tile = profile.initTiles(1)[0];
+  tile.setPhysicalTile(7);
+  auto samples = capnp::AnyStruct::Builder(kj::cp(tile)).getPointerSection()[0];
+  switch (layout) {
+    case Layout::DataOnlySamples: {
+      // An older writer's samples: start and end cycle, no step pointer.
+      auto list = samples.initAsListOfAnyStruct(1, 0, count);
+      for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t cycles[2] = {10 * i, 10 * i + 10};
+        std::memcpy(list[i].getDataSection().begin(), cycles, sizeof cycles);
+      }
+      break;
+    }
+    case Layout::PointerOnlySamples: samples.initAsListOfAnyStruct(0, 1, count); break;
+    case Layout::MetadataTexts: {
+      auto sample = samples.initAs<capnp::List<profile_capnp::CycleSample>>(1)[0];
+      auto metadata = capnp::AnyStruct::Builder(sample.initStep()).getPointerSection()[2];
+      auto texts = metadata.initAs<capnp::List<capnp::Text>>(count);
+      for (std::uint32_t i = 0; i < count; ++i) texts.set(i, "n");
+      break;
+    }
+    case Layout::ByteSamples: samples.initAs<capnp::List<std::uint8_t>>(count); break;
+    case Layout::TileNumbers: break;
+  }
+  return testing::to_bytes(message);
+}
+
+TEST(ProfileLimits, ListsInTheirDensestLegalLayoutAreReadAndDenserOnesRefused) {
+  // The densest layouts the format admits (a sample of one word, a tile of
+  // one 32-bit number, an entry of one text pointer) are read whole, at a
+  // size where the list makes up nearly all of the message; samples of one
+  // byte each, which no writer can mean, cost more than the bound allows.
+  constexpr std::uint32_t kCount = 60'000;
+  const struct {
+    const char* what;
+    Layout layout;
+    bool admitted;
+  } cases[] = {
+      {"samples of data only", Layout::DataOnlySamples, true},
+      {"samples of one pointer only", Layout::PointerOnlySamples, true},
+      {"tiles as 32-bit tile numbers", Layout::TileNumbers, true},
+      {"metadata as texts", Layout::MetadataTexts, true},
+      {"samples of one byte", Layout::ByteSamples, false},
+  };
+  for (const auto& [what, layout, admitted] : cases) {
+    const auto bytes = profile_in_layout(layout, kCount);
+    const Outcome outcome = read_logged(bytes);
+    if (!admitted) {
+      expect_amplified(outcome, bytes.size(), what);
+      continue;
+    }
+    ASSERT_TRUE(outcome.report.has_value()) << what << ": " << outcome.report.error().debug();
+    const ProfileReport& report = *outcome.report;
+    EXPECT_EQ(report.clock_hz, 1'000'000u) << what;
+    EXPECT_LT(outcome.peak_extra_bytes, 14 * bytes.size() + (1u << 16)) << what;
+    if (layout == Layout::TileNumbers) {
+      ASSERT_EQ(report.tiles.size(), kCount) << what;
+      EXPECT_EQ(report.tiles.back().physical_tile, 1000 + kCount - 1) << what;
+      EXPECT_TRUE(report.tiles.back().samples.empty()) << what;
+      continue;
+    }
+    const CycleSample& first = report.tiles[0].samples[0];
+    if (layout == Layout::MetadataTexts) {
+      ASSERT_EQ(first.step.metadata.size(), kCount) << what;
+      EXPECT_EQ(first.step.metadata.back(), (ProfileMetadata{"n", ""})) << what;
+      continue;
+    }
+    const auto& samples = report.tiles[0].samples;
+    ASSERT_EQ(samples.size(), kCount) << what;
+    const bool timed = layout == Layout::DataOnlySamples;
+    EXPECT_EQ(samples.back().start_cycle, timed ? 10 * (kCount - 1) : 0) << what;
+    EXPECT_EQ(samples.back().end_cycle, timed ? 10 * kCount : 0) << what;
+    EXPECT_EQ(samples.back().step, ProfileStep{}) << what;
+  }
 }
 
 // `count` samples whose step pointers all lead to one step holding a long

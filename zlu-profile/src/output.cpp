@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <iostream>
-#include <sstream>
 
 #include <fmt/format.h>
 
+#include "replacer_stream.hpp"
 #include "zlu-base/src/atomic_file.hpp"
 #include "zlu-base/src/os_error.hpp"
 
@@ -46,9 +46,9 @@ std::expected<void, std::string> write_output(const std::filesystem::path& path,
   const std::string name = path.string();
   auto replacer = zlu_base::FileReplacer::open(path);
   if (!replacer) return std::unexpected(message(name, replacer.error()));
-  std::ostringstream text;
-  write(text);
-  if (auto written = replacer->write(text.view()); !written) return std::unexpected(message(name, written.error()));
+  ReplacerStream stream(*replacer);
+  write(stream);
+  if (auto written = stream.finish(); !written) return std::unexpected(message(name, written.error()));
   if (auto committed = replacer->commit(); !committed) return std::unexpected(message(name, committed.error()));
   return {};
 }

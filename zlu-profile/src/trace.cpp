@@ -1,7 +1,7 @@
 #include "trace.hpp"
 
+#include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <string>
 #include <string_view>
 
@@ -9,7 +9,6 @@
 #include <nlohmann/json.hpp>
 
 #include "kinds.hpp"
-#include "statistics.hpp"
 #include "zlu-exchange/src/lib.hpp"
 
 namespace zlu_profile {
@@ -19,6 +18,16 @@ constexpr int CARD_PROCESS = 0;
 
 // Events gather in a buffer of about this size before it goes to the stream.
 constexpr std::size_t FLUSH_BYTES = 64 * 1024;
+
+// Nanoseconds since the profile's start of `cycle`, to the nearest. Events
+// are placed in whole nanoseconds, so that a sample that ends on the cycle
+// the next one starts on ends at the very time, to the last printed digit,
+// that the next one starts: a viewer would otherwise nest the next one
+// inside it.
+std::uint64_t cycle_nanoseconds(std::uint64_t cycle, std::uint64_t clock_hz) {
+  __extension__ typedef unsigned __int128 Wide;
+  return static_cast<std::uint64_t>((static_cast<Wide>(cycle) * 1'000'000'000u + clock_hz / 2) / clock_hz);
+}
 
 std::string thread_name(std::uint32_t physical) {
   if (physical >= zlu_exchange::N700_TILES) {
@@ -40,6 +49,8 @@ class EventWriter {
 
   void sample(const zlu_package::CycleSample& sample, std::uint32_t physical, std::uint64_t clock_hz) {
     const zlu_package::ProfileStep& step = sample.step;
+    const std::uint64_t start_ns = cycle_nanoseconds(sample.start_cycle, clock_hz);
+    const std::uint64_t end_ns = std::max(start_ns, cycle_nanoseconds(sample.end_cycle, clock_hz));
     literal(R"(,{"args":{"end_cycle":)");
     integer(sample.end_cycle);
     literal(R"(,"epoch":)");
@@ -65,7 +76,7 @@ class EventWriter {
     literal(R"(},"cat":)");
     text(kind_name(step.kind));
     literal(R"(,"dur":)");
-    number(cycles_to_microseconds(sample_cycles(sample), clock_hz));
+    microseconds(end_ns - start_ns);
     literal(R"(,"name":)");
     text(step.operation);
     literal(R"(,"ph":"X","pid":)");
@@ -73,7 +84,7 @@ class EventWriter {
     literal(R"(,"tid":)");
     integer(physical);
     literal(R"(,"ts":)");
-    number(cycles_to_microseconds(sample.start_cycle, clock_hz));
+    microseconds(start_ns);
     buffer_ += '}';
     if (buffer_.size() >= FLUSH_BYTES) flush();
   }
@@ -93,12 +104,23 @@ class EventWriter {
     buffer_.append(digits, static_cast<std::size_t>(end - digits));
   }
 
-  void number(double value) {
-    if (!std::isfinite(value)) {
-      literal("null");
+  // Whole nanoseconds as microseconds in the JSON library's form of the
+  // nearest double. Below 10^15 nanoseconds that form is their exact
+  // decimal, without trailing zeros but with at least one decimal, which is
+  // written here directly; it is what nearly every event needs.
+  void microseconds(std::uint64_t nanoseconds) {
+    if (nanoseconds < 1'000'000'000'000'000u) {
+      integer(nanoseconds / 1000);
+      const std::uint64_t fraction = nanoseconds % 1000;
+      char decimals[4] = {'.', static_cast<char>('0' + fraction / 100), static_cast<char>('0' + fraction / 10 % 10),
+                          static_cast<char>('0' + fraction % 10)};
+      std::size_t length = 4;
+      while (length > 2 && decimals[length - 1] == '0') --length;
+      buffer_.append(decimals, length);
       return;
     }
     char digits[64];
+    const double value = static_cast<double>(nanoseconds) / 1000.0;
     char* end = nlohmann::detail::to_chars(digits, digits + sizeof digits, value);
     buffer_.append(digits, static_cast<std::size_t>(end - digits));
   }

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "output.hpp"
 #include "profile_builder.hpp"
 #include "tool.hpp"
 
@@ -114,6 +115,87 @@ TEST(Trace, DocumentIsItsOwnCanonicalSerialization) {
     EXPECT_EQ(text.back(), '\n');
     EXPECT_EQ(nlohmann::json::parse(text).dump(), text.substr(0, text.size() - 1)) << clock_hz << " Hz";
   }
+}
+
+// A decimal number as printed, exactly: its digits and the power of ten
+// that scales them.
+struct PrintedNumber {
+  __extension__ typedef unsigned __int128 Digits;
+  Digits digits = 0;
+  int exponent = 0;
+
+  static PrintedNumber parse(std::string_view text) {
+    PrintedNumber number;
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] != 'e'; ++i) {
+      if (text[i] == '.') continue;
+      number.digits = number.digits * 10 + static_cast<unsigned>(text[i] - '0');
+      if (text.find('.') < i) --number.exponent;
+    }
+    if (i < text.size()) number.exponent += std::stoi(std::string(text.substr(i + 1)));
+    return number;
+  }
+
+  Digits scaled_to(int exponent_to) const {
+    Digits value = digits;
+    for (int e = exponent; e > exponent_to; --e) value *= 10;
+    return value;
+  }
+
+  friend bool sums_to(const PrintedNumber& left, const PrintedNumber& right, const PrintedNumber& sum) {
+    const int common = std::min({left.exponent, right.exponent, sum.exponent});
+    return left.scaled_to(common) + right.scaled_to(common) == sum.scaled_to(common);
+  }
+};
+
+// The text of the value of `key` in the event that starts at `from`.
+std::string_view field_text(std::string_view trace, std::size_t from, std::string_view key) {
+  const std::size_t start = trace.find(key, from) + key.size();
+  return trace.substr(start, trace.find_first_of(",}", start) - start);
+}
+
+TEST(Trace, EachSampleEndsExactlyWhereTheNextOneStarts) {
+  // The card-wide profile's samples follow one another without a gap, on a
+  // clock whose cycle is no whole number of nanoseconds.
+  std::ostringstream out;
+  write_trace(testing::decode(testing::card_profile(3)), out);
+  const std::string trace = out.str();
+  struct Printed {
+    std::string_view tid;
+    PrintedNumber ts;
+    PrintedNumber dur;
+    std::string ts_text;
+  };
+  std::vector<Printed> events;
+  for (std::size_t at = trace.find(R"({"args":{"end_cycle":)"); at != std::string::npos;
+       at = trace.find(R"({"args":{"end_cycle":)", at + 1)) {
+    const std::string_view ts = field_text(trace, at, R"("ts":)");
+    events.push_back({field_text(trace, at, R"("tid":)"), PrintedNumber::parse(ts),
+                      PrintedNumber::parse(field_text(trace, at, R"("dur":)")), std::string(ts)});
+  }
+  ASSERT_EQ(events.size(), 1472u * 12);
+  std::size_t joins = 0;
+  for (std::size_t i = 0; i + 1 < events.size(); ++i) {
+    if (events[i].tid != events[i + 1].tid) continue;
+    ++joins;
+    ASSERT_TRUE(sums_to(events[i].ts, events[i].dur, events[i + 1].ts))
+        << "tile " << events[i].tid << ": a sample at " << events[i].ts_text
+        << " does not end where the next one starts, at " << events[i + 1].ts_text;
+  }
+  EXPECT_EQ(joins, 1472u * 11);
+}
+
+TEST(Trace, FileWrittenAsItIsMadeHoldsTheWholeTrace) {
+  // Many times the output buffer, in pieces of every size: small metadata
+  // events, then the events' own large pieces.
+  const zlu_package::ProfileReport profile = testing::decode(testing::card_profile(8));
+  std::ostringstream rendered;
+  write_trace(profile, rendered);
+  const testing::ScratchDir scratch;
+  ASSERT_TRUE(write_output(scratch / "t.json", [&](std::ostream& out) { write_trace(profile, out); }));
+  const std::string written = testing::read_file(scratch / "t.json");
+  EXPECT_GT(written.size(), 8u << 20);
+  EXPECT_TRUE(written == rendered.str()) << written.size() << " bytes written, " << rendered.str().size() << " rendered";
 }
 
 TEST(Trace, ToolWritesTheTraceFileAndNothingElse) {
