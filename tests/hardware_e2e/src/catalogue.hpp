@@ -1,5 +1,6 @@
 // The 23 test bodies of the hardware suite. Each takes the device guard
-// first and keeps it as `_device` until it ends.
+// first, keeps it as `card` until it ends and hands it to every runner it
+// starts.
 #pragma once
 
 namespace hardware_e2e {

@@ -78,11 +78,11 @@ kj::AutoCloseFd open_written_profile(const std::string& path) {
 }  // namespace
 
 void blocked_gemm_with_cycle_profile_works() {
-  auto _device = device();
+  auto card = device();
   const std::string path = gemm_profile_path(std::getenv("TMPDIR"), getpid());
   remove_stale_profile(path);
 
-  RunnerCommand command = runner_command(GEMM_RUNNER);
+  RunnerCommand command = runner_command(GEMM_RUNNER, card);
   command.add_env(zlu_contract::GEMM_DIMENSION, "128");
   command.add_env(zlu_contract::PROFILE_OUTPUT, path);
   command.add_env(zlu_contract::GEMM_SRAM_CHECK_BLOCK, "1,1");

@@ -11,9 +11,10 @@ namespace {
 
 // One direct launch with the caller holding the guard: the runner, its
 // ZLU_GRAPH_TEST scenario if it takes one, and the two texts.
-void run_direct(std::string_view runner, std::optional<std::string_view> scenario, std::string_view launch_text,
-                std::string_view capability, std::source_location location = std::source_location::current()) {
-  RunnerCommand command = runner_command(runner);
+void run_direct(const DeviceGuard& card, std::string_view runner, std::optional<std::string_view> scenario,
+                std::string_view launch_text, std::string_view capability,
+                std::source_location location = std::source_location::current()) {
+  RunnerCommand command = runner_command(runner, card);
   if (scenario) command.add_env(zlu_contract::GRAPH_TEST, std::string(*scenario));
   require_success(capability, run_or_fail(command, launch_text, location), location);
 }
@@ -21,41 +22,43 @@ void run_direct(std::string_view runner, std::optional<std::string_view> scenari
 }  // namespace
 
 void direct_multicast_works() {
-  auto _device = device();
-  run_direct(GRAPH_RUNNER, "fanout", "launch direct multicast hardware test runner", "single-source multicast graph");
+  auto card = device();
+  run_direct(card, GRAPH_RUNNER, "fanout", "launch direct multicast hardware test runner",
+             "single-source multicast graph");
 }
 
 void all_tile_reduction_works() {
-  auto _device = device();
-  run_direct(GRAPH_RUNNER, "reduction", "launch reduction hardware test runner", "all-tile reduction graph");
+  auto card = device();
+  run_direct(card, GRAPH_RUNNER, "reduction", "launch reduction hardware test runner", "all-tile reduction graph");
 }
 
 void all_tile_permutation_works() {
-  auto _device = device();
-  run_direct(GRAPH_RUNNER, "permutation", "launch permutation hardware test runner", "all-tile permutation graph");
+  auto card = device();
+  run_direct(card, GRAPH_RUNNER, "permutation", "launch permutation hardware test runner",
+             "all-tile permutation graph");
 }
 
 void sparse_compute_to_dense_exchange_works() {
-  auto _device = device();
-  run_direct(GRAPH_RUNNER, "reduction-permutation", "launch compute-to-exchange hardware test runner",
+  auto card = device();
+  run_direct(card, GRAPH_RUNNER, "reduction-permutation", "launch compute-to-exchange hardware test runner",
              "sparse compute followed by an all-tile exchange");
 }
 
 void multicast_receiver_can_send_in_same_phase() {
-  auto _device = device();
-  run_direct(GRAPH_RUNNER, "multicast", "launch multicast hardware test runner",
+  auto card = device();
+  run_direct(card, GRAPH_RUNNER, "multicast", "launch multicast hardware test runner",
              "multicast graph with a receiver that sends in the same phase");
 }
 
 void compiler_segmented_allocation_executes_on_hardware() {
-  auto _device = device();
-  run_direct(GRAPH_RUNNER, "compiler-segmented-add", "launch compiler allocation hardware test runner",
+  auto card = device();
+  run_direct(card, GRAPH_RUNNER, "compiler-segmented-add", "launch compiler allocation hardware test runner",
              "compiler-generated add spanning segmented SRAM arenas");
 }
 
 void flash_attention_matches_host_softmax_across_encoder_shapes() {
-  auto _device = device();
-  run_direct(ATTENTION_RUNNER, std::nullopt, "launch FlashAttention hardware test runner",
+  auto card = device();
+  run_direct(card, ATTENTION_RUNNER, std::nullopt, "launch FlashAttention hardware test runner",
              "FP16 FlashAttention for encoder head dimensions and batch sizes");
 }
 

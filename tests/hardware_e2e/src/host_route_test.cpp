@@ -31,7 +31,7 @@ std::vector<std::uint16_t> endpoint_covering_physical_tiles() {
 }  // namespace
 
 void host_routes_cover_every_endpoint_field() {
-  auto _device = device();
+  auto card = device();
   const auto topology = zlu_exchange::Topology::n700();
   std::vector<std::string> logical_tiles;
   for (std::uint16_t physical : endpoint_covering_physical_tiles()) {
@@ -47,7 +47,7 @@ void host_routes_cover_every_endpoint_field() {
     if (!found) harness::fail("physical N700 tile must have a logical tile");
   }
   require_success("host routes spanning every endpoint field",
-                  host_test({{zlu_contract::HOST_TEST_TILES, fmt::format("{}", fmt::join(logical_tiles, ","))},
+                  host_test(card, {{zlu_contract::HOST_TEST_TILES, fmt::format("{}", fmt::join(logical_tiles, ","))},
                              {zlu_contract::HOST_TEST_BYTES, "64"}}));
 }
 

@@ -13,15 +13,16 @@ void configure_host_write_jitter(RunnerCommand& command) {
   }
 }
 
-ExitStatus host_test(std::span<const EnvPair> environment, std::source_location location) {
-  RunnerCommand command = runner_command(HOST_RUNNER);
+ExitStatus host_test(const DeviceGuard& card, std::span<const EnvPair> environment, std::source_location location) {
+  RunnerCommand command = runner_command(HOST_RUNNER, card);
   for (const auto& pair : environment) command.add_env(pair.name, pair.value);
   configure_host_write_jitter(command);
   return run_or_fail(command, "launch host exchange test runner", location);
 }
 
-ExitStatus host_test(std::initializer_list<EnvPair> environment, std::source_location location) {
-  return host_test(std::span<const EnvPair>(environment.begin(), environment.size()), location);
+ExitStatus host_test(const DeviceGuard& card, std::initializer_list<EnvPair> environment,
+                     std::source_location location) {
+  return host_test(card, std::span<const EnvPair>(environment.begin(), environment.size()), location);
 }
 
 }  // namespace hardware_e2e

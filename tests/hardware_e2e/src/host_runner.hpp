@@ -17,13 +17,13 @@ void configure_host_write_jitter(RunnerCommand& command);
 // ZLU_TEST_HOST_WRITE_JITTER_SEED is set in this process, copied as raw
 // bytes: an empty value is forwarded empty, an unset one adds nothing.
 
-ExitStatus host_test(std::span<const EnvPair> environment,
+ExitStatus host_test(const DeviceGuard& card, std::span<const EnvPair> environment,
                      std::source_location location = std::source_location::current());
-ExitStatus host_test(std::initializer_list<EnvPair> environment,
+ExitStatus host_test(const DeviceGuard& card, std::initializer_list<EnvPair> environment,
                      std::source_location location = std::source_location::current());
-// Starts the host exchange runner with `environment` in order, then the
-// jitter settings, and returns its exit status unjudged. Fails the test with
-// "launch host exchange test runner: <os error>" if it cannot be started.
-// The caller holds the device guard.
+// Starts the host exchange runner on the card `card` holds with
+// `environment` in order, then the jitter settings, and returns its exit
+// status unjudged. Fails the test with "launch host exchange test runner:
+// <os error>" if it cannot be started.
 
 }  // namespace hardware_e2e

@@ -47,23 +47,23 @@ std::string join_tiles(const std::set<std::uint16_t>& tiles) {
 }
 
 void randomized_static_d2d_graphs_work() {
-  auto _device = device();
+  auto card = device();
   for (std::uint64_t seed : GRAPH_SEEDS) {
     const std::string capability = fmt::format("randomized exchange graph seed {:#x}", seed);
-    RunnerCommand command = runner_command(RANDOMIZED_RUNNER);
+    RunnerCommand command = runner_command(RANDOMIZED_RUNNER, card);
     command.add_env(zlu_contract::RANDOM_SEED, fmt::format("{}", seed));
     require_success(capability, run_or_fail(command, "launch randomized hardware test runner"));
   }
 }
 
 void randomized_multi_tile_host_round_trips_work() {
-  auto _device = device();
+  auto card = device();
   for (const auto& [seed, bytes] : HOST_CASES) {
     const std::string tile_list = join_tiles(draw_host_round_trip_tiles(seed));
     const std::string capability =
         fmt::format("randomized host round trip seed={:#x} bytes={} tiles={}", seed, bytes, tile_list);
-    require_success(capability,
-                    host_test({{zlu_contract::HOST_TEST_TILES, tile_list}, {zlu_contract::HOST_TEST_BYTES, fmt::format("{}", bytes)}}));
+    require_success(capability, host_test(card, {{zlu_contract::HOST_TEST_TILES, tile_list},
+                                                 {zlu_contract::HOST_TEST_BYTES, fmt::format("{}", bytes)}}));
   }
 }
 

@@ -9,7 +9,6 @@
 
 #include <fmt/format.h>
 
-#include "device.hpp"
 #include "harness/src/io_error.hpp"
 #include "harness/src/lib.hpp"
 #include "os_error.hpp"
@@ -21,8 +20,8 @@ extern char** environ;
 
 namespace hardware_e2e {
 
-RunnerCommand runner_command(std::string_view name) {
-  return RunnerCommand{fmt::format("{}/{}", runner_dir(), name), {}};
+RunnerCommand runner_command(std::string_view name, const DeviceGuard& card) {
+  return RunnerCommand{fmt::format("{}/{}", runner_dir(), name), {}, card.held()};
 }
 
 namespace {
@@ -100,9 +99,9 @@ std::vector<std::string> runner_environment(const char* const* inherited, const 
 }
 
 std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& command) {
-  const std::optional<HeldCard> card = held_card();
+  const HeldCard& card = command.card;
   std::vector<EnvPair> additions = command.additions;
-  if (card && card->announce) additions.push_back({zlu_contract::CARD_ID, std::to_string(card->card)});
+  if (card.announce) additions.push_back({zlu_contract::CARD_ID, std::to_string(card.card)});
   std::vector<std::string> environment = runner_environment(environ, additions);
   std::vector<char*> envp;
   envp.reserve(environment.size() + 1);
@@ -116,7 +115,7 @@ std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& co
   if (!slot) return std::unexpected(LaunchError{0, true});
   // The runner keeps the card's host-wide lock for as long as it lives.
   InheritedLock inherited;
-  if (card && card->lock_fd >= 0) inherited = {card->lock_fd, card->group_offset, GROUP_FIELD_WIDTH};
+  if (card.lock_fd >= 0) inherited = {card.lock_fd, card.group_offset, GROUP_FIELD_WIDTH};
   auto output = output_pipe();
   if (!output) return std::unexpected(LaunchError{output.error()});
   const auto start = std::chrono::steady_clock::now();
@@ -125,7 +124,7 @@ std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& co
   auto status = supervise(*runner, command.path);
   attach_output(*runner, command.path);
   if (!status) return std::unexpected(LaunchError{status.error()});
-  if (card) note_runner(card->card, start, std::chrono::steady_clock::now(), render_exit_status(*status));
+  note_runner(card.card, start, std::chrono::steady_clock::now(), render_exit_status(*status));
   return *status;
 }
 

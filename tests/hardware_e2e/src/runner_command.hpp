@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "device.hpp"
 #include "exit_status.hpp"
 #include "runners/common/contract.hpp"
 
@@ -33,19 +34,22 @@ struct EnvPair {
 };
 
 struct RunnerCommand {
-  // A runner to start: its absolute path and the variables to add, in the
-  // order added, on top of the inherited environment. It takes no arguments.
+  // A runner to start: its absolute path, the variables to add, in the
+  // order added, on top of the inherited environment, and the card it runs
+  // on. It takes no arguments.
 
   std::string path;
   std::vector<EnvPair> additions;
+  HeldCard card;
 
   void add_env(std::string name, std::string value) {
     additions.push_back({std::move(name), std::move(value)});
   }
 };
 
-RunnerCommand runner_command(std::string_view name);
-// The command for runner `name`: runner_dir() + "/" + name, no additions.
+RunnerCommand runner_command(std::string_view name, const DeviceGuard& card);
+// The command for runner `name` on the card `card` holds: runner_dir() +
+// "/" + name, no additions. The guard must outlive the runner's launch.
 
 struct LaunchError {
   // Why a runner could not be started or waited for.
@@ -61,15 +65,18 @@ std::vector<std::string> runner_environment(const char* const* inherited, const 
 
 std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& command);
 // Starts the runner with the inherited standard streams and working
-// directory, the signal dispositions and mask reset to their defaults, and
+// directory, on its card (told in ZLU_CARD_ID, after the additions, when
+// the pool announces cards; keeping the card's host-wide lock while it
+// lives), the signal dispositions and mask reset to their defaults, and
 // waits for it to terminate. When the run captures runner output, its
 // standard output and error go to a pipe instead, and what is kept of them
 // (see output_pipe.hpp) is attached to the current attempt. It waits
 // without a time limit unless runner_timeout() sets one, at which the runner
-// and its group are stopped (see RunnerProcess::stop); with a time-out set, a line on standard error tells
-// when the runner has used half of it. A stop request to the run stops the
-// runner the same way, and once one is made no runner starts. Whatever the
-// runner left running in its group is killed when it ends.
+// and its group are stopped (see RunnerProcess::stop); with a time-out set,
+// a line on standard error tells when the runner has used half of it. A stop
+// request to the run stops the runner the same way, and once one is made no
+// runner starts. Whatever the runner left running in its group is killed
+// when it ends.
 
 ExitStatus run_or_fail(const RunnerCommand& command, std::string_view launch_text,
                        std::source_location location = std::source_location::current());

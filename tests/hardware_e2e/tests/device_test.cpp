@@ -20,14 +20,8 @@
 namespace hardware_e2e {
 namespace {
 
-TEST(DeviceLock, FailureWhileHeldMarksItAndTheNextHolderStillGetsIt) {
+TEST(DeviceLock, AFailureWhileHeldStillLetsTheNextHolderHaveIt) {
   CardPool lock;
-  EXPECT_FALSE(lock.failed_holder_marked(0));
-  {
-    DeviceGuard _device(lock);
-  }
-  EXPECT_FALSE(lock.failed_holder_marked(0)) << "a normal release must not mark the lock";
-
   std::thread failing([&] {
     try {
       DeviceGuard _device(lock);
@@ -36,7 +30,6 @@ TEST(DeviceLock, FailureWhileHeldMarksItAndTheNextHolderStillGetsIt) {
     }
   });
   failing.join();
-  EXPECT_TRUE(lock.failed_holder_marked(0));
 
   std::atomic<bool> taken{false};
   std::thread next([&] {
@@ -45,20 +38,6 @@ TEST(DeviceLock, FailureWhileHeldMarksItAndTheNextHolderStillGetsIt) {
   });
   next.join();
   EXPECT_TRUE(taken);
-}
-
-TEST(DeviceLock, GuardTakenDuringUnwindingDoesNotMarkIt) {
-  CardPool lock;
-  struct TakesLockWhileUnwinding {
-    CardPool& lock;
-    ~TakesLockWhileUnwinding() { DeviceGuard _device(lock); }
-  };
-  try {
-    TakesLockWhileUnwinding cleanup{lock};
-    throw std::runtime_error("unrelated");
-  } catch (const std::runtime_error&) {
-  }
-  EXPECT_FALSE(lock.failed_holder_marked(0));
 }
 
 TEST(DeviceLock, HoldersNeverOverlap) {

@@ -27,6 +27,7 @@ add_dependencies(hardware_e2e_standin hardware_e2e_standin_runner)
 
 zlu_test(hardware_e2e_unit_tests
   SOURCES
+    tests/card_choice_test.cpp
     tests/card_reclaim_test.cpp
     tests/card_settings_test.cpp
     tests/device_test.cpp

@@ -143,6 +143,31 @@ TEST_F(Retries, JsonGivesEachFailedTryAnEventBeforeTheResult) {
       << broken.out;
 }
 
+TEST_F(Retries, ATryAfterAFailureTakesACardItHasNotFailedOnWhenOneIsFree) {
+  struct Case {
+    std::string cards;
+    std::vector<std::string> card_of_each_start;
+  };
+  const std::vector<Case> cases = {
+      {"0-1", {"0", "1"}},
+      {"5,3", {"5", "3"}},
+      {"2", {"2", "2"}},
+  };
+  for (const auto& c : cases) {
+    ChildEnvironment environment = fails_first_start("starts-" + c.cards, "1");
+    environment["ZLU_TEST_CARDS"] = c.cards;
+    const std::size_t before = records().size();
+    const auto run = run_multicast({}, environment);
+    EXPECT_EQ(run.exit_code(), 0) << c.cards << run.err;
+    const auto started = records();
+    std::vector<std::string> cards;
+    for (auto record = started.begin() + static_cast<std::ptrdiff_t>(before); record != started.end(); ++record) {
+      cards.push_back(record->env("ZLU_CARD_ID").value_or("none"));
+    }
+    EXPECT_EQ(cards, c.card_of_each_start) << c.cards;
+  }
+}
+
 TEST_F(Retries, JunitHasFlakyFailuresForAPassAndRerunFailuresForAFailure) {
   const std::string testcase = "/testsuites/testsuite/testcase[@name='" + MULTICAST + "']";
   ChildEnvironment on_cards = fails_first_start("junit-starts");

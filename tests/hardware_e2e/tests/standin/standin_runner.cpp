@@ -197,6 +197,12 @@ int main(int, char** argv) {
   std::string_view runner = argv[0] != nullptr ? argv[0] : "";
   if (auto slash = runner.rfind('/'); slash != std::string_view::npos) runner.remove_prefix(slash + 1);
 
+  // A runner that is to hang ignoring SIGTERM ignores it before it lists
+  // itself, so that a test that sees it listed can count on that.
+  const char* hang_how = std::getenv("ZLU_STANDIN_HANG");
+  if (hang_how != nullptr && std::string_view(hang_how) == "ignore-term" && outcome_applies(runner)) {
+    std::signal(SIGTERM, SIG_IGN);
+  }
   append_pid(getpid());
   if (const char* sleep_ms = std::getenv("ZLU_STANDIN_SLEEP_MS")) usleep(static_cast<useconds_t>(std::atoi(sleep_ms)) * 1000u);
 
@@ -207,7 +213,7 @@ int main(int, char** argv) {
   if (applies) {
     if (const char* count = std::getenv("ZLU_STANDIN_WRITE_BYTES")) write_bytes(std::strtoull(count, nullptr, 10));
     write_line(2, std::getenv("ZLU_STANDIN_ERROR_LINE"));
-    if (const char* how = std::getenv("ZLU_STANDIN_HANG")) hang(how);
+    if (hang_how != nullptr) hang(hang_how);
     if (const char* signal = std::getenv("ZLU_STANDIN_SIGNAL")) die_by_signal(std::atoi(signal));
     if (const char* code = std::getenv("ZLU_STANDIN_EXIT")) return std::atoi(code);
   }
