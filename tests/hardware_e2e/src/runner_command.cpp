@@ -28,9 +28,27 @@ namespace {
 
 std::string_view entry_name(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 
+std::string_view program_name(std::string_view path) { return path.substr(path.find_last_of('/') + 1); }
+
 void warn_still_running(std::string_view path, pid_t pid, std::chrono::nanoseconds limit) {
   harness::write_all(2, fmt::format("warning: runner {} (pid {}) has been running for over half of its {} s time-out\n",
-                                    path.substr(path.find_last_of('/') + 1), pid, render_seconds(limit)));
+                                    program_name(path), pid, render_seconds(limit)));
+}
+
+// A pipe for the runner's output when the run captures it, else none: the
+// runner inherits the suite's streams.
+std::expected<std::optional<OutputPipe>, int> output_pipe() {
+  if (!harness::runner_output_captured()) return std::nullopt;
+  auto pipe = OutputPipe::open();
+  if (!pipe) return std::unexpected(pipe.error());
+  return std::optional<OutputPipe>(std::move(*pipe));
+}
+
+// Hands what the runner wrote, if anything, to the attempt it ran for.
+void attach_output(RunnerProcess& runner, std::string_view path) {
+  auto kept = runner.take_output();
+  if (!kept || kept->text.empty()) return;
+  harness::attach_runner_output({std::string(program_name(path)), std::move(kept->text), kept->cut});
 }
 
 // Waits for `runner` to end, stopping it at the time-out or at the run's
@@ -98,10 +116,13 @@ std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& co
   // The runner keeps the card's host-wide lock for as long as it lives.
   InheritedLock inherited;
   if (card.lock_fd >= 0) inherited = {card.lock_fd, card.group_offset, GROUP_FIELD_WIDTH};
+  auto output = output_pipe();
+  if (!output) return std::unexpected(LaunchError{output.error()});
   const auto start = std::chrono::steady_clock::now();
-  auto runner = RunnerProcess::spawn(program.c_str(), argv, envp.data(), inherited);
+  auto runner = RunnerProcess::spawn(program.c_str(), argv, envp.data(), inherited, std::move(*output));
   if (!runner) return std::unexpected(LaunchError{runner.error()});
   auto status = supervise(*runner, command.path);
+  attach_output(*runner, command.path);
   if (!status) return std::unexpected(LaunchError{status.error()});
   note_runner(card.card, start, std::chrono::steady_clock::now(), render_exit_status(*status));
   return *status;

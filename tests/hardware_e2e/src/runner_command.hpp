@@ -68,12 +68,15 @@ std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& co
 // directory, on its card (told in ZLU_CARD_ID, after the additions, when
 // the pool announces cards; keeping the card's host-wide lock while it
 // lives), the signal dispositions and mask reset to their defaults, and
-// waits for it to terminate: without a time limit unless runner_timeout()
-// sets one, at which the runner and its group are stopped (see
-// RunnerProcess::stop); with a time-out set, a line on standard error tells
-// when the runner has used half of it. A stop request to the run stops the
-// runner the same way, and once one is made no runner starts. Whatever the
-// runner left running in its group is killed when it ends.
+// waits for it to terminate. When the run captures runner output, its
+// standard output and error go to a pipe instead, and what is kept of them
+// (see output_pipe.hpp) is attached to the current attempt. It waits
+// without a time limit unless runner_timeout() sets one, at which the runner
+// and its group are stopped (see RunnerProcess::stop); with a time-out set,
+// a line on standard error tells when the runner has used half of it. A stop
+// request to the run stops the runner the same way, and once one is made no
+// runner starts. Whatever the runner left running in its group is killed
+// when it ends.
 
 ExitStatus run_or_fail(const RunnerCommand& command, std::string_view launch_text,
                        std::source_location location = std::source_location::current());

@@ -30,6 +30,7 @@ struct ChildStart {
   InheritedLock inherited;
   RunnerWatchdog* watchdog;  // null when there is none
   int watch_slot;  // written by the child: where it listed its group
+  int output;  // the pipe's write end for standard output and error, or -1
   int error;  // written by the child when it cannot exec
 };
 
@@ -67,6 +68,10 @@ struct ChildStart {
   }
   // The parent died before the death signal was armed: nobody waits for us.
   if (getppid() != start->parent) _exit(127);
+  if (start->output >= 0 && (dup2(start->output, 1) < 0 || dup2(start->output, 2) < 0)) {
+    start->error = errno;
+    _exit(127);
+  }
   if (start->inherited.fd >= 0) {
     if (fcntl(start->inherited.fd, F_SETFD, 0) != 0) {
       start->error = errno;
@@ -120,11 +125,13 @@ std::atomic<int> slots_taken{0};
 }  // namespace
 
 std::expected<RunnerProcess, int> RunnerProcess::spawn(const char* path, char* const* argv, char* const* envp,
-                                                       InheritedLock inherited) {
+                                                       InheritedLock inherited,
+                                                       std::optional<OutputPipe> output) {
   RunnerWatchdog* const watchdog = RunnerWatchdog::get();
   void* stack = mmap(nullptr, CHILD_STACK_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
   if (stack == MAP_FAILED) return std::unexpected(errno);
-  ChildStart start{path, argv, envp, getpid(), inherited, watchdog, RunnerWatchdog::NOT_LISTED, 0};
+  ChildStart start{path, argv, envp, getpid(), inherited, watchdog, RunnerWatchdog::NOT_LISTED,
+                   output ? output->write_end() : -1, 0};
   pid_t pid = -1;
   int clone_error = 0;
   {
@@ -135,6 +142,8 @@ std::expected<RunnerProcess, int> RunnerProcess::spawn(const char* path, char* c
     clone_error = errno;
   }
   munmap(stack, CHILD_STACK_SIZE);
+  // The runner holds its own copy: the pipe ends when its group is gone.
+  if (output) output->close_write_end();
   if (pid < 0) return std::unexpected(clone_error);
   if (start.error != 0) {
     int ignored = 0;
@@ -143,7 +152,7 @@ std::expected<RunnerProcess, int> RunnerProcess::spawn(const char* path, char* c
     return std::unexpected(start.error);
   }
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  return RunnerProcess(pid, pidfd, watchdog, start.watch_slot);
+  return RunnerProcess(pid, pidfd, watchdog, start.watch_slot, std::move(output));
 }
 
 RunnerProcess::RunnerProcess(RunnerProcess&& other) noexcept
@@ -151,6 +160,7 @@ RunnerProcess::RunnerProcess(RunnerProcess&& other) noexcept
       pidfd_(other.pidfd_),
       watchdog_(other.watchdog_),
       watch_slot_(other.watch_slot_),
+      output_(std::move(other.output_)),
       reaped_(other.reaped_) {
   other.pidfd_ = -1;
   other.reaped_ = true;
@@ -170,6 +180,7 @@ RunnerProcess::~RunnerProcess() {
 std::expected<RunnerProcess::Event, int> RunnerProcess::wait(std::optional<Clock::time_point> deadline,
                                                              bool watch_stop) {
   const int stop_fd = watch_stop ? harness::stop_event_fd() : -1;
+  // A runner blocked on a full pipe would never end: read it as it fills.
   while (true) {
     if (pidfd_ < 0) {
       siginfo_t info{};
@@ -185,9 +196,11 @@ std::expected<RunnerProcess::Event, int> RunnerProcess::wait(std::optional<Clock
     if (pidfd_ < 0 && (timeout < 0 || timeout > POLL_FALLBACK_INTERVAL.count())) {
       timeout = static_cast<int>(POLL_FALLBACK_INTERVAL.count());
     }
-    pollfd fds[2] = {{pidfd_, POLLIN, 0}, {stop_fd, POLLIN, 0}};
-    const int ready = poll(fds, 2, timeout);
+    const int output_fd = output_ ? output_->read_end() : -1;
+    pollfd fds[3] = {{pidfd_, POLLIN, 0}, {stop_fd, POLLIN, 0}, {output_fd, POLLIN, 0}};
+    const int ready = poll(fds, 3, timeout);
     if (ready < 0 && errno != EINTR) return std::unexpected(errno);
+    if (ready > 0 && fds[2].revents != 0) output_->drain();
     if (ready > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) return Event::exited;
   }
 }
@@ -216,6 +229,13 @@ std::expected<ExitStatus, int> RunnerProcess::reap() {
   ExitStatus status;
   status.wait_status = wait_status;
   return status;
+}
+
+std::optional<KeptOutput> RunnerProcess::take_output() {
+  if (!output_) return std::nullopt;
+  KeptOutput kept = std::move(*output_).finish();
+  output_.reset();
+  return kept;
 }
 
 std::optional<RunnerSlot> RunnerSlot::take() {

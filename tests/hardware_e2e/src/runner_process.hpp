@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include "exit_status.hpp"
+#include "output_pipe.hpp"
 #include "runner_watchdog.hpp"
 
 namespace hardware_e2e {
@@ -41,11 +42,14 @@ class RunnerProcess {
   using Clock = std::chrono::steady_clock;
 
   static std::expected<RunnerProcess, int> spawn(const char* path, char* const* argv, char* const* envp,
-                                                 InheritedLock inherited = {});
+                                                 InheritedLock inherited = {},
+                                                 std::optional<OutputPipe> output = std::nullopt);
   // Starts `path` with the inherited standard streams and working directory,
   // every signal at its default action and none blocked; `inherited.fd`, when
-  // not -1, stays open in the runner. The error is the errno of the failed
-  // start (ENOENT, EACCES, ...).
+  // not -1, stays open in the runner. With `output`, the runner's standard
+  // output and error both go to that pipe instead, which the waits below
+  // read as it fills. The error is the errno of the failed start (ENOENT,
+  // EACCES, ...).
 
   RunnerProcess(RunnerProcess&& other) noexcept;
   RunnerProcess& operator=(RunnerProcess&&) = delete;
@@ -58,6 +62,7 @@ class RunnerProcess {
   // Waits until the runner exits, `deadline` passes (none: no deadline) or,
   // when `watch_stop` is set, the run is asked to stop; the runner is left
   // unreaped. The error is the errno of a failed wait.
+  // Meanwhile it reads whatever the runner writes to its output pipe.
 
   void signal_group(int signal);
   // Sends `signal` to the runner and every process still in its group.
@@ -70,11 +75,15 @@ class RunnerProcess {
   // Kills whatever the runner left running in its group and collects the
   // runner's status. Call once the runner has exited.
 
+  std::optional<KeptOutput> take_output();
+  // What is kept of the runner's output when it went to a pipe: call once
+  // the runner is reaped, so that all its group wrote is there.
+
   pid_t pid() const { return pid_; }
 
  private:
-  RunnerProcess(pid_t pid, int pidfd, RunnerWatchdog* watchdog, int watch_slot)
-      : pid_(pid), pidfd_(pidfd), watchdog_(watchdog), watch_slot_(watch_slot) {}
+  RunnerProcess(pid_t pid, int pidfd, RunnerWatchdog* watchdog, int watch_slot, std::optional<OutputPipe> output)
+      : pid_(pid), pidfd_(pidfd), watchdog_(watchdog), watch_slot_(watch_slot), output_(std::move(output)) {}
   void unlist();
   // Takes the group off the watchdog's list; before the runner is reaped.
 
@@ -82,6 +91,7 @@ class RunnerProcess {
   int pidfd_;  // -1 when the kernel gave none: waits poll the process instead
   RunnerWatchdog* watchdog_;  // null when there is none
   int watch_slot_;  // where the runner listed its group
+  std::optional<OutputPipe> output_;
   bool reaped_ = false;
 };
 

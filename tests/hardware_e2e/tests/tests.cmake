@@ -35,10 +35,11 @@ zlu_test(hardware_e2e_unit_tests
     tests/gemm_profile_unit_test.cpp
     tests/rng_test.cpp
     tests/runner_environment_test.cpp
+    tests/output_pipe_test.cpp
     tests/runner_timeout_test.cpp
     tests/table_test.cpp
     src/runner_dir.cpp
-  LIBS hardware_e2e_catalogue)
+  LIBS hardware_e2e_catalogue zlu_profile_testing)
 target_compile_definitions(hardware_e2e_unit_tests PRIVATE ZLU_RUNNER_DIR_PATH="${standin_runner_dir}")
 
 zlu_test(hardware_e2e_standin_tests
@@ -55,6 +56,7 @@ zlu_test(hardware_e2e_standin_tests
     tests/e2e/cards_test.cpp
     tests/e2e/timeline_test.cpp
     tests/e2e/retries_test.cpp
+    tests/e2e/runner_output_test.cpp
     tests/e2e/hostile_files_test.cpp
     ${PROJECT_SOURCE_DIR}/harness/tests/formats/xml_document.cpp
   LIBS fmt::fmt nlohmann_json::nlohmann_json)

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <spawn.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <poll.h>
@@ -108,9 +109,11 @@ SuiteRun wait_program(const StartedProgram& started) {
     if (ready == 0) kill(started.pid, SIGKILL);
     close(exited);
   }
-  while (waitpid(started.pid, &run.wait_status, 0) < 0) {
+  rusage usage{};
+  while (wait4(started.pid, &run.wait_status, 0, &usage) < 0) {
     if (errno != EINTR) throw std::runtime_error(std::string("cannot wait for the suite: ") + std::strerror(errno));
   }
+  run.peak_rss_kib = usage.ru_maxrss;
   run.out = read_file(started.out_path);
   run.err = read_file(started.err_path);
   std::filesystem::remove(started.out_path);

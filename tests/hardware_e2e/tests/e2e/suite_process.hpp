@@ -19,6 +19,7 @@ struct SuiteRun {
 
   int pid = 0;
   int wait_status = 0;
+  long peak_rss_kib = 0;  // the most memory the suite (or a runner) held at once
   std::string out;
   std::string err;
 

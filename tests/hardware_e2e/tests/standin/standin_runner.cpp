@@ -19,6 +19,11 @@
 //   ZLU_STANDIN_HANG     never end: "sleep" until killed, "ignore-term" as
 //                        well with SIGTERM ignored, "with-child" after
 //                        starting a child that ignores SIGTERM and sleeps
+//   ZLU_STANDIN_SAY      a line every start writes to standard output first
+//   ZLU_STANDIN_WRITE_BYTES N: write this many bytes of 64-byte lines to
+//                        standard output before the outcome
+//   ZLU_STANDIN_ERROR_LINE a line to write to standard error before the
+//                        outcome, after the bytes above
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -123,6 +128,31 @@ void append_pid(pid_t pid) {
   close(fd);
 }
 
+void write_or_exit(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) std::exit(74);
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+void write_line(int fd, const char* text) {
+  if (text != nullptr) write_or_exit(fd, std::string(text) + "\n");
+}
+
+// `count` bytes of lines of 63 dots and a line feed, in large writes.
+void write_bytes(std::uint64_t count) {
+  constexpr std::size_t LINE = 64;
+  std::string block(LINE * 1024, '.');
+  for (std::size_t i = LINE - 1; i < block.size(); i += LINE) block[i] = '\n';
+  while (count > 0) {
+    const std::size_t size = count < block.size() ? static_cast<std::size_t>(count) : block.size();
+    write_or_exit(1, std::string_view(block).substr(0, size));
+    count -= size;
+  }
+}
+
 [[noreturn]] void sleep_forever() {
   while (true) pause();
 }
@@ -178,8 +208,11 @@ int main(int, char** argv) {
 
   if (const char* record = std::getenv("ZLU_STANDIN_RECORD")) write_record(record, runner, start, monotonic_ns());
 
+  write_line(1, std::getenv("ZLU_STANDIN_SAY"));
   const bool applies = outcome_applies(runner) && among_first_starts();
   if (applies) {
+    if (const char* count = std::getenv("ZLU_STANDIN_WRITE_BYTES")) write_bytes(std::strtoull(count, nullptr, 10));
+    write_line(2, std::getenv("ZLU_STANDIN_ERROR_LINE"));
     if (hang_how != nullptr) hang(hang_how);
     if (const char* signal = std::getenv("ZLU_STANDIN_SIGNAL")) die_by_signal(std::atoi(signal));
     if (const char* code = std::getenv("ZLU_STANDIN_EXIT")) return std::atoi(code);
