@@ -1,0 +1,2 @@
+// The translation unit that carries the shared precompiled headers; it has no
+// code of its own.
