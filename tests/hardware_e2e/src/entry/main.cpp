@@ -1,0 +1,3 @@
+#include "catalogue/table.hpp"
+
+int main(int argc, char** argv) { return hardware_e2e::main(argc, argv); }
