@@ -1,4 +1,4 @@
-// The test table of the suite and the entry that runs it.
+// The test table of the suite.
 #pragma once
 
 #include <span>
@@ -9,8 +9,5 @@ namespace hardware_e2e {
 
 std::span<const harness::TestDescAndFn> tests();
 // The 23 tests, sorted by name in byte order; the harness runs them in this order.
-
-int main(int argc, char** argv);
-// Hands the process arguments and the table to the harness; returns the exit status.
 
 }  // namespace hardware_e2e
