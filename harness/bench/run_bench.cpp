@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "lib.hpp"
-#include "run_loop.hpp"
+#include "run/run_loop.hpp"
 
 namespace {
 

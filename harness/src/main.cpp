@@ -3,19 +3,23 @@
 #include <optional>
 #include <unistd.h>
 
-#include "color.hpp"
-#include "console.hpp"
+#include "reports/color.hpp"
+#include "reports/console.hpp"
 #include "zlu-base/src/decimal.hpp"
-#include "failure.hpp"
-#include "formatter.hpp"
-#include "interrupt.hpp"
-#include "io_error.hpp"
+#include "run/failure.hpp"
+#include "reports/formatter.hpp"
+#include "run/interrupt.hpp"
+#include "reports/io_error.hpp"
 #include "lib.hpp"
-#include "logfile.hpp"
-#include "options.hpp"
-#include "properties.hpp"
-#include "report_stream.hpp"
-#include "run_loop.hpp"
+#include "reports/logfile.hpp"
+#include "options/options.hpp"
+#include "run/properties.hpp"
+#include "reports/report_stream.hpp"
+#include "run/run_loop.hpp"
+#include "options/selection.hpp"
+#include "options/shuffle.hpp"
+#include "options/environment.hpp"
+#include "reports/listing.hpp"
 
 namespace harness {
 namespace {

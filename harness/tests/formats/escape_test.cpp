@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "json.hpp"
-#include "junit.hpp"
+#include "reports/json.hpp"
+#include "reports/junit.hpp"
 #include "zlu-base/src/utf8.hpp"
 #include "xml_document.hpp"
 

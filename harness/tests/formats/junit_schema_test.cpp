@@ -2,7 +2,7 @@
 // with: a consumer that validates drops a whole document that fails.
 #include <gtest/gtest.h>
 
-#include "junit.hpp"
+#include "reports/junit.hpp"
 #include "report_support.hpp"
 #include "xml_document.hpp"
 

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "json.hpp"
-#include "junit.hpp"
+#include "reports/json.hpp"
+#include "reports/junit.hpp"
 #include "report_support.hpp"
 #include "xml_document.hpp"
 

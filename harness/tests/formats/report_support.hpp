@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "console.hpp"
+#include "reports/console.hpp"
 
 namespace harness_formats {
 

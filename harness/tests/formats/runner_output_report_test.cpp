@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "json.hpp"
-#include "junit.hpp"
-#include "pretty.hpp"
+#include "reports/json.hpp"
+#include "reports/junit.hpp"
+#include "reports/pretty.hpp"
 #include "report_support.hpp"
-#include "run_loop.hpp"
+#include "run/run_loop.hpp"
 #include "xml_document.hpp"
 
 namespace harness_formats {

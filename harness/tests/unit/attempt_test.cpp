@@ -2,8 +2,8 @@
 #include <atomic>
 #include <gtest/gtest.h>
 
-#include "execute.hpp"
-#include "properties.hpp"
+#include "run/execute.hpp"
+#include "run/properties.hpp"
 
 namespace harness {
 namespace {

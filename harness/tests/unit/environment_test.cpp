@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include "option_test_support.hpp"
+#include "options/environment.hpp"
 
 namespace harness {
 namespace {

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "expected_help.hpp"
-#include "options.hpp"
+#include "options/options.hpp"
+#include "options/help.hpp"
 
 namespace harness {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "options.hpp"
+#include "options/options.hpp"
 
 namespace harness::testing {
 

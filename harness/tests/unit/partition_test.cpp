@@ -6,6 +6,7 @@
 
 #include "fake_table.hpp"
 #include "option_test_support.hpp"
+#include "options/selection.hpp"
 
 namespace harness {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "execute.hpp"
+#include "run/execute.hpp"
 
 namespace harness {
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "terse.hpp"
+#include "reports/terse.hpp"
 
 namespace harness {
 namespace {

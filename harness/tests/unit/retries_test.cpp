@@ -4,9 +4,9 @@
 #include <atomic>
 #include <gtest/gtest.h>
 
-#include "interrupt.hpp"
-#include "outcome.hpp"
-#include "run_loop.hpp"
+#include "run/interrupt.hpp"
+#include "run/outcome.hpp"
+#include "run/run_loop.hpp"
 
 namespace harness {
 namespace {

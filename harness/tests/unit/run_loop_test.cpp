@@ -8,8 +8,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "interrupt.hpp"
-#include "run_loop.hpp"
+#include "run/interrupt.hpp"
+#include "run/run_loop.hpp"
 
 namespace harness {
 namespace {

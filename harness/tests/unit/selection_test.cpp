@@ -4,6 +4,8 @@
 
 #include "fake_table.hpp"
 #include "option_test_support.hpp"
+#include "options/selection.hpp"
+#include "reports/listing.hpp"
 
 namespace harness {
 namespace {

@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "fake_table.hpp"
-#include "options.hpp"
+#include "options/options.hpp"
+#include "options/selection.hpp"
+#include "options/shuffle.hpp"
 
 namespace harness {
 namespace {

@@ -1,7 +1,7 @@
 // Time limits of --ensure-time at the edges of what the variables accept.
 #include <gtest/gtest.h>
 
-#include "execute.hpp"
+#include "run/execute.hpp"
 #include "option_test_support.hpp"
 
 namespace harness {

@@ -1,6 +1,6 @@
 # The launch path: the harness running the 19 fixed tests against a runner
 # that exits at once, beside bare spawns of the same runner.
-add_executable(hardware_e2e_launch_bench bench/launch_bench.cpp src/runner_dir.cpp)
+add_executable(hardware_e2e_launch_bench bench/launch_bench.cpp src/launch/runner_dir.cpp)
 target_compile_definitions(hardware_e2e_launch_bench PRIVATE ZLU_RUNNER_DIR_PATH="${CMAKE_BINARY_DIR}/standin-runners")
 target_link_libraries(hardware_e2e_launch_bench PRIVATE hardware_e2e_catalogue zlu_settings)
 add_dependencies(hardware_e2e_launch_bench hardware_e2e_standin_runner)

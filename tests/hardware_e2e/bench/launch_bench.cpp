@@ -20,9 +20,9 @@
 
 #include <fmt/format.h>
 
-#include "device.hpp"
-#include "runner_command.hpp"
-#include "table.hpp"
+#include "cards/device.hpp"
+#include "launch/runner_command.hpp"
+#include "catalogue/table.hpp"
 
 extern char** environ;
 

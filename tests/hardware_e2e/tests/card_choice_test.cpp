@@ -9,7 +9,7 @@
 
 #include <fmt/format.h>
 
-#include "card_choice.hpp"
+#include "cards/card_choice.hpp"
 
 namespace hardware_e2e {
 namespace {

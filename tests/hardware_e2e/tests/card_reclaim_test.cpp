@@ -15,9 +15,9 @@
 
 #include <fmt/format.h>
 
-#include "card_reclaim.hpp"
-#include "runner_command.hpp"
-#include "runner_process.hpp"
+#include "cards/card_reclaim.hpp"
+#include "launch/runner_command.hpp"
+#include "launch/runner_process.hpp"
 
 namespace hardware_e2e {
 namespace {

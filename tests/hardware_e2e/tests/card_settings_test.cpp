@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-#include "card_settings.hpp"
+#include "cards/card_settings.hpp"
 
 namespace hardware_e2e {
 namespace {

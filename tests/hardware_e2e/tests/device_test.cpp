@@ -13,9 +13,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "device.hpp"
-#include "harness/src/failure.hpp"
-#include "harness/src/interrupt.hpp"
+#include "cards/device.hpp"
+#include "harness/src/run/failure.hpp"
+#include "harness/src/run/interrupt.hpp"
 
 namespace hardware_e2e {
 namespace {

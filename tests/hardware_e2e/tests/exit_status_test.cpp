@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "exit_status.hpp"
-#include "harness/src/failure.hpp"
-#include "os_error.hpp"
+#include "launch/exit_status.hpp"
+#include "harness/src/run/failure.hpp"
+#include "system/os_error.hpp"
 
 #include <cerrno>
 

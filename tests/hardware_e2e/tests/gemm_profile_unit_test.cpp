@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "gemm_profile.hpp"
+#include "catalogue/gemm_profile.hpp"
 #include "zlu-profile/tests/profile_builder.hpp"
 
 namespace hardware_e2e {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "output_pipe.hpp"
+#include "launch/output_pipe.hpp"
 
 namespace hardware_e2e {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "randomized.hpp"
-#include "rng.hpp"
+#include "catalogue/randomized.hpp"
+#include "catalogue/rng.hpp"
 
 namespace hardware_e2e {
 namespace {

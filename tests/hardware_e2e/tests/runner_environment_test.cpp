@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "runner_command.hpp"
+#include "launch/runner_command.hpp"
 
 namespace hardware_e2e {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "runner_timeout.hpp"
+#include "launch/runner_timeout.hpp"
 
 namespace hardware_e2e {
 namespace {

@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "table.hpp"
+#include "catalogue/table.hpp"
 
 namespace hardware_e2e {
 namespace {

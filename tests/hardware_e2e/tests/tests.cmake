@@ -38,7 +38,7 @@ zlu_test(hardware_e2e_unit_tests
     tests/output_pipe_test.cpp
     tests/runner_timeout_test.cpp
     tests/table_test.cpp
-    src/runner_dir.cpp
+    src/launch/runner_dir.cpp
   LIBS hardware_e2e_catalogue zlu_profile_testing)
 target_compile_definitions(hardware_e2e_unit_tests PRIVATE ZLU_RUNNER_DIR_PATH="${standin_runner_dir}")
 

@@ -1,0 +1,34 @@
+// The pieces of the console report that the pretty and terse formats share:
+// the start line, the still-running warning and the summary with its blocks.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "reports/console.hpp"
+#include "reports/formatter.hpp"
+#include "run/state.hpp"
+
+namespace harness {
+
+// "\nrunning <n> tests\n", with " (shuffle seed: <seed>)" when shuffled.
+std::string render_start_line(const RunStart& start);
+
+// "test <name> has been running for over 60 seconds\n".
+std::string render_still_running(const TestDesc& desc);
+
+// A block of the summary: the title, the non-empty outputs in completion
+// order (decoded as UTF-8), and the title again with the sorted names.
+void write_block(ConsoleOutput& out, std::string_view title, const std::vector<TestOutput>& tests);
+
+// "flaky tests: <name>, <name>\n\n": the tests that passed after failing a
+// try, sorted in byte order ("flaky test: <name>" for one).
+std::string render_flaky_line(const std::vector<TestDesc>& flaky);
+
+// The summary after the last result: the successes block when `show_output`,
+// the failures blocks, the result line, the flaky tests when there are any
+// and, for a run of one test that was ignored with a message, that message.
+void write_summary(ConsoleOutput& out, const ConsoleTestState& state, bool show_output);
+
+}  // namespace harness

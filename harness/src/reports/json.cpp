@@ -1,0 +1,173 @@
+#include "reports/json.hpp"
+
+#include <fmt/format.h>
+
+#include "run/outcome.hpp"
+#include "run/properties.hpp"
+#include "zlu-base/src/utf8.hpp"
+
+namespace harness {
+
+std::string json_quote(std::string_view bytes) {
+  const std::string text = zlu_base::decode_utf8_lossy(bytes);
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '"';
+  for (const char c : text) {
+    switch (c) {
+      case '"': quoted += "\\\""; break;
+      case '\\': quoted += "\\\\"; break;
+      case '\n': quoted += "\\n"; break;
+      case '\r': quoted += "\\r"; break;
+      case '\t': quoted += "\\t"; break;
+      case '\b': quoted += "\\b"; break;
+      case '\f': quoted += "\\f"; break;
+      default:
+        // DEL is legal in JSON but invisible on a terminal; escaping it keeps
+        // the line readable.
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+          quoted += fmt::format("\\u{:04x}", static_cast<unsigned char>(c));
+        } else {
+          quoted += c;
+        }
+    }
+  }
+  quoted += '"';
+  return quoted;
+}
+
+void JsonLine::key(std::string_view name) {
+  if (body_.size() > 1) body_ += ',';
+  body_ += json_quote(name);
+  body_ += ':';
+}
+
+JsonLine& JsonLine::text(std::string_view key_name, std::string_view value) {
+  key(key_name);
+  body_ += json_quote(value);
+  return *this;
+}
+
+JsonLine& JsonLine::number(std::string_view key_name, std::uint64_t value) {
+  key(key_name);
+  body_ += fmt::format("{}", value);
+  return *this;
+}
+
+JsonLine& JsonLine::boolean(std::string_view key_name, bool value) {
+  key(key_name);
+  body_ += value ? "true" : "false";
+  return *this;
+}
+
+JsonLine& JsonLine::seconds(std::string_view key_name, std::chrono::nanoseconds value) {
+  key(key_name);
+  const auto count = value.count() < 0 ? 0 : static_cast<std::uint64_t>(value.count());
+  body_ += fmt::format("{}.{:09}", count / 1'000'000'000, count % 1'000'000'000);
+  return *this;
+}
+
+JsonLine& JsonLine::object(std::string_view key_name, const TestProperties& fields) {
+  key(key_name);
+  body_ += '{';
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) body_ += ',';
+    body_ += json_quote(fields[i].first) + ':' + json_quote(fields[i].second);
+  }
+  body_ += '}';
+  return *this;
+}
+
+JsonLine& JsonLine::runner_output(std::string_view key_name, const std::vector<RunnerOutput>& outputs) {
+  key(key_name);
+  body_ += '[';
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (i > 0) body_ += ',';
+    JsonLine runner;
+    runner.text("program", outputs[i].program).text("text", outputs[i].text).boolean("cut", outputs[i].cut);
+    body_ += runner.body_ + '}';
+  }
+  body_ += ']';
+  return *this;
+}
+
+void JsonFormatter::run_started(const RunStart& start) {
+  JsonLine event;
+  event.text("type", "suite").text("event", "started").number("test_count", start.test_count);
+  event.number("filtered_out", start.filtered_out);
+  if (start.shuffle_seed) event.number("shuffle_seed", *start.shuffle_seed);
+  out_.write(event.line());
+}
+
+void JsonFormatter::test_started(TestId, const TestDesc& desc) {
+  out_.write(JsonLine().text("type", "test").text("event", "started").text("name", desc.name).line());
+}
+
+void JsonFormatter::still_running(TestId, const TestDesc& desc) {
+  out_.write(JsonLine().text("type", "test").text("event", "still_running").text("name", desc.name).line());
+}
+
+void JsonFormatter::write_failed_tries(const CompletedTest& test) {
+  for (std::size_t i = 0; i < test.failed_tries.size(); ++i) {
+    const Attempt& failed_try = test.failed_tries[i];
+    JsonLine event;
+    event.text("type", "test").text("event", "try_failed").text("name", test.desc.name);
+    event.number("try", i + 1).number("tries_allowed", test.tries_allowed);
+    event.text("message", failure_message_of(failed_try, outcome_of(failed_try.result)));
+    if (failed_try.exec_time) event.seconds("exec_time", failed_try.exec_time->duration);
+    if (!failed_try.stdout_bytes.empty()) event.text("stdout", failed_try.stdout_bytes);
+    if (!failed_try.runner_output.empty()) event.runner_output("runner_output", failed_try.runner_output);
+    out_.write(event.line());
+  }
+}
+
+void JsonFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
+  write_failed_tries(test);
+  JsonLine event;
+  event.text("type", "test");
+  bool with_output = false;
+  const Outcome outcome = outcome_of(test.result);
+  switch (outcome.verdict) {
+    case Verdict::Passed:
+      event.text("event", "ok").text("name", test.desc.name);
+      with_output = settings_.show_output;
+      break;
+    case Verdict::Failed:
+      event.text("event", "failed").text("name", test.desc.name);
+      if (outcome.reason.empty()) {
+        event.text("message", failure_message_of(test, outcome));
+      } else {
+        event.text("reason", outcome.reason);
+      }
+      with_output = true;
+      break;
+    case Verdict::Ignored:
+      event.text("event", "ignored").text("name", test.desc.name);
+      if (test.desc.ignore_message) event.text("message", *test.desc.ignore_message);
+      break;
+    case Verdict::Measured:
+      event.text("event", "bench").text("name", test.desc.name);
+      event.number("median", static_cast<std::uint64_t>(test.result.bench.ns_per_iter));
+      event.number("deviation", static_cast<std::uint64_t>(test.result.bench.deviation));
+      break;
+  }
+  if (!test.failed_tries.empty()) event.number("tries", test.failed_tries.size() + 1);
+  if (is_flaky(test)) event.boolean("flaky", true);
+  if (test.exec_time) event.seconds("exec_time", test.exec_time->duration);
+  if (with_output && !test.stdout_bytes.empty()) event.text("stdout", test.stdout_bytes);
+  if (with_output && !test.runner_output.empty()) event.runner_output("runner_output", test.runner_output);
+  if (const TestProperties shown = reported_properties(test.properties, test.measurements); !shown.empty())
+    event.object("properties", shown);
+  out_.write(event.line());
+}
+
+void JsonFormatter::run_finished(const ConsoleTestState& state) {
+  JsonLine event;
+  event.text("type", "suite").text("event", state.succeeded() ? "ok" : "failed");
+  event.number("passed", state.passed).number("failed", state.failed).number("ignored", state.ignored);
+  event.number("measured", state.measured).number("filtered_out", state.filtered_out);
+  if (state.exec_time) event.seconds("exec_time", state.exec_time->duration);
+  out_.write(event.line());
+}
+
+}  // namespace harness

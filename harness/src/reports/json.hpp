@@ -1,0 +1,76 @@
+// The `--format json` report: one JSON object per line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "reports/formatter.hpp"
+
+namespace harness {
+
+// `bytes` as a quoted JSON string: decoded as UTF-8 with ill-formed
+// sequences replaced by U+FFFD (as in the console report), then `"`, `\` and
+// every control character escaped, so the result is one valid JSON token on
+// one line whatever the bytes were.
+std::string json_quote(std::string_view bytes);
+
+// Builds one event object field by field; `line()` closes it with a line end.
+class JsonLine {
+ public:
+  JsonLine& text(std::string_view key, std::string_view value);
+  JsonLine& number(std::string_view key, std::uint64_t value);
+  JsonLine& boolean(std::string_view key, bool value);
+  // Seconds with nanosecond precision, e.g. 0.030120400.
+  JsonLine& seconds(std::string_view key, std::chrono::nanoseconds value);
+  // An object of the texts of `fields`, by their names.
+  JsonLine& object(std::string_view key, const TestProperties& fields);
+  // An array of one object per runner: {"program":...,"text":...,"cut":bool}.
+  JsonLine& runner_output(std::string_view key, const std::vector<RunnerOutput>& outputs);
+  std::string line() const { return body_ + "}\n"; }
+
+ private:
+  void key(std::string_view name);
+
+  std::string body_ = "{";
+};
+
+// Writes an event line per call:
+//   {"type":"suite","event":"started","test_count":N,"filtered_out":N[,"shuffle_seed":N]}
+//   {"type":"test","event":"started","name":...}
+//   {"type":"test","event":"still_running","name":...}
+//   {"type":"test","event":"try_failed","name":...,"try":K,"tries_allowed":N,
+//    "message":...[,"exec_time":s][,"stdout":...][,"runner_output":[...]]}
+//   {"type":"test","event":"ok"|"failed"|"ignored","name":...
+//    [,"reason":"time limit exceeded"][,"message":...][,"tries":N][,"flaky":true]
+//    [,"exec_time":s][,"stdout":...][,"runner_output":[...]][,"properties":{NAME:VALUE,...}]}
+//   {"type":"suite","event":"ok"|"failed","passed":N,"failed":N,"ignored":N,
+//    "measured":N,"filtered_out":N,"exec_time":s}
+// A result carries "stdout" for failures with output, and for passes with
+// output under `--show-output`; "message" is the failure's message (the note
+// of a failure with a note, the ignore message of an ignored test);
+// "properties" what the body recorded with record_property, when anything.
+// "runner_output" (ZLU_TEST_RUNNER_OUTPUT=capture) goes where "stdout" may:
+// the runners of that try, in the order they ended, each as
+// {"program":...,"text":...,"cut":bool}.
+// A test that failed a try and was run again (ZLU_TEST_RETRIES) has one
+// "try_failed" event per failed try, in order, just before its result; the
+// result then tells how many tries were made, and whether the last passed
+// ("flaky"). Its other fields are those of the last try.
+class JsonFormatter : public ReportFormatter {
+ public:
+  using ReportFormatter::ReportFormatter;
+
+  void run_started(const RunStart& start) override;
+  void test_started(TestId id, const TestDesc& desc) override;
+  void still_running(TestId id, const TestDesc& desc) override;
+  void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
+  void run_finished(const ConsoleTestState& state) override;
+
+ private:
+  void write_failed_tries(const CompletedTest& test);
+};
+
+}  // namespace harness

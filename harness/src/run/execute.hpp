@@ -1,0 +1,42 @@
+// Running one test body and turning its outcome into a result.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+#include "options/report_options.hpp"
+#include "run/result.hpp"
+
+namespace harness {
+
+struct ExecuteSettings {
+  // What running a body needs from the options.
+  bool capture = true;
+  std::optional<TestTimeOptions> time_options;  // present when times are measured
+  // How many more times a failed test is run (ZLU_TEST_RETRIES).
+  std::size_t retries = 0;
+};
+
+// Runs `test`'s body on the calling thread: with its output captured (unless
+// capture is off), any exception caught and reported as a failure, the sense
+// reversed for tests that must fail, and an ok turned into a time-limit
+// failure when ensure-time is on and the body ran at or over its critical
+// time. The thread's forced unwinding (pthread_exit, cancellation) is let
+// through, as it must be.
+CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings);
+// The same for the try `context` describes, which current_attempt returns
+// while the body runs.
+CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings,
+                           AttemptContext context);
+
+// Runs `test` as execute_test does, and again after a failed try while
+// `settings.retries` allow and the failure is worth another try (see
+// worth_retrying), until a try passes. No try starts after a stop was
+// requested: an interrupted test is not run again. The result is the last
+// try's, with the failed ones before it.
+CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings);
+
+// The result of a test that is not run: ignored.
+CompletedTest ignored_test(TestId id, const TestDesc& desc);
+
+}  // namespace harness

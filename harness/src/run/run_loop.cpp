@@ -1,0 +1,191 @@
+#include "run/run_loop.hpp"
+
+#include <cerrno>
+#include <deque>
+#include <fmt/format.h>
+#include <map>
+#include <memory>
+
+#include "run/channel.hpp"
+#include "run/interrupt.hpp"
+#include "reports/io_error.hpp"
+#include "run/outcome.hpp"
+#include "run/worker.hpp"
+
+namespace harness {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using ResultChannel = Channel<CompletedTest>;
+
+class SteadyRunClock : public RunClock {
+ public:
+  Clock::time_point now() const override { return Clock::now(); }
+  Clock::time_point wake_at(Clock::time_point deadline) const override { return deadline; }
+};
+
+class ResultPromise {
+  // Sends a failed result for a test whose thread ended (pthread_exit,
+  // cancellation) before its result was sent, so the run loop is not left
+  // waiting for a result that never comes.
+ public:
+  ResultPromise(std::shared_ptr<ResultChannel> channel, TestId id, const TestDesc& desc)
+      : channel_(std::move(channel)), id_(id), desc_(desc) {}
+  ~ResultPromise() {
+    if (!sent_) {
+      channel_->send(CompletedTest{
+          id_, desc_, TestResult::failed_with_note("the test's thread ended before the test finished"), {}, {}});
+    }
+  }
+  ResultPromise(const ResultPromise&) = delete;
+  ResultPromise& operator=(const ResultPromise&) = delete;
+
+  void send(CompletedTest completed) {
+    sent_ = true;
+    channel_->send(std::move(completed));
+  }
+
+ private:
+  std::shared_ptr<ResultChannel> channel_;
+  TestId id_;
+  TestDesc desc_;
+  bool sent_ = false;
+};
+
+class Run {
+  // The loop's bookkeeping of one run; the channel outlives it in any worker
+  // left running by a fail-fast stop.
+ public:
+  Run(const std::vector<TestDescAndFn>& tests, const RunConfig& config, Formatter& formatter)
+      : tests_(tests), config_(config), formatter_(formatter) {}
+  // Workers still running when the run ends early (fail-fast, a report that
+  // cannot be written) finish on their own and send into a channel nobody
+  // reads; the loop does not wait for them.
+  ~Run() {
+    for (const auto& [id, thread] : running_) pthread_detach(thread);
+  }
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  std::expected<bool, std::string> run(const RunStart& start);
+
+ private:
+  std::optional<std::string> report_error() const;
+  std::optional<std::string> start_test(TestId id);
+  std::expected<CompletedTest, std::string> next_result();
+  bool is_concurrent() const { return config_.workers > 1; }
+
+  const std::vector<TestDescAndFn>& tests_;
+  const RunConfig& config_;
+  Formatter& formatter_;
+  ConsoleTestState state_;
+  std::shared_ptr<ResultChannel> channel_ = std::make_shared<ResultChannel>();
+  std::map<TestId, pthread_t> running_;
+  std::deque<std::pair<TestId, Clock::time_point>> deadlines_;  // in start order
+};
+
+std::optional<std::string> Run::report_error() const {
+  if (const int error = formatter_.error(); error != 0) return io_error_message(error);
+  return std::nullopt;
+}
+
+std::optional<std::string> Run::start_test(TestId id) {
+  const TestDescAndFn& test = tests_[id];
+  if (is_concurrent()) deadlines_.emplace_back(id, config_.clock->now() + config_.warn_after);
+  formatter_.test_started(id, test.desc);
+  if (auto error = report_error()) return error;
+
+  if (test.desc.ignore || !config_.run_tests) {
+    channel_->send(ignored_test(id, test.desc));
+    return std::nullopt;
+  }
+  auto job = [channel = channel_, test, settings = config_.execute, id] {
+    ResultPromise promise(channel, id, test.desc);
+    promise.send(execute_with_retries(id, test, settings));
+  };
+  auto thread = spawn_worker(job, test.desc.name, config_.stack_size);
+  if (thread) {
+    running_.emplace(id, *thread);
+  } else if (thread.error() == EAGAIN) {
+    job();
+  } else {
+    return fmt::format("failed to spawn thread to run test: {}\n", render_os_error(thread.error()));
+  }
+  return std::nullopt;
+}
+
+std::expected<CompletedTest, std::string> Run::next_result() {
+  if (!is_concurrent()) return channel_->receive();
+  while (true) {
+    if (deadlines_.empty()) return channel_->receive();
+    const auto wake_at = config_.clock->wake_at(deadlines_.front().second);
+    if (auto completed = channel_->receive_until(wake_at)) return std::move(*completed);
+    const auto now = config_.clock->now();
+    while (!deadlines_.empty() && deadlines_.front().second <= now) {
+      const TestId id = deadlines_.front().first;
+      deadlines_.pop_front();
+      if (running_.contains(id)) formatter_.still_running(id, tests_[id].desc);
+      if (auto error = report_error()) return std::unexpected(*error);
+    }
+  }
+}
+
+std::expected<bool, std::string> Run::run(const RunStart& start) {
+  const auto started_at = Clock::now();
+  state_.total = start.test_count;
+  state_.filtered_out = start.filtered_out;
+  formatter_.run_started(start);
+  if (auto error = report_error()) return std::unexpected(*error);
+
+  TestId next = 0;
+  std::size_t in_flight = 0;
+  while ((next < tests_.size() && !stop_requested()) || in_flight > 0) {
+    while (in_flight < config_.workers && next < tests_.size() && !stop_requested()) {
+      if (auto error = start_test(next++)) return std::unexpected(*error);
+      ++in_flight;
+    }
+    auto received = next_result();
+    if (!received) return std::unexpected(received.error());
+    CompletedTest completed = std::move(*received);
+    --in_flight;
+
+    if (auto worker = running_.find(completed.id); worker != running_.end()) {
+      const bool ended_normally = join_worker(worker->second);
+      running_.erase(worker);
+      if (!ended_normally && outcome_of(completed.result).passed()) {
+        completed.result = TestResult::failed_with_note("panicked after reporting success");
+      }
+    }
+    std::erase_if(deadlines_, [&](const auto& deadline) { return deadline.first == completed.id; });
+
+    // A test that was running when a signal stopped the run did not finish
+    // as it would have, whatever it returned.
+    if (completed.result.kind == TestResult::Kind::Ok && interrupt_signal() != 0) {
+      completed.result = TestResult::failed_with_note("interrupted");
+    }
+    const bool failed = outcome_of(completed.result).failed();
+    state_.tally(completed);
+    formatter_.test_result(completed, state_);
+    if (auto error = report_error()) return std::unexpected(*error);
+    if (failed && config_.fail_fast) break;
+  }
+
+  state_.exec_time = TestSuiteExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started_at)};
+  formatter_.run_finished(state_);
+  if (auto error = report_error()) return std::unexpected(*error);
+  return state_.succeeded();
+}
+
+}  // namespace
+
+const RunClock& steady_run_clock() {
+  static const SteadyRunClock clock;
+  return clock;
+}
+
+std::expected<bool, std::string> run_tests(const std::vector<TestDescAndFn>& tests, const RunStart& start,
+                                           const RunConfig& config, Formatter& formatter) {
+  return Run(tests, config, formatter).run(start);
+}
+
+}  // namespace harness

@@ -1,3 +1,0 @@
-#include "table.hpp"
-
-int main(int argc, char** argv) { return hardware_e2e::main(argc, argv); }

@@ -1,5 +1,0 @@
-#include "runner_command.hpp"
-
-// Fixed per executable at build time: the suite's own runners for
-// hardware_e2e, the test stand-ins for the builds that test the suite.
-std::string_view hardware_e2e::runner_dir() { return ZLU_RUNNER_DIR_PATH; }
