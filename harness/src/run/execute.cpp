@@ -76,6 +76,13 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
       completed.result = TestResult::time_limit_exceeded();
     }
   }
+  if (settings.cycle_gate != nullptr && outcome_of(completed.result).passed()) {
+    settings.cycle_gate->keep(test.desc.name, completed.measurements, utc_timestamp(completed.ended));
+    completed.cycles = settings.cycle_gate->judge(test.desc.name, completed.measurements);
+    if (completed.cycles->verdict == CycleVerdict::Regressed) {
+      completed.result = TestResult::cycle_regression(render_changes(*completed.cycles));
+    }
+  }
   return completed;
 }
 

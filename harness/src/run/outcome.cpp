@@ -15,6 +15,7 @@ Outcome outcome_of(const TestResult& result) {
     case TestResult::Kind::Ignored: return {Verdict::Ignored};
     case TestResult::Kind::Bench: return {Verdict::Measured};
     case TestResult::Kind::TimeLimitExceeded: return {Verdict::Failed, "time limit exceeded"};
+    case TestResult::Kind::CycleRegression: return {Verdict::Failed, "cycle regression", result.note};
   }
   return {Verdict::Failed};
 }
@@ -22,8 +23,8 @@ Outcome outcome_of(const TestResult& result) {
 namespace {
 
 std::string_view message_of(std::string_view raised, const Outcome& outcome) {
-  if (!outcome.reason.empty()) return {};
   if (outcome.note) return *outcome.note;
+  if (!outcome.reason.empty()) return {};
   return raised;
 }
 

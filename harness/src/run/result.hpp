@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "cycles/baseline.hpp"
 #include "lib.hpp"
 
 namespace harness {
@@ -25,9 +26,9 @@ struct BenchFigures {
 
 struct TestResult {
   // The outcome of one test.
-  enum class Kind { Ok, Failed, FailedWithNote, Ignored, Bench, TimeLimitExceeded };
+  enum class Kind { Ok, Failed, FailedWithNote, Ignored, Bench, TimeLimitExceeded, CycleRegression };
   Kind kind = Kind::Ok;
-  std::string note;      // with FailedWithNote
+  std::string note;      // with FailedWithNote, and CycleRegression's changes
   BenchFigures bench{};  // with Bench
 
   static TestResult ok() { return {}; }
@@ -35,6 +36,7 @@ struct TestResult {
   static TestResult failed_with_note(std::string note) { return {Kind::FailedWithNote, std::move(note), {}}; }
   static TestResult ignored() { return {Kind::Ignored, {}, {}}; }
   static TestResult time_limit_exceeded() { return {Kind::TimeLimitExceeded, {}, {}}; }
+  static TestResult cycle_regression(std::string changes) { return {Kind::CycleRegression, std::move(changes), {}}; }
 };
 
 struct TestExecTime {
@@ -92,6 +94,9 @@ struct CompletedTest {
   // The tries before the one above, in order; empty unless retries are on
   // and the test failed at least once. The fields above are the last try's.
   std::vector<Attempt> failed_tries{};
+  // The last try's cycle summary judged against the baseline, when the run
+  // gates on cycles and the body passed.
+  std::optional<CycleJudgement> cycles{};
   // How many tries the test was allowed: one more than the retries.
   std::size_t tries_allowed = 1;
   // When the last try started and ended; the epoch for a test not run.
