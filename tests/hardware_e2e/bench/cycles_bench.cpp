@@ -6,7 +6,6 @@
 //
 //   hardware_e2e_cycles_bench [ROUNDS]   (default 10)
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,35 +22,17 @@
 
 #include "launch/runner_profile.hpp"
 #include "runners/common/contract.hpp"
-
-extern char** environ;
+#include "zlu-base/bench/timed_spawn.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// Runs `program` with the environment plus `additions`, standard output to
-// `out` (or discarded) and standard error discarded; returns milliseconds.
+// One run of `program`, warning when it did not pass; milliseconds.
 double timed_run(const std::string& program, const std::vector<std::string>& additions,
                  const std::string& out = "/dev/null") {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-  env.insert(env.end(), additions.begin(), additions.end());
-  std::vector<char*> envp;
-  for (auto& entry : env) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-  const auto start = Clock::now();
-  pid_t child = 0;
-  int status = -1;
-  if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv, envp.data()) == 0) waitpid(child, &status, 0);
-  posix_spawn_file_actions_destroy(&actions);
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  const auto [ms, status] = zlu_bench::timed_spawn(program, additions, out);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fmt::print("  warning: {} ended with status {:#x}\n", program, status);
   return ms;
 }
