@@ -40,8 +40,7 @@ zlu_test(hardware_e2e_unit_tests
     tests/table_test.cpp
     src/launch/runner_dir.cpp
   LIBS hardware_e2e_catalogue zlu_profile_testing)
-target_compile_definitions(hardware_e2e_unit_tests PRIVATE ZLU_RUNNER_DIR_PATH="${standin_runner_dir}"
-                                                           ZLU_CARD_KIND="N700")
+target_compile_definitions(hardware_e2e_unit_tests PRIVATE ZLU_RUNNER_DIR_PATH="${standin_runner_dir}")
 
 zlu_test(hardware_e2e_standin_tests
   SOURCES
