@@ -51,26 +51,13 @@ TEST(CycleTolerance, AcceptsPercentagesUpToTheLimitForAllQuantitiesOrOne) {
 }
 
 TEST(CycleOptions, EachSettingIsReadOrRefusedNamingItsVariableAndValue) {
-  const auto none = parse_cycle_options(env_of({}));
-  ASSERT_TRUE(none.has_value());
-  EXPECT_FALSE(none->active());
-
-  const auto on = parse_cycle_options(env_of({{"ZLU_TEST_CYCLES", "on"}}));
-  ASSERT_TRUE(on.has_value());
-  EXPECT_TRUE(on->active());
+  EXPECT_FALSE(parse_cycle_options(env_of({}))->active());
   EXPECT_FALSE(parse_cycle_options(env_of({{"ZLU_TEST_CYCLES", "off"}}))->active());
-
-  const auto gated = parse_cycle_options(
-      env_of({{"ZLU_TEST_CYCLE_BASELINE", "b.json"}, {"ZLU_TEST_CYCLE_TOLERANCE", "exchange=2"}}));
-  ASSERT_TRUE(gated.has_value());
-  EXPECT_EQ(gated->baseline, "b.json");
-  EXPECT_EQ(gated->tolerance.allowed[0], 2 * PERCENT);
+  EXPECT_TRUE(parse_cycle_options(env_of({{"ZLU_TEST_CYCLES", "on"}}))->active());
   EXPECT_TRUE(parse_cycle_options(env_of({{"ZLU_TEST_CYCLE_BLESS", "b.json"}}))->active());
-
   const std::vector<std::pair<std::map<std::string, std::string>, std::string>> refused = {
       {{{"ZLU_TEST_CYCLES", "1"}}, "ZLU_TEST_CYCLES is `1`"},
       {{{"ZLU_TEST_CYCLE_BASELINE", ""}}, "ZLU_TEST_CYCLE_BASELINE is ``"},
-      {{{"ZLU_TEST_CYCLE_BLESS", ""}}, "ZLU_TEST_CYCLE_BLESS is ``"},
       {{{"ZLU_TEST_CYCLE_TOLERANCE", "1"}}, "ZLU_TEST_CYCLE_TOLERANCE is `1`, but ZLU_TEST_CYCLE_BASELINE is unset"},
       {{{"ZLU_TEST_CYCLE_BASELINE", "b"}, {"ZLU_TEST_CYCLE_TOLERANCE", "x=1"}},
        "ZLU_TEST_CYCLE_TOLERANCE is `x=1`, should be one of exchange"},
@@ -231,25 +218,6 @@ std::string contents(const std::string& path) {
 
 void put(const std::string& path, std::string_view text) { std::ofstream(path) << text; }
 
-TEST(Baseline, AFileThatCannotBeReadIsNamedWithItsFault) {
-  const Scratch scratch;
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {scratch.file("absent.json"), "No such file or directory"},
-      {scratch.file(""), "not a regular file"},
-  };
-  put(scratch.file("corrupt.json"), "{\"format\": 1, \"tests\": {\"t\": []}}");
-  for (const auto& [path, fault] : cases) {
-    const auto read = read_baseline(path);
-    ASSERT_FALSE(read.has_value()) << path;
-    EXPECT_TRUE(read.error().starts_with("cycle baseline " + path + ": ")) << read.error();
-    EXPECT_NE(read.error().find(fault), std::string::npos) << read.error();
-  }
-  EXPECT_EQ(read_baseline(scratch.file("corrupt.json")).error(),
-            "cycle baseline " + scratch.file("corrupt.json") + ": test \"t\" is array, not an object");
-  const auto gate = CycleGate::open({.summaries = false, .baseline = scratch.file("corrupt.json"), .bless = {}, .tolerance = {}});
-  EXPECT_FALSE(gate.has_value());
-}
-
 TestDescAndFn named(std::string_view name, TestFn body) {
   TestDesc desc;
   desc.name = name;
@@ -343,10 +311,6 @@ TEST(CycleGate, ARegressionFailsWithItsReasonOnceAndAnImprovementPasses) {
   ASSERT_NE(added, nullptr);
   EXPECT_EQ(added->busiest_tile, 9);
   EXPECT_EQ(added->busiest_tile_cycles, 90u);
-
-  const CompletedTest unknown = execute_test(3, named("unknown", attaches_less_idle), settings);
-  EXPECT_TRUE(outcome_of(unknown.result).passed());
-  EXPECT_EQ(unknown.cycles->verdict, CycleVerdict::NoEntry);
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ std::map<std::string, json> results_of(const SuiteRun& run) {
   return results;
 }
 
-class CycleGate : public SuiteTest {
+class CycleGateRun : public SuiteTest {
  protected:
   // The suite built for the model's runners, the whole table in parallel,
   // with the JSON report.
@@ -57,7 +57,7 @@ class CycleGate : public SuiteTest {
   fs::path baseline() const { return dir() / "cycles.json"; }
 };
 
-TEST_F(CycleGate, ASlowerExchangeFailsExactlyTheTestsItSlowsUntilItIsBlessed) {
+TEST_F(CycleGateRun, ASlowerExchangeFailsExactlyTheTestsItSlowsUntilItIsBlessed) {
   const auto blessed = run_model({{"ZLU_TEST_CYCLE_BLESS", baseline().string()}});
   ASSERT_EQ(blessed.exit_code(), 0) << blessed.out << blessed.err;
   const json before = read_json(baseline())["tests"];
@@ -122,7 +122,7 @@ TEST_F(CycleGate, ASlowerExchangeFailsExactlyTheTestsItSlowsUntilItIsBlessed) {
   EXPECT_EQ(regated.exit_code(), 0) << regated.out;
 }
 
-TEST_F(CycleGate, AFasterRunIsReportedAsAnImprovementAndATestWithoutEntryAsSuch) {
+TEST_F(CycleGateRun, AFasterRunIsReportedAsAnImprovementAndATestWithoutEntryAsSuch) {
   const auto blessed =
       run_model({{"ZLU_TEST_CYCLE_BLESS", baseline().string()}, {"ZLU_SIM_FAULT", SLOW_GRAPH_EXCHANGE}});
   ASSERT_EQ(blessed.exit_code(), 0) << blessed.out;
@@ -157,7 +157,7 @@ TEST_F(CycleGate, AFasterRunIsReportedAsAnImprovementAndATestWithoutEntryAsSuch)
       << pretty.out;
 }
 
-TEST_F(CycleGate, EachRunnerStartGetsAPathOfItsOwnInAPrivateFolderThatGoesWithTheRun) {
+TEST_F(CycleGateRun, EachRunnerStartGetsAPathOfItsOwnInAPrivateFolderThatGoesWithTheRun) {
   const auto run = run_one("randomized_static_d2d_graphs_work", {{"ZLU_TEST_CYCLES", "on"}});
   // The stand-ins write no profile: noted, not failed.
   EXPECT_EQ(run.exit_code(), 0) << run.out;
@@ -176,7 +176,7 @@ TEST_F(CycleGate, EachRunnerStartGetsAPathOfItsOwnInAPrivateFolderThatGoesWithTh
   EXPECT_EQ(paths.size(), started.size()) << "every start has a path of its own";
 }
 
-TEST_F(CycleGate, ACorruptBaselineStopsTheRunBeforeAnyRunnerNamingTheFileAndTheFault) {
+TEST_F(CycleGateRun, ACorruptBaselineStopsTheRunBeforeAnyRunnerNamingTheFileAndTheFault) {
   std::ofstream(baseline()) << "{\"format\": 1, \"tests\": {\"t\": {\"cycles\": []}}}";
   const auto corrupt = run_suite({}, {{"ZLU_TEST_CYCLE_BASELINE", baseline().string()}});
   EXPECT_EQ(corrupt.exit_code(), 101);
