@@ -5,6 +5,7 @@
 
 #include "cycles/cycle_gate.hpp"
 #include "reports/color.hpp"
+#include "reports/events_file.hpp"
 #include "reports/console.hpp"
 #include "zlu-base/src/decimal.hpp"
 #include "run/failure.hpp"
@@ -124,6 +125,11 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   auto log = open_log(opts);
   if (!log) return fail_with(log.error());
   if (*log) listeners.add(std::make_unique<LogFormatter>(std::move(**log)));
+  if (opts.events_file) {
+    auto events = EventsFile::open(*opts.events_file, opts.show_output);
+    if (!events) return fail_with(events.error());
+    listeners.add(std::make_unique<EventsFile>(std::move(*events)));
+  }
 
   // The baseline is read before any test starts: a run that cannot be
   // judged stops here.

@@ -1,11 +1,12 @@
 #include "cycles/cycle_gate.hpp"
 
 #include <cerrno>
-#include <ctime>
 #include <link.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
+
+#include "reports/time_format.hpp"
 
 namespace harness {
 namespace {
@@ -49,14 +50,6 @@ std::string suite_build_id() {
   return id.empty() ? "unknown" : "gnu-build-id:" + id;
 }
 
-std::string utc_timestamp(WallClock::time_point at) {
-  const std::time_t seconds = WallClock::to_time_t(at);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                     utc.tm_hour, utc.tm_min, utc.tm_sec);
-}
-
 std::expected<CycleGate, std::string> CycleGate::open(const CycleOptions& options) {
   Baseline baseline;
   if (options.baseline) {
@@ -82,10 +75,10 @@ CycleJudgement CycleGate::judge(std::string_view test, const Measurements& measu
                       options_.tolerance);
 }
 
-void CycleGate::keep(std::string_view test, const Measurements& measurements, std::string_view blessed_at) {
+void CycleGate::keep(std::string_view test, const Measurements& measurements, WallClock::time_point blessed_at) {
   const CycleSummary* summary = cycle_summary_of(measurements);
   if (!options_.bless || summary == nullptr) return;
-  BaselineEntry entry{quantities_of(*summary), {build_, summary->card, std::string(blessed_at)}};
+  BaselineEntry entry{quantities_of(*summary), {build_, summary->card, render_utc_time(blessed_at, false)}};
   const std::lock_guard lock(mutex_);
   kept_.insert_or_assign(std::string(test), std::move(entry));
 }

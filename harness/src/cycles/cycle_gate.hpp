@@ -32,7 +32,7 @@ class CycleGate {
 
   // Keeps the summary among `measurements`, if any, as the entry of `test`
   // to bless; a later call for the same test replaces it.
-  void keep(std::string_view test, const Measurements& measurements, std::string_view blessed_at);
+  void keep(std::string_view test, const Measurements& measurements, WallClock::time_point blessed_at);
 
   // Writes the blessed baseline when the run blesses one: the file's entries
   // (read now, so that a baseline blessed by another run meanwhile is kept),
@@ -59,8 +59,5 @@ const CycleSummary* cycle_summary_of(const Measurements& measurements);
 // An identifier of the running executable's build: "gnu-build-id:<hex>" from
 // its build-id note, or "unknown" when it has none.
 std::string suite_build_id();
-
-// `at` as UTC ISO 8601 to the second: "2026-12-09T05:10:00Z".
-std::string utc_timestamp(WallClock::time_point at);
 
 }  // namespace harness

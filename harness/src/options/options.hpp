@@ -46,6 +46,7 @@ struct TestOpts {
   std::optional<Partition> partition;  // from ZLU_TEST_PARTITION
   std::size_t retries = 0;             // from ZLU_TEST_RETRIES
   bool capture_runner_output = false;  // ZLU_TEST_RUNNER_OUTPUT=capture
+  std::optional<std::string> events_file;  // from ZLU_TEST_EVENTS
   CycleOptions cycles;                 // the ZLU_TEST_CYCLE variables
 };
 
@@ -64,6 +65,8 @@ inline constexpr std::size_t MAX_RETRIES = 1000;
 // `capture` keeps each runner's output with its test's try; unset, runners
 // write to the suite's own streams.
 inline constexpr std::string_view RUNNER_OUTPUT_VAR = "ZLU_TEST_RUNNER_OUTPUT";
+// The file the run's JSON event lines go to, whatever the report's format.
+inline constexpr std::string_view EVENTS_VAR = "ZLU_TEST_EVENTS";
 // Set to any value, it opens the gate of `-Z unstable-options`.
 inline constexpr std::string_view BOOTSTRAP_VAR = "ZLU_TEST_BOOTSTRAP";
 
@@ -98,7 +101,8 @@ struct ParsedOpts {
 // size in the environment that is not a positive decimal, or that no thread
 // can be given, is refused too, and so are a malformed partition and a retry
 // count that is not a decimal from 0 to MAX_RETRIES, a runner output
-// setting other than `capture`, and a malformed cycle setting.
+// setting other than `capture`, an empty events file path, and a malformed
+// cycle setting.
 std::expected<ParsedOpts, EarlyExit> parse_opts(std::span<const std::string> args, const EnvLookup& env);
 
 }  // namespace harness

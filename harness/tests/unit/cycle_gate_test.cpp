@@ -17,6 +17,8 @@ namespace harness {
 namespace {
 
 constexpr PartsPerMillion PERCENT = 10'000;
+// 2026-12-09T05:00:00Z.
+const WallClock::time_point BLESSED_AT{std::chrono::seconds(1'796'792'400)};
 
 zlu_base::EnvLookup env_of(std::map<std::string, std::string> values) {
   return [values = std::move(values)](std::string_view name) -> std::optional<std::string> {
@@ -234,10 +236,10 @@ TEST(CycleGate, BlessKeepsEntriesOfTestsNotRunAndProvenanceOfCountsThatDidNotMov
 
   auto gate = CycleGate::open({.summaries = false, .baseline = file, .bless = file, .tolerance = {}});
   ASSERT_TRUE(gate.has_value()) << gate.error();
-  gate->keep("moved", measured({1, 2, 3, 4, 6}), "2026-12-09T05:00:00Z");
-  gate->keep("same", measured({1, 2, 3, 4, 5}), "2026-12-09T05:00:00Z");
-  gate->keep("new", measured({7, 7, 7, 7, 7}), "2026-12-09T05:00:00Z");
-  gate->keep("no summary", {}, "2026-12-09T05:00:00Z");
+  gate->keep("moved", measured({1, 2, 3, 4, 6}), BLESSED_AT);
+  gate->keep("same", measured({1, 2, 3, 4, 5}), BLESSED_AT);
+  gate->keep("new", measured({7, 7, 7, 7, 7}), BLESSED_AT);
+  gate->keep("no summary", {}, BLESSED_AT);
   ASSERT_TRUE(gate->bless());
 
   const auto blessed = read_baseline(file);
@@ -258,7 +260,7 @@ TEST(CycleGate, BlessRefusesToOverwriteABaselineItCannotRead) {
   put(file, "{ not json");
   auto gate = CycleGate::open({.summaries = false, .baseline = {}, .bless = file, .tolerance = {}});
   ASSERT_TRUE(gate.has_value());
-  gate->keep("t", measured({1, 1, 1, 1, 1}), "now");
+  gate->keep("t", measured({1, 1, 1, 1, 1}), BLESSED_AT);
   const auto blessed = gate->bless();
   ASSERT_FALSE(blessed.has_value());
   EXPECT_TRUE(blessed.error().starts_with("cycle baseline " + file + ": ")) << blessed.error();
@@ -266,7 +268,7 @@ TEST(CycleGate, BlessRefusesToOverwriteABaselineItCannotRead) {
 
   // A file not there yet is simply made.
   auto fresh = CycleGate::open({.summaries = false, .baseline = {}, .bless = scratch.file("new.json"), .tolerance = {}});
-  fresh->keep("t", measured({1, 1, 1, 1, 1}), "now");
+  fresh->keep("t", measured({1, 1, 1, 1, 1}), BLESSED_AT);
   ASSERT_TRUE(fresh->bless());
   EXPECT_EQ(read_baseline(scratch.file("new.json"))->size(), 1u);
 }
@@ -293,21 +295,21 @@ TEST(CycleGate, ARegressionFailsWithItsReasonOnceAndAnImprovementPasses) {
 
   const CompletedTest slower = execute_with_retries(0, named("slower", attaches_more_exchange), settings);
   EXPECT_EQ(regressing_calls.load(), 1u) << "a cycle regression is not tried again";
-  EXPECT_EQ(slower.result.kind, TestResult::Kind::CycleRegression);
-  const Outcome outcome = outcome_of(slower.result);
+  EXPECT_EQ(slower.result().kind, TestResult::Kind::CycleRegression);
+  const Outcome outcome = outcome_of(slower.result());
   EXPECT_EQ(outcome.reason, "cycle regression");
-  EXPECT_EQ(failure_message_of(slower, outcome), "exchange cycles 1000 -> 1100 (+10.0%, allowed +0%)");
+  EXPECT_EQ(failure_message_of(slower.last_try(), outcome), "exchange cycles 1000 -> 1100 (+10.0%, allowed +0%)");
 
   const CompletedTest faster = execute_test(1, named("faster", attaches_less_idle), settings);
-  EXPECT_TRUE(outcome_of(faster.result).passed());
-  ASSERT_TRUE(faster.cycles.has_value());
-  EXPECT_EQ(faster.cycles->verdict, CycleVerdict::Improved);
+  EXPECT_TRUE(outcome_of(faster.result()).passed());
+  ASSERT_TRUE(faster.last_try().cycles.has_value());
+  EXPECT_EQ(faster.last_try().cycles->verdict, CycleVerdict::Improved);
 
   // Two runners of one test add up to exactly the baseline.
   const CompletedTest both = execute_test(2, named("two runners", attaches_two_runners), settings);
-  ASSERT_TRUE(both.cycles.has_value());
-  EXPECT_EQ(both.cycles->verdict, CycleVerdict::Unchanged);
-  const CycleSummary* added = cycle_summary_of(both.measurements);
+  ASSERT_TRUE(both.last_try().cycles.has_value());
+  EXPECT_EQ(both.last_try().cycles->verdict, CycleVerdict::Unchanged);
+  const CycleSummary* added = cycle_summary_of(both.last_try().measurements);
   ASSERT_NE(added, nullptr);
   EXPECT_EQ(added->busiest_tile, 9);
   EXPECT_EQ(added->busiest_tile_cycles, 90u);
