@@ -42,6 +42,8 @@ class CycleGate {
   std::expected<void, std::string> bless() const;
 
   bool blesses() const { return options_.bless.has_value(); }
+  // Whether tries are judged: a baseline is set.
+  bool judges() const { return options_.baseline.has_value(); }
 
  private:
   CycleGate(CycleOptions options, Baseline baseline);

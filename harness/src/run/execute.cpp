@@ -79,8 +79,8 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
   }
   if (settings.cycle_gate != nullptr && outcome_of(attempt.result).passed()) {
     settings.cycle_gate->keep(test.desc.name, attempt.measurements, attempt.ended);
-    attempt.cycles = settings.cycle_gate->judge(test.desc.name, attempt.measurements);
-    if (attempt.cycles->verdict == CycleVerdict::Regressed) {
+    if (settings.cycle_gate->judges()) attempt.cycles = settings.cycle_gate->judge(test.desc.name, attempt.measurements);
+    if (attempt.cycles && attempt.cycles->verdict == CycleVerdict::Regressed) {
       attempt.result = TestResult::cycle_regression(render_changes(*attempt.cycles));
     }
   }

@@ -39,7 +39,9 @@ std::map<std::string, json> results_of(const SuiteRun& run) {
   for (std::string line; std::getline(lines, line);) {
     if (!line.starts_with("{")) continue;
     json event = json::parse(line);
-    if (event["type"] == "test" && event["event"] != "started") results[event["name"]] = std::move(event);
+    if (event["type"] != "test" || event["event"] == "started") continue;
+    const std::string name = event["name"];
+    results[name] = std::move(event);
   }
   return results;
 }
