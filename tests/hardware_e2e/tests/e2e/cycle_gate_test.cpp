@@ -178,7 +178,7 @@ TEST_F(CycleGateRun, EachRunnerStartGetsAPathOfItsOwnInAPrivateFolderThatGoesWit
   EXPECT_EQ(paths.size(), started.size()) << "every start has a path of its own";
 }
 
-TEST_F(CycleGateRun, ACorruptBaselineStopsTheRunBeforeAnyRunnerNamingTheFileAndTheFault) {
+TEST_F(CycleGateRun, ACorruptBaselineOrSettingStopsTheRunBeforeAnyRunnerNamingTheFault) {
   std::ofstream(baseline()) << "{\"format\": 1, \"tests\": {\"t\": {\"cycles\": []}}}";
   const auto corrupt = run_suite({}, {{"ZLU_TEST_CYCLE_BASELINE", baseline().string()}});
   EXPECT_EQ(corrupt.exit_code(), 101);
@@ -190,9 +190,20 @@ TEST_F(CycleGateRun, ACorruptBaselineStopsTheRunBeforeAnyRunnerNamingTheFileAndT
   EXPECT_EQ(missing.exit_code(), 101);
   EXPECT_EQ(missing.err, "error: cycle baseline " + (dir() / "absent.json").string() +
                              ": No such file or directory (os error 2)\n");
-  const auto malformed = run_suite({}, {{"ZLU_TEST_CYCLES", "yes"}});
-  EXPECT_EQ(malformed.exit_code(), 101);
-  EXPECT_EQ(malformed.err, "error: ZLU_TEST_CYCLES is `yes`, should be `on`, `off` or unset.\n");
+  const std::vector<std::pair<ChildEnvironment, std::string>> malformed = {
+      {{{"ZLU_TEST_CYCLES", "yes"}}, "ZLU_TEST_CYCLES is `yes`, should be `on`, `off` or unset."},
+      {{{"ZLU_TEST_CYCLE_BLESS", ""}}, "ZLU_TEST_CYCLE_BLESS is ``, should be the path of a JSON file."},
+      {{{"ZLU_TEST_CYCLE_TOLERANCE", "1"}},
+       "ZLU_TEST_CYCLE_TOLERANCE is `1`, but ZLU_TEST_CYCLE_BASELINE is unset: a tolerance needs a baseline to apply to."},
+      {{{"ZLU_TEST_CYCLE_BASELINE", baseline().string()}, {"ZLU_TEST_CYCLE_TOLERANCE", "exchange=1.00001"}},
+       "ZLU_TEST_CYCLE_TOLERANCE is `exchange=1.00001`, should be a percentage from 0 to 1000 with at most 4 "
+       "decimals in `exchange=1.00001`."},
+  };
+  for (const auto& [environment, message] : malformed) {
+    const auto refused = run_suite({}, environment);
+    EXPECT_EQ(refused.exit_code(), 101);
+    EXPECT_EQ(refused.err, "error: " + message + "\n");
+  }
   EXPECT_TRUE(records().empty());
 }
 
