@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <iostream>
 #include <optional>
 
 #include <fmt/format.h>
@@ -50,6 +51,10 @@ int report_command(std::span<const std::string> args, std::ostream& err) {
   std::vector<std::string> job_dirs;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& flag = args[i];
+    if (flag == "--help" || flag == "-h") {
+      std::cout << report_usage;
+      return 0;
+    }
     const bool known = flag == "-o" || flag == "--events" || flag == "--timeline" || flag == "--host" ||
                        flag == "--job-dir" || flag == "--title";
     if (!known) return usage_error(err, fmt::format("unknown argument \"{}\"", flag));

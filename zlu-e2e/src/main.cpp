@@ -1,40 +1,54 @@
-// zlu-e2e: the suite's companion tool. Each subcommand is one entry of the
-// table below and lives in its own component.
-#include <iostream>
-#include <span>
+// zlu-e2e: the suite's companion tool. Takes its own options out of the
+// command line, wherever they stand, and hands the rest to the subcommand.
+#include <cstdlib>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "report_command.hpp"
+#include <fmt/format.h>
+
+#include "command.hpp"
+#include "zlu-base/src/fd.hpp"
+#include "zlu-history/src/location.hpp"
+
+namespace zlu_e2e {
 
 namespace {
 
-struct Command {
-  std::string_view name;
-  std::string_view summary;
-  int (*run)(std::span<const std::string> args, std::ostream& err);
-};
-
-constexpr Command COMMANDS[] = {
-    {"report", "write one HTML page of a run or a fleet job", report_page::report_command},
-};
-
-int usage(std::ostream& out, int status) {
-  out << "usage: zlu-e2e COMMAND [ARGS]\n";
-  for (const Command& command : COMMANDS) out << "  " << command.name << "  " << command.summary << "\n";
-  return status;
+int run(int argc, char** argv) {
+  Invocation invocation;
+  std::optional<std::string> name;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      zlu_base::write_all(1, usage_text());
+      return 0;
+    }
+    if (arg == "--json") {
+      invocation.json = true;
+    } else if (arg == "--history") {
+      if (i + 1 == argc) return usage_error("--history needs a value");
+      invocation.history = argv[++i];
+    } else if (arg.starts_with("--history=")) {
+      invocation.history = std::string(arg.substr(10));
+    } else if (!name) {
+      if (arg.starts_with("-")) return usage_error(fmt::format("unknown option {}", arg));
+      name = std::string(arg);
+    } else {
+      invocation.args.emplace_back(arg);
+    }
+  }
+  if (!name) return usage_error("no command given");
+  if (!invocation.history) {
+    if (const char* value = std::getenv(zlu_history::HISTORY_VARIABLE.data())) invocation.history = value;
+  }
+  for (const auto& command : commands()) {
+    if (command.name == *name) return command.run(invocation);
+  }
+  return usage_error(fmt::format("unknown command {}", *name));
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return usage(std::cerr, 2);
-  if (args[0] == "--help" || args[0] == "-h") return usage(std::cout, 0);
-  for (const Command& command : COMMANDS) {
-    if (command.name == args[0]) return command.run(std::span(args).subspan(1), std::cerr);
-  }
-  std::cerr << "zlu-e2e: unknown command \"" << args[0] << "\"\n";
-  return usage(std::cerr, 2);
-}
+}  // namespace zlu_e2e
+
+int main(int argc, char** argv) { return zlu_e2e::run(argc, argv); }
