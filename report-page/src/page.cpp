@@ -45,9 +45,14 @@ std::string page_data_json(const RunData& data) {
   for (const CardMark& mark : data.cards) cards.push_back({mark.host, mark.card, mark.state, mark.reason});
   json cycles = json::array();
   for (const CycleDelta& delta : data.cycles) cycles.push_back({delta.test, delta.kind, delta.baseline, delta.measured});
+  json history = json::array();
+  for (const std::string& test : data.tests) {
+    const auto found = data.history.find(test);
+    history.push_back(found == data.history.end() ? std::string{} : found->second);
+  }
   json page = {{"title", data.title}, {"tests", data.tests},  {"hosts", data.hosts},
                {"attempts", attempts}, {"cards", cards},      {"cycles", cycles},
-               {"history", data.history}, {"texts", texts.take()}};
+               {"history", history}, {"texts", texts.take()}};
   // A run's bytes need not be UTF-8: what is not becomes U+FFFD.
   return page.dump(-1, ' ', false, json::error_handler_t::replace);
 }

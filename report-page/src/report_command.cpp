@@ -14,13 +14,17 @@
 namespace report_page {
 
 const char* const report_usage =
-    "usage: zlu-e2e report -o FILE [--events FILE [--timeline FILE] [--host NAME]]... [--job-dir DIR]... [--title TEXT]\n"
+    "usage: zlu-e2e [--history STORE] report -o FILE [--events FILE [--timeline FILE] [--host NAME]]...\n"
+    "                                  [--job-dir DIR]... [--run ID] [--title TEXT]\n"
     "  -o FILE          the page to write (one HTML file that opens with no network)\n"
     "  --events FILE    a run's JSON event lines (ZLU_TEST_EVENTS, or --format json)\n"
     "  --timeline FILE  that run's timeline (ZLU_TEST_TIMELINE)\n"
     "  --host NAME      the host that run ran on (default: this host)\n"
     "  --job-dir DIR    a fleet job's folder of task reports\n"
-    "  --title TEXT     the page's title\n";
+    "  --run ID         a run of the history (its id, or the start of it)\n"
+    "  --title TEXT     the page's title\n"
+    "With a history (--history or ZLU_TEST_HISTORY), each test's outcomes in the\n"
+    "latest recorded runs show beside it.\n";
 
 namespace {
 
@@ -44,7 +48,7 @@ int usage_error(std::ostream& err, std::string_view what) {
 
 }  // namespace
 
-int report_command(std::span<const std::string> args, std::ostream& err) {
+int report_command(std::span<const std::string> args, RunData data, std::ostream& err) {
   std::optional<std::string> output;
   std::optional<std::string> title;
   std::vector<RunInput> runs;
@@ -78,9 +82,9 @@ int report_command(std::span<const std::string> args, std::ostream& err) {
     }
   }
   if (!output) return usage_error(err, "-o FILE is required");
-  if (runs.empty() && job_dirs.empty()) return usage_error(err, "nothing to show: give --events or --job-dir");
+  if (runs.empty() && job_dirs.empty() && data.attempts.empty())
+    return usage_error(err, "nothing to show: give --events, --job-dir or --run");
 
-  RunData data;
   for (const RunInput& run : runs) {
     const std::string host = run.host.empty() ? this_host() : run.host;
     auto events = read_text_file(run.events);

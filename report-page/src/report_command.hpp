@@ -5,12 +5,15 @@
 #include <span>
 #include <string>
 
+#include "run_data.hpp"
+
 namespace report_page {
 
-// Runs the command with its arguments (after the command's name); usage and
-// input errors go to `err`. Returns the process's exit status: 0 when the
-// page was written, 2 for usage and input errors.
-int report_command(std::span<const std::string> args, std::ostream& err);
+// Runs the command with its arguments (after the command's name), adding
+// what they name to `data` (which may hold a recorded run already); usage
+// and input errors go to `err`. Returns the process's exit status: 0 when
+// the page was written, 2 for usage and input errors.
+int report_command(std::span<const std::string> args, RunData data, std::ostream& err);
 
 // The command's usage, as shown after a usage error.
 extern const char* const report_usage;

@@ -63,11 +63,7 @@ struct Pending {
 
 }  // namespace
 
-std::uint32_t RunData::test_index(std::string_view name) {
-  const std::uint32_t index = index_of(tests, name);
-  if (history.size() < tests.size()) history.resize(tests.size());
-  return index;
-}
+std::uint32_t RunData::test_index(std::string_view name) { return index_of(tests, name); }
 
 std::uint32_t RunData::host_index(std::string_view name) { return index_of(hosts, name); }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,9 +61,9 @@ struct RunData {
   std::vector<Attempt> attempts;
   std::vector<CardMark> cards;
   std::vector<CycleDelta> cycles;
-  // Per test, its outcomes in recent recorded runs, oldest first: 'p', 'f', 'n'
-  // (not run). Empty without a history.
-  std::vector<std::string> history;
+  // By test name, its outcomes in recent recorded runs, oldest first: 'p'
+  // passed, 'f' failed, 'n' not run or never finished. Empty without a history.
+  std::map<std::string, std::string, std::less<>> history;
 
   std::uint32_t test_index(std::string_view name);
   std::uint32_t host_index(std::string_view name);
