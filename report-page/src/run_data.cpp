@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include <fmt/format.h>
@@ -70,6 +71,8 @@ std::uint32_t RunData::host_index(std::string_view name) { return index_of(hosts
 std::expected<void, std::string> add_events(RunData& data, std::string_view text, std::string_view host_name) {
   const std::uint32_t host = data.host_index(host_name);
   std::map<std::string, Pending> running;
+  std::set<std::uint32_t> seen;
+  std::uint64_t test_count = 0;
   std::size_t line_number = 0;
   std::size_t begin = 0;
   while (begin < text.size()) {
@@ -81,11 +84,15 @@ std::expected<void, std::string> add_events(RunData& data, std::string_view text
     json event = json::parse(line, nullptr, false);
     if (event.is_discarded() || !event.is_object() || !event.contains("type") || !event.contains("event"))
       return std::unexpected(fmt::format("line {} is not an event of the suite", line_number));
-    if (event["type"] != "test") continue;
+    if (event["type"] != "test") {
+      if (event["type"] == "suite" && event["event"] == "started") test_count = event.value("test_count", 0u);
+      continue;
+    }
     const std::string name = string_field(event, "name");
     const std::string kind = string_field(event, "event");
     if (name.empty()) return std::unexpected(fmt::format("line {}: a test event without a name", line_number));
     const std::uint32_t test = data.test_index(name);
+    seen.insert(test);
     if (kind == "started" || kind == "still_running") {
       running.try_emplace(name, Pending{test});
       continue;
@@ -115,6 +122,15 @@ std::expected<void, std::string> add_events(RunData& data, std::string_view text
     Attempt attempt{.test = pending.test, .host = host, .try_number = pending.tries_failed + 1,
                     .outcome = Outcome::NoReport};
     attempt.message = "started and never finished: the run ended before its result";
+    data.attempts.push_back(std::move(attempt));
+  }
+  // Tests the run selected and never started leave no event of their own.
+  if (test_count > seen.size()) {
+    const auto missing = test_count - seen.size();
+    Attempt attempt{.test = data.test_index(fmt::format("({} of {} tests on {} never started)", missing, test_count,
+                                                        host_name)),
+                    .host = host, .outcome = Outcome::NoReport};
+    attempt.message = "the run ended before they started";
     data.attempts.push_back(std::move(attempt));
   }
   return {};
@@ -216,6 +232,12 @@ std::expected<void, std::string> add_job_dir(RunData& data, const std::filesyste
     }
     if (auto added = add_events(data, *events, host); !added)
       return std::unexpected(fmt::format("{}: {}", events_path.string(), added.error()));
+    if (env_value(*env, "status").empty()) {
+      Attempt attempt{.test = data.test_index(fmt::format("(task {})", index)), .host = data.host_index(host),
+                      .outcome = Outcome::NoReport};
+      attempt.message = fmt::format("task {} never ended: it left events but no exit status", index);
+      data.attempts.push_back(std::move(attempt));
+    }
     const auto timeline_path = dir / fmt::format("task-{}.timeline.json", index);
     if (std::filesystem::exists(timeline_path, error)) {
       const auto timeline = read_text_file(timeline_path);

@@ -7,10 +7,11 @@
 namespace report_page {
 namespace {
 
-// Lines as the suite writes them for a run of three tests, one retried
-// before it passed, one failed on card 2, and one killed mid-run.
+// Lines as the suite writes them for a run of four tests, one retried
+// before it passed, one failed on card 2, one killed mid-run and one that
+// never started.
 constexpr std::string_view RUN_EVENTS =
-    R"({"type":"suite","event":"started","test_count":3,"filtered_out":0})" "\n"
+    R"({"type":"suite","event":"started","test_count":4,"filtered_out":0})" "\n"
     R"({"type":"test","event":"started","name":"a_works"})" "\n"
     R"({"type":"test","event":"try_failed","name":"a_works","try":1,"tries_allowed":2,"message":"tile 117 held 0x20","exec_time":0.500000000})" "\n"
     R"({"type":"test","event":"ok","name":"a_works","tries":2,"flaky":true,"exec_time":0.250000000,"properties":{"card":"1","card_wait_ms":"3"}})" "\n"
@@ -21,7 +22,7 @@ constexpr std::string_view RUN_EVENTS =
 TEST(Events, EveryTryOfEveryTestBecomesAnAttempt) {
   RunData data;
   ASSERT_TRUE(add_events(data, RUN_EVENTS, "host-a").has_value());
-  ASSERT_EQ(data.attempts.size(), 4u);
+  ASSERT_EQ(data.attempts.size(), 5u);
   struct Expected {
     std::string_view test;
     Outcome outcome;
@@ -35,6 +36,7 @@ TEST(Events, EveryTryOfEveryTestBecomesAnAttempt) {
       {"a_works", Outcome::Passed, 2, true, 1, 250},
       {"b_works", Outcome::Failed, 1, false, 2, -1},
       {"c_works", Outcome::NoReport, 1, false, -1, -1},
+      {"(1 of 4 tests on host-a never started)", Outcome::NoReport, 1, false, -1, -1},
   };
   for (std::size_t i = 0; i < data.attempts.size(); ++i) {
     const Attempt& a = data.attempts[i];
@@ -99,11 +101,11 @@ TEST(JobDir, TasksWithoutEventsShowWhatBecameOfThem) {
   RunData data;
   ASSERT_TRUE(add_job_dir(data, dir).has_value());
   EXPECT_EQ(data.title, "job report-page-job-4711");
-  ASSERT_EQ(data.attempts.size(), 6u);
+  ASSERT_EQ(data.attempts.size(), 7u);
   EXPECT_EQ(data.hosts, (std::vector<std::string>{"node-a", "node-b", "node-c"}));
-  EXPECT_EQ(data.attempts[4].outcome, Outcome::NoReport);
-  EXPECT_EQ(data.attempts[4].message, "task 2 left no events; it ended with status 137");
-  EXPECT_EQ(data.attempts[5].message, "task 3 left no events and no status: it never ended");
+  EXPECT_EQ(data.attempts[5].outcome, Outcome::NoReport);
+  EXPECT_EQ(data.attempts[5].message, "task 2 left no events; it ended with status 137");
+  EXPECT_EQ(data.attempts[6].message, "task 3 left no events and no status: it never ended");
 
   std::filesystem::remove(dir / "task-1.env");
   std::filesystem::remove(dir / "task-2.env");
