@@ -1,53 +1,19 @@
 #include "cycles/cycle_gate.hpp"
 
 #include <cerrno>
-#include <link.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
 
 #include "reports/time_format.hpp"
+#include "zlu-base/src/build_id.hpp"
 
 namespace harness {
-namespace {
-
-constexpr std::uint32_t NT_BUILD_ID = 3;  // NT_GNU_BUILD_ID
-
-// Finds the build-id note among the program headers of the executable, the
-// first object dl_iterate_phdr reports.
-int find_build_id(dl_phdr_info* info, std::size_t, void* data) {
-  auto* id = static_cast<std::string*>(data);
-  for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-    const ElfW(Phdr)& header = info->dlpi_phdr[i];
-    if (header.p_type != PT_NOTE) continue;
-    const auto* note = reinterpret_cast<const unsigned char*>(info->dlpi_addr + header.p_vaddr);
-    const auto* end = note + header.p_memsz;
-    while (note + sizeof(ElfW(Nhdr)) <= end) {
-      const auto* nhdr = reinterpret_cast<const ElfW(Nhdr)*>(note);
-      const auto* name = note + sizeof(ElfW(Nhdr));
-      const auto* desc = name + ((nhdr->n_namesz + 3) & ~3u);
-      if (nhdr->n_type == NT_BUILD_ID && nhdr->n_namesz == 4 && std::string_view(reinterpret_cast<const char*>(name), 3) == "GNU") {
-        for (ElfW(Word) b = 0; b < nhdr->n_descsz; ++b) *id += fmt::format("{:02x}", desc[b]);
-        return 1;
-      }
-      note = desc + ((nhdr->n_descsz + 3) & ~3u);
-    }
-  }
-  return 1;
-}
-
-}  // namespace
 
 const CycleSummary* cycle_summary_of(const Measurements& measurements) {
   for (const Measurement& measurement : measurements)
     if (const auto* summary = std::get_if<CycleSummary>(&measurement)) return summary;
   return nullptr;
-}
-
-std::string suite_build_id() {
-  std::string id;
-  dl_iterate_phdr(find_build_id, &id);
-  return id.empty() ? "unknown" : "gnu-build-id:" + id;
 }
 
 std::expected<CycleGate, std::string> CycleGate::open(const CycleOptions& options) {
@@ -61,7 +27,7 @@ std::expected<CycleGate, std::string> CycleGate::open(const CycleOptions& option
 }
 
 CycleGate::CycleGate(CycleOptions options, Baseline baseline)
-    : options_(std::move(options)), baseline_(std::move(baseline)), build_(suite_build_id()) {}
+    : options_(std::move(options)), baseline_(std::move(baseline)), build_(zlu_base::executable_build_id()) {}
 
 CycleGate::CycleGate(CycleGate&& other) noexcept
     : options_(std::move(other.options_)),

@@ -58,8 +58,4 @@ class CycleGate {
 // The cycle summary among `measurements`, or null.
 const CycleSummary* cycle_summary_of(const Measurements& measurements);
 
-// An identifier of the running executable's build: "gnu-build-id:<hex>" from
-// its build-id note, or "unknown" when it has none.
-std::string suite_build_id();
-
 }  // namespace harness

@@ -123,7 +123,7 @@ const char* const ONE_ENTRY =
       },
       "provenance": {
         "blessed": "2026-12-09T05:00:00Z",
-        "build": "gnu-build-id:ab",
+        "build": "gnu:ab",
         "card": "card model"
       },
       "span": 5
@@ -133,7 +133,7 @@ const char* const ONE_ENTRY =
 )";
 
 TEST(Baseline, RendersSortedKeysAndReadsBackWhatItWrote) {
-  const Baseline baseline{{"gemm", {{1, 2, 3, 4, 5}, {"gnu-build-id:ab", "card model", "2026-12-09T05:00:00Z"}}}};
+  const Baseline baseline{{"gemm", {{1, 2, 3, 4, 5}, {"gnu:ab", "card model", "2026-12-09T05:00:00Z"}}}};
   EXPECT_EQ(render_baseline(baseline), ONE_ENTRY);
   const auto parsed = parse_baseline(ONE_ENTRY);
   ASSERT_TRUE(parsed.has_value()) << parsed.error();
@@ -223,7 +223,7 @@ TEST(CycleGate, BlessKeepsEntriesOfTestsNotRunAndProvenanceOfCountsThatDidNotMov
   EXPECT_EQ(blessed->at("moved").cycles, (CycleQuantities{1, 2, 3, 4, 6}));
   EXPECT_EQ(blessed->at("moved").provenance.blessed, "2026-12-09T05:00:00Z");
   EXPECT_EQ(blessed->at("moved").provenance.card, "card model");
-  EXPECT_TRUE(blessed->at("new").provenance.build.starts_with("gnu-build-id:"));
+  EXPECT_TRUE(blessed->at("new").provenance.build.starts_with("gnu:"));
   EXPECT_EQ(blessed->count("no summary"), 0u);
 }
 
