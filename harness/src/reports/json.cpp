@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include "cycles/cycle_report.hpp"
-
 #include "run/outcome.hpp"
 #include "reports/time_format.hpp"
 #include "run/properties.hpp"
