@@ -32,7 +32,8 @@ struct HostRoute {
 
 struct CardFaults {
   // Deliberate defects of the model, for tests that show a scenario catches a
-  // broken card. Never set by the runners' environment.
+  // broken card. The runners set only exchange_slowdown_percent, from their
+  // ZLU_SIM_FAULT actions; the others are for in-process tests.
 
   // Incoming data (exchange receives and H2D writes) lands on the tile at the
   // next position of the same row instead of the named one.
@@ -43,6 +44,10 @@ struct CardFaults {
   // Exchange messages are delivered one after another, so a send reads data
   // that an earlier receive of the same phase already overwrote.
   bool receive_before_send = false;
+  // Every exchange step (exchange phases, H2D and D2H packets) takes this
+  // many percent more cycles, rounded up: a slower exchange that still moves
+  // the right data, for a gate on cycle counts to catch.
+  std::uint32_t exchange_slowdown_percent = 0;
 };
 
 struct CardOptions {

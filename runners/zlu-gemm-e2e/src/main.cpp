@@ -13,10 +13,10 @@ int main() {
   const zlu_runner::EnvLookup env = zlu_runner::process_environment();
   const auto name = zlu_runner::report_name(RUNNER, env);
   if (!name) return zlu_runner::finish(RUNNER, std::unexpected(name.error()));
-  auto actions = zlu_runner::take_sim_faults(RUNNER, env, is_gemm_action);
-  if (!actions) return zlu_runner::finish(*name, std::unexpected(actions.error()));
-  zlu_card::Card card;
-  auto config = read_gemm_config(env, *actions, card.tile_count());
+  auto faults = zlu_runner::take_sim_faults(RUNNER, env, is_gemm_action);
+  if (!faults) return zlu_runner::finish(*name, std::unexpected(faults.error()));
+  zlu_card::Card card(zlu_runner::card_options(*faults));
+  auto config = read_gemm_config(env, faults->runner_actions, card.tile_count());
   if (!config) return zlu_runner::finish(*name, std::unexpected(config.error()));
   zlu_runner::HostWriteJitter jitter(config->jitter);
   return zlu_runner::finish(*name, run_gemm(card, *config, jitter));
