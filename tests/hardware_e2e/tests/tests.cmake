@@ -58,8 +58,9 @@ zlu_test(hardware_e2e_standin_tests
     tests/e2e/retries_test.cpp
     tests/e2e/runner_output_test.cpp
     tests/e2e/hostile_files_test.cpp
+    tests/e2e/history_test.cpp
     ${PROJECT_SOURCE_DIR}/harness/tests/formats/xml_document.cpp
-  LIBS fmt::fmt nlohmann_json::nlohmann_json)
+  LIBS fmt::fmt nlohmann_json::nlohmann_json zlu_history)
 # The JUnit report is checked with the harness's own XML parser wrapper.
 target_include_directories(hardware_e2e_standin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e
                                                               ${PROJECT_SOURCE_DIR}/harness/tests/formats)
