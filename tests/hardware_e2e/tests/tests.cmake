@@ -33,13 +33,14 @@ zlu_test(hardware_e2e_unit_tests
     tests/device_test.cpp
     tests/exit_status_test.cpp
     tests/gemm_profile_unit_test.cpp
+    tests/history_plan_test.cpp
     tests/rng_test.cpp
     tests/runner_environment_test.cpp
     tests/output_pipe_test.cpp
     tests/runner_timeout_test.cpp
     tests/table_test.cpp
     src/launch/runner_dir.cpp
-  LIBS hardware_e2e_catalogue zlu_profile_testing)
+  LIBS hardware_e2e_catalogue hardware_e2e_history zlu_profile_testing)
 target_compile_definitions(hardware_e2e_unit_tests PRIVATE ZLU_RUNNER_DIR_PATH="${standin_runner_dir}")
 
 zlu_test(hardware_e2e_standin_tests
