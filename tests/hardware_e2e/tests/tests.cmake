@@ -61,10 +61,11 @@ zlu_test(hardware_e2e_standin_tests
     tests/e2e/hostile_files_test.cpp
     tests/e2e/history_test.cpp
     ${PROJECT_SOURCE_DIR}/harness/tests/formats/xml_document.cpp
-  LIBS fmt::fmt nlohmann_json::nlohmann_json zlu_history)
+  LIBS fmt::fmt nlohmann_json::nlohmann_json zlu_history zlu_history_testing)
 # The JUnit report is checked with the harness's own XML parser wrapper.
 target_include_directories(hardware_e2e_standin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e
-                                                              ${PROJECT_SOURCE_DIR}/harness/tests/formats)
+                                                              ${PROJECT_SOURCE_DIR}/harness/tests/formats
+                                                              ${PROJECT_SOURCE_DIR}/zlu-history/tests)
 target_compile_definitions(hardware_e2e_standin_tests PRIVATE
   STANDIN_SUITE="$<TARGET_FILE:hardware_e2e_standin>"
   BROKEN_SUITE="$<TARGET_FILE:hardware_e2e_broken>"

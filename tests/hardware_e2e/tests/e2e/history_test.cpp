@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "scratch_store.hpp"
 #include "suite_process.hpp"
 #include "zlu-history/src/queries.hpp"
 #include "zlu-history/src/store.hpp"
@@ -170,6 +171,40 @@ TEST_F(History, EightSuitesAtOnceWriteEveryAttemptOnceIntoOneFile) {
     EXPECT_TRUE(run.ended.has_value());
   }
   EXPECT_EQ(ids.size(), static_cast<std::size_t>(SUITES));
+}
+
+TEST_F(History, FourPartitionsAtOnceWriteOnePostgresDatabase) {
+  zlu_history_tests::PostgresServer server;
+  const std::string url = server.new_database_url();
+  std::vector<StartedProgram> started;
+  for (int partition = 1; partition <= 4; ++partition) {
+    started.push_back(start_suite({"--test-threads", "2"},
+                                  {{"ZLU_TEST_HISTORY", url},
+                                   {"ZLU_TEST_PARTITION", fmt::format("count:{}/4", partition)},
+                                   {"ZLU_TEST_CARDS", "0-3"}}));
+  }
+  for (const auto& program : started) {
+    const auto run = wait_program(program);
+    EXPECT_EQ(run.exit_code(), 0) << run.out << run.err;
+  }
+  auto db = open_store({StoreLocation::Kind::Postgres, url}, Purpose::Read);
+  ASSERT_TRUE(db.has_value()) << db.error();
+  const auto runs = latest_runs(**db, 10);
+  ASSERT_TRUE(runs.has_value()) << runs.error();
+  ASSERT_EQ(runs->size(), 4u);
+  std::multiset<std::string> tests;
+  std::set<std::string> partitions;
+  for (const auto& run : *runs) {
+    partitions.insert(run.partition);
+    EXPECT_EQ(run.attempts, static_cast<std::int64_t>(run.planned.size())) << run.partition;
+    EXPECT_EQ(run.passed, run.attempts) << run.partition;
+    const auto ended = attempts_of_run(**db, run.run_id);
+    for (const auto& attempt : *ended) tests.insert(attempt.test);
+  }
+  EXPECT_EQ(partitions, (std::set<std::string>{"count:1/4", "count:2/4", "count:3/4", "count:4/4"}));
+  // Every test of the table once, in one partition or another.
+  EXPECT_EQ(tests.size(), TABLE_SIZE);
+  EXPECT_EQ(std::set<std::string>(tests.begin(), tests.end()).size(), TABLE_SIZE);
 }
 
 TEST_F(History, MalformedSettingsStopTheRunBeforeAnyRunner) {
