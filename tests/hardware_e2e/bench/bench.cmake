@@ -9,3 +9,10 @@ add_executable(hardware_e2e_cards_bench bench/cards_bench.cpp)
 target_compile_definitions(hardware_e2e_cards_bench PRIVATE STANDIN_SUITE="$<TARGET_FILE:hardware_e2e_standin>")
 target_link_libraries(hardware_e2e_cards_bench PRIVATE fmt::fmt zlu_settings)
 add_dependencies(hardware_e2e_cards_bench hardware_e2e_standin)
+# The run history: a run with and without a store, and the longest-first
+# order against table order, on a table of stand-in tests.
+add_executable(hardware_e2e_history_bench bench/history_bench.cpp)
+target_compile_definitions(hardware_e2e_history_bench PRIVATE
+  STANDIN_RUNNER="${CMAKE_BINARY_DIR}/standin-runners/zlu-hardware-e2e")
+target_link_libraries(hardware_e2e_history_bench PRIVATE hardware_e2e_history harness fmt::fmt zlu_settings)
+add_dependencies(hardware_e2e_history_bench hardware_e2e_standin_runner)
