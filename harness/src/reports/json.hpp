@@ -37,7 +37,7 @@ class JsonLine {
   std::string body_ = "{";
 };
 
-// Writes an event line per call:
+// The lines of the `--format json` report, one or more per event:
 //   {"type":"suite","event":"started","test_count":N,"filtered_out":N[,"shuffle_seed":N]}
 //   {"type":"test","event":"started","name":...}
 //   {"type":"test","event":"still_running","name":...}
@@ -59,18 +59,40 @@ class JsonLine {
 // "try_failed" event per failed try, in order, just before its result; the
 // result then tells how many tries were made, and whether the last passed
 // ("flaky"). Its other fields are those of the last try.
-class JsonFormatter : public ReportFormatter {
+// With `stamped` (the events file of ZLU_TEST_EVENTS) every line ends with
+// "run_id":ID,"timestamp":"<UTC time to the microsecond>", the event's.
+class JsonEvents {
  public:
-  using ReportFormatter::ReportFormatter;
+  JsonEvents(bool show_output, bool stamped) : show_output_(show_output), stamped_(stamped) {}
 
-  void run_started(const RunStart& start) override;
-  void test_started(TestId id, const TestDesc& desc) override;
-  void still_running(TestId id, const TestDesc& desc) override;
-  void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
-  void run_finished(const ConsoleTestState& state) override;
+  std::string run_started(const RunStart& start) const;
+  std::string test_started(const TestEvent& event) const;
+  std::string still_running(const TestEvent& event) const;
+  // The test's try_failed lines, then its result line.
+  std::string test_result(const ResultEvent& event) const;
+  std::string run_finished(const RunEnd& event) const;
 
  private:
-  void write_failed_tries(const CompletedTest& test);
+  std::string line(JsonLine& event, const EventStamp& stamp) const;
+
+  bool show_output_;
+  bool stamped_;
+};
+
+class JsonFormatter : public ReportFormatter {
+  // The JSON lines of every event, without stamps, on the report's output.
+ public:
+  JsonFormatter(ConsoleOutput& out, FormatterSettings settings)
+      : ReportFormatter(out, std::move(settings)), events_(settings_.show_output, false) {}
+
+  void run_started(const RunStart& start) override { out_.write(events_.run_started(start)); }
+  void test_started(const TestEvent& event) override { out_.write(events_.test_started(event)); }
+  void still_running(const TestEvent& event) override { out_.write(events_.still_running(event)); }
+  void test_result(const ResultEvent& event) override { out_.write(events_.test_result(event)); }
+  void run_finished(const RunEnd& event) override { out_.write(events_.run_finished(event)); }
+
+ private:
+  JsonEvents events_;
 };
 
 }  // namespace harness

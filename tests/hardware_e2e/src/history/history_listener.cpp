@@ -11,22 +11,13 @@ class HistoryListener : public harness::Formatter {
   explicit HistoryListener(HistoryRun& run) : run_(run) {}
 
   void run_started(const harness::RunStart& start) override { run_.run_started(start.run_id, start.started_at); }
-  void test_started(harness::TestId, const harness::TestDesc&) override {}
-  void still_running(harness::TestId, const harness::TestDesc&) override {}
-  void test_result(const harness::CompletedTest& test, const harness::ConsoleTestState&) override {
-    for (const auto& view : harness::attempts_of(test)) {
-      harness::Attempt attempt{.result = *view.result,
-                               .exec_time = *view.exec_time,
-                               .stdout_bytes = {},
-                               .failure_message = std::string(view.failure_message),
-                               .measurements = *view.measurements,
-                               .runner_output = {},
-                               .started = view.started,
-                               .ended = view.ended};
-      run_.attempt_ended(test.desc.name, view.number, attempt);
-    }
+  void test_started(const harness::TestEvent&) override {}
+  void still_running(const harness::TestEvent&) override {}
+  void test_result(const harness::ResultEvent& event) override {
+    const auto& attempts = event.test.attempts;
+    for (std::size_t i = 0; i < attempts.size(); ++i) run_.attempt_ended(event.test.desc.name, i + 1, attempts[i]);
   }
-  void run_finished(const harness::ConsoleTestState&) override {}
+  void run_finished(const harness::RunEnd&) override {}
   // The history never ends a run: its failures are named once and dropped.
   int error() const override { return 0; }
 

@@ -152,7 +152,7 @@ void HistoryRun::run_started(const std::string& run_id, harness::WallClock::time
 
 void HistoryRun::attempt_ended(std::string_view test, std::size_t try_number, const harness::Attempt& attempt) {
   if (!writer_ || attempt.result.kind == harness::TestResult::Kind::Ignored) return;
-  const auto card = harness::card_use_of(attempt.measurements);
+  const auto card = attempt.card();
   const std::string measurements = measurements_json(attempt.measurements);
   const zlu_history::AttemptRecord record{
       .test = test,
