@@ -2,9 +2,8 @@
 // the table's order otherwise; the latest run's failures when asked.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "history/history_run.hpp"
+#include "scratch_store.hpp"
 #include "zlu-history/src/store.hpp"
 
 namespace hardware_e2e {
@@ -14,13 +13,7 @@ using namespace zlu_history;
 
 class HistoryPlan : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "history-plan-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    store_ = {StoreLocation::Kind::SqliteFile, (dir_ / "history.db").string()};
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { store_ = {StoreLocation::Kind::SqliteFile, (scratch_.path() / "history.db").string()}; }
 
   // A run of build "gnu:b1": `durations` in ms per test, negative for a failed try.
   void record(const std::string& id, Micros started, const std::vector<std::pair<std::string, Micros>>& durations) {
@@ -56,7 +49,7 @@ class HistoryPlan : public testing::Test {
     return names;
   }
 
-  std::filesystem::path dir_;
+  zlu_history_tests::ScratchFolder scratch_;
   StoreLocation store_;
 };
 

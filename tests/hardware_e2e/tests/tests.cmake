@@ -40,7 +40,8 @@ zlu_test(hardware_e2e_unit_tests
     tests/runner_timeout_test.cpp
     tests/table_test.cpp
     src/launch/runner_dir.cpp
-  LIBS hardware_e2e_catalogue hardware_e2e_history zlu_profile_testing)
+  LIBS hardware_e2e_catalogue hardware_e2e_history zlu_history_testing zlu_profile_testing)
+target_include_directories(hardware_e2e_unit_tests PRIVATE ${PROJECT_SOURCE_DIR}/zlu-history/tests)
 target_compile_definitions(hardware_e2e_unit_tests PRIVATE ZLU_RUNNER_DIR_PATH="${standin_runner_dir}")
 
 zlu_test(hardware_e2e_standin_tests
