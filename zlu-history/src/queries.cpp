@@ -100,7 +100,8 @@ std::expected<RunSummary, std::string> find_run(Database& db, std::string_view i
   const Param prefix = id;
   auto runs = runs_where(db,
                          "WHERE substr(r.run_id, 1, length(CAST($1 AS TEXT))) = CAST($1 AS TEXT) "
-                         "ORDER BY r.started_us DESC LIMIT 2",
+                         "ORDER BY CASE WHEN r.run_id = CAST($1 AS TEXT) THEN 0 ELSE 1 END, r.started_us DESC "
+                         "LIMIT 2",
                          std::span(&prefix, 1));
   if (!runs) return std::unexpected(runs.error());
   for (const auto& run : *runs) {

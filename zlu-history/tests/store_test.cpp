@@ -161,9 +161,21 @@ TEST_P(Store, ReadsARunBackAsItWasWrittenAndAKilledRunAsUnfinished) {
   EXPECT_EQ((*failed)[1].test, "never");
   EXPECT_FALSE((*failed)[1].last_try.has_value());
 
-  EXPECT_EQ(find_run(*db, "aa")->run_id, "aa01");
-  EXPECT_FALSE(find_run(*db, "a%").has_value());
-  EXPECT_FALSE(find_run(*db, "cc").has_value());
+}
+
+TEST_P(Store, NamesARunByItsIdOrAPrefixOfNoOtherRun) {
+  // "b" is a prefix of the two later runs as well as their whole id.
+  for (const auto& [id, started] : std::vector<std::pair<std::string, Micros>>{{"b", 1}, {"bb02", 2}, {"b9", 3}})
+    ASSERT_TRUE(RunWriter::begin(open(), run(id, started)).has_value());
+  auto db = open(Purpose::Read);
+  struct Case {
+    std::string id;
+    std::string found;  // empty: refused
+  };
+  for (const auto& c : std::vector<Case>{{"b", "b"}, {"bb", "bb02"}, {"b9", "b9"}, {"b%", ""}, {"c", ""}, {"", ""}}) {
+    const auto found = find_run(*db, c.id);
+    EXPECT_EQ(found ? found->run_id : std::string(), c.found) << c.id;
+  }
 }
 
 TEST_P(Store, WritersAtOnceKeepEveryAttemptOnce) {
