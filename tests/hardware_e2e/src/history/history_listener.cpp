@@ -1,5 +1,5 @@
-// The history's listener: hands the run's start and every try of every
-// ended test to the HistoryRun it was made by.
+// The history's listener: hands the run's start, each failed try that is
+// run again and every try of every ended test to the HistoryRun it was made by.
 #include "history/history_run.hpp"
 
 namespace hardware_e2e {
@@ -16,6 +16,12 @@ class HistoryListener : public harness::Formatter {
   void test_result(const harness::ResultEvent& event) override {
     const auto& attempts = event.test.attempts;
     for (std::size_t i = 0; i < attempts.size(); ++i) run_.attempt_ended(event.test.desc.name, i + 1, attempts[i]);
+  }
+  // A failed try is written before the test runs it again, so that a run
+  // killed during a later try keeps it; the test's result does not write it twice.
+  void try_failed(const harness::ResultEvent& event) override {
+    const auto& attempts = event.test.attempts;
+    run_.attempt_ended(event.test.desc.name, attempts.size(), attempts.back());
   }
   void run_finished(const harness::RunEnd&) override {}
   // The history never ends a run: its failures are named once and dropped.

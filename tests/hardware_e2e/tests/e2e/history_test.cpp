@@ -128,6 +128,37 @@ TEST_F(History, AKilledRunKeepsItsEndedAttemptsAndItsRerunRunsWhatNeverEnded) {
   for (const auto& attempt : attempts(kept)) EXPECT_FALSE(ran_again.contains(attempt.test)) << attempt.test;
 }
 
+TEST_F(History, AFailedTryIsKeptThoughTheRunIsKilledDuringTheNextTry) {
+  // Each try's runner stays 300 ms; the first fails, the second would pass.
+  const auto started = start_suite({"--exact", MULTICAST, "--test-threads", "1"},
+                                   with_store({{"ZLU_STANDIN_SLEEP_MS", "300"},
+                                               {"ZLU_STANDIN_EXIT", "1"},
+                                               {"ZLU_STANDIN_FAIL_FIRST", "1"},
+                                               {"ZLU_STANDIN_STARTS", (dir() / "starts").string()},
+                                               {"ZLU_TEST_RETRIES", "1"},
+                                               {"ZLU_TEST_BOOTSTRAP", "1"}}),
+                                   true);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::int64_t recorded = 0;
+  while (recorded == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!std::filesystem::exists(store())) continue;
+    auto db = open_store({StoreLocation::Kind::SqliteFile, store()}, Purpose::Read);
+    if (!db) continue;
+    auto runs = latest_runs(**db, 1);
+    if (runs && !runs->empty()) recorded = runs->front().attempts;
+  }
+  kill(-started.pid, SIGKILL);
+  ASSERT_EQ(wait_program(started).exit_code(), -1);
+  const auto runs = recorded_runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].ended, std::nullopt);
+  const auto tries = attempts(runs[0]);
+  ASSERT_EQ(tries.size(), 1u);
+  EXPECT_EQ(tries[0].try_number, 1);
+  EXPECT_EQ(tries[0].outcome, "failed");
+}
+
 TEST_F(History, TheRerunRunsTheFailuresOfTheLatestRunAndNothingWhenItPassed) {
   const auto failing = run_suite({}, with_store({{"ZLU_STANDIN_EXIT", "1"}, {"ZLU_STANDIN_RUNNER", "zlu-gemm-e2e"}}));
   ASSERT_EQ(failing.exit_code(), 101);
