@@ -29,8 +29,9 @@ class RunExtension {
   virtual ~RunExtension() = default;
 
   // May drop tests from `tests` or change their order: they start in the
-  // order left, and the run counts the dropped ones as filtered out. An error is the line that stops the run before any test
-  // starts, with the harness's failure status.
+  // order left, and the run counts the dropped ones as filtered out. An
+  // error is the line that stops the run before any test starts, with the
+  // harness's failure status.
   virtual std::expected<void, std::string> plan(std::vector<TestDescAndFn>& tests, const RunPlan& plan) = 0;
 
   // The listener to add, or null for none.

@@ -40,7 +40,8 @@ class ResultPromise {
       : channel_(std::move(channel)), id_(id), desc_(desc) {}
   ~ResultPromise() {
     if (!sent_) {
-      channel_->send({single_try(id_, desc_, TestResult::failed_with_note("the test's thread ended before the test finished"))});
+      channel_->send(
+          {single_try(id_, desc_, TestResult::failed_with_note("the test's thread ended before the test finished"))});
     }
   }
   ResultPromise(const ResultPromise&) = delete;

@@ -108,12 +108,14 @@ std::expected<void, std::string> HistoryRun::plan(std::vector<harness::TestDescA
 
 std::expected<void, std::string> HistoryRun::keep_failures_of_latest_run(std::vector<harness::TestDescAndFn>& tests) {
   auto latest = zlu_history::latest_run_of_build(*db_, facts_.build_id);
-  if (!latest) return std::unexpected(fmt::format("{}=failed: history {}: {}", RERUN_VARIABLE, store_.text, latest.error()));
+  const auto refused = [&](std::string_view why) {
+    return std::unexpected(fmt::format("{}=failed: history {}: {}", RERUN_VARIABLE, store_.text, why));
+  };
+  if (!latest) return refused(latest.error());
   if (!*latest)
-    return std::unexpected(fmt::format("{}=failed: history {} holds no run of this build ({})", RERUN_VARIABLE,
-                                       store_.text, facts_.build_id));
+    return refused(fmt::format("holds no run of this build ({})", facts_.build_id));
   auto failed = zlu_history::not_passed(*db_, **latest);
-  if (!failed) return std::unexpected(fmt::format("{}=failed: history {}: {}", RERUN_VARIABLE, store_.text, failed.error()));
+  if (!failed) return refused(failed.error());
   std::erase_if(tests, [&](const harness::TestDescAndFn& test) {
     return std::ranges::none_of(*failed, [&](const auto& unfinished) { return unfinished.test == test.desc.name; });
   });
