@@ -2,7 +2,7 @@
 //   - one recorded attempt (an insert and its commit), in SQLite and PostgreSQL;
 //   - `zlu-e2e flaky` and `zlu-e2e cards` as whole processes over a history
 //     of 1,000,000 attempts, in SQLite and PostgreSQL.
-// Usage: zlu_history_bench ZLU_E2E [ATTEMPTS]
+// Usage: zlu_history_bench ZLU_E2E [ATTEMPTS] [sqlite]   (sqlite: leave PostgreSQL out)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -144,11 +144,14 @@ int main(int argc, char** argv) {
   }
   const std::string tool = argv[1];
   const int attempts = argc > 2 ? std::atoi(argv[2]) : 1'000'000;
+  const bool with_postgres = argc <= 3 || std::string_view(argv[3]) != "sqlite";
   zlu_history_tests::ScratchFolder scratch;
-  zlu_history_tests::PostgresServer server;
   record_cost({StoreLocation::Kind::SqliteFile, (scratch.path() / "cost.db").string()}, "SQLite");
-  record_cost({StoreLocation::Kind::Postgres, server.new_database_url()}, "PostgreSQL");
   tool_figures(tool, {StoreLocation::Kind::SqliteFile, (scratch.path() / "big.db").string()}, "SQLite", attempts);
-  tool_figures(tool, {StoreLocation::Kind::Postgres, server.new_database_url()}, "PostgreSQL", attempts);
+  if (with_postgres) {
+    zlu_history_tests::PostgresServer server;
+    record_cost({StoreLocation::Kind::Postgres, server.new_database_url()}, "PostgreSQL");
+    tool_figures(tool, {StoreLocation::Kind::Postgres, server.new_database_url()}, "PostgreSQL", attempts);
+  }
   return 0;
 }
