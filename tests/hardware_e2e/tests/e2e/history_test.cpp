@@ -47,6 +47,20 @@ class History : public SuiteTest {
 
   std::vector<StoredAttempt> attempts(const RunSummary& run) { return *attempts_of_run(*reader(), run.run_id); }
 
+  // Waits (up to 30 s) until the latest run in the store has `count` tries.
+  void wait_for_attempts(std::int64_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::int64_t recorded = 0;
+    while (recorded < count && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (!std::filesystem::exists(store())) continue;
+      auto db = open_store({StoreLocation::Kind::SqliteFile, store()}, Purpose::Read);
+      if (!db) continue;
+      auto runs = latest_runs(**db, 1);
+      if (runs && !runs->empty()) recorded = runs->front().attempts;
+    }
+  }
+
   SuiteRun run_multicast(ChildEnvironment environment) {
     return run_suite({"--exact", MULTICAST, "--test-threads", "1"}, std::move(environment));
   }
@@ -94,16 +108,7 @@ TEST_F(History, RecordsAPassingAFailingAndAFlakyRunAsTheyHappened) {
 
 TEST_F(History, AKilledRunKeepsItsEndedAttemptsAndItsRerunRunsWhatNeverEnded) {
   const auto started = start_suite({"--test-threads", "1"}, with_store({{"ZLU_STANDIN_SLEEP_MS", "100"}}), true);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  std::int64_t recorded = 0;
-  while (recorded < 3 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (!std::filesystem::exists(store())) continue;
-    auto db = open_store({StoreLocation::Kind::SqliteFile, store()}, Purpose::Read);
-    if (!db) continue;
-    auto runs = latest_runs(**db, 1);
-    if (runs && !runs->empty()) recorded = runs->front().attempts;
-  }
+  wait_for_attempts(3);
   kill(-started.pid, SIGKILL);
   const auto killed = wait_program(started);
   ASSERT_EQ(killed.exit_code(), -1);
@@ -138,16 +143,7 @@ TEST_F(History, AFailedTryIsKeptThoughTheRunIsKilledDuringTheNextTry) {
                                                {"ZLU_TEST_RETRIES", "1"},
                                                {"ZLU_TEST_BOOTSTRAP", "1"}}),
                                    true);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  std::int64_t recorded = 0;
-  while (recorded == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (!std::filesystem::exists(store())) continue;
-    auto db = open_store({StoreLocation::Kind::SqliteFile, store()}, Purpose::Read);
-    if (!db) continue;
-    auto runs = latest_runs(**db, 1);
-    if (runs && !runs->empty()) recorded = runs->front().attempts;
-  }
+  wait_for_attempts(1);
   kill(-started.pid, SIGKILL);
   ASSERT_EQ(wait_program(started).exit_code(), -1);
   const auto runs = recorded_runs();
