@@ -1,9 +1,6 @@
 // The store against both databases: a run written as it happens reads back
-// as it happened, writers at once lose nothing and repeat nothing, and the
-// questions of the tool count what they should.
-#include <sys/wait.h>
-#include <unistd.h>
-
+// as it happened, and the questions of the tool count what they should.
+// Writers at once are tested with whole suites (hardware_e2e's history tests).
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
@@ -175,48 +172,6 @@ TEST_P(Store, NamesARunByItsIdOrAPrefixOfNoOtherRun) {
   for (const auto& c : std::vector<Case>{{"b", "b"}, {"bb", "bb02"}, {"b9", "b9"}, {"b%", ""}, {"c", ""}, {"", ""}}) {
     const auto found = find_run(*db, c.id);
     EXPECT_EQ(found ? found->run_id : std::string(), c.found) << c.id;
-  }
-}
-
-TEST_P(Store, WritersAtOnceKeepEveryAttemptOnce) {
-  const int writers = GetParam() == Backend::Sqlite ? 8 : 4;
-  constexpr int ATTEMPTS = 40;
-  (void)open();  // the parent's connection must not be shared with the children
-  std::vector<int> pids;
-  for (int writer = 0; writer < writers; ++writer) {
-    const int pid = fork();
-    if (pid == 0) {
-      int status = 0;
-      try {
-        auto store = RunWriter::begin(open(), run(fmt::format("run{}", writer), writer));
-        for (int i = 0; i < ATTEMPTS && status == 0; ++i) {
-          const std::string test = fmt::format("test{}", i);
-          // Every attempt is offered twice, as a writer that retried would.
-          for (int copy = 0; copy < 2; ++copy) {
-            if (!store->record(attempt(test, 1, Outcome::Passed, writer)).has_value()) status = 1;
-          }
-        }
-        if (!store->finish(writer + 1, 0).has_value()) status = 1;
-      } catch (...) {
-        status = 2;
-      }
-      _exit(status);
-    }
-    pids.push_back(pid);
-  }
-  for (const int pid : pids) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  }
-  auto db = open(Purpose::Read);
-  const auto runs = latest_runs(*db, 100);
-  ASSERT_TRUE(runs.has_value());
-  ASSERT_EQ(runs->size(), static_cast<std::size_t>(writers));
-  for (const auto& written : *runs) {
-    EXPECT_EQ(written.attempts, ATTEMPTS) << written.run_id;
-    EXPECT_EQ(written.passed, ATTEMPTS) << written.run_id;
-    EXPECT_TRUE(written.ended.has_value());
   }
 }
 
