@@ -20,6 +20,7 @@ constexpr std::array COMMANDS = {
             "tests that both failed and passed on one build, with rates by host and card", run_flaky},
     Command{"cards", "[--since WHEN]", "each host and card's failures against the other cards'", run_cards},
     Command{"export", "[--jsonl | --csv]", "every attempt, as JSON lines (the default) or CSV", run_export},
+    Command{"report", "-o FILE INPUTS", "one HTML page of a run or a fleet job (its inputs: zlu-e2e report)", run_report},
 };
 
 }  // namespace

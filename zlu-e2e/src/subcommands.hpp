@@ -19,4 +19,7 @@ int run_cards(const Invocation& invocation);
 // export.cpp
 int run_export(const Invocation& invocation);
 
+// report.cpp: the report page.
+int run_report(const Invocation& invocation);
+
 }  // namespace zlu_e2e
