@@ -3,6 +3,7 @@
 // one file at once, the failures run again, and the settings refused.
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <regex>
 #include <set>
@@ -47,14 +48,16 @@ class History : public SuiteTest {
 
   std::vector<StoredAttempt> attempts(const RunSummary& run) { return *attempts_of_run(*reader(), run.run_id); }
 
-  // Waits (up to 30 s) until the latest run in the store has `count` tries.
-  void wait_for_attempts(std::int64_t count) {
+  // Waits (up to 30 s) until the latest run in `location` (by default the
+  // SQLite store) has `count` tries.
+  void wait_for_attempts(std::int64_t count, std::optional<StoreLocation> location = std::nullopt) {
+    if (!location) location = StoreLocation{StoreLocation::Kind::SqliteFile, store()};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     std::int64_t recorded = 0;
     while (recorded < count && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      if (!std::filesystem::exists(store())) continue;
-      auto db = open_store({StoreLocation::Kind::SqliteFile, store()}, Purpose::Read);
+      if (location->kind == StoreLocation::Kind::SqliteFile && !std::filesystem::exists(location->text)) continue;
+      auto db = open_store(*location, Purpose::Read);
       if (!db) continue;
       auto runs = latest_runs(**db, 1);
       if (runs && !runs->empty()) recorded = runs->front().attempts;
@@ -267,6 +270,21 @@ TEST_F(History, AStoreThatCannotBeOpenedIsNamedOnceAndTheRunGoesOnUnchanged) {
   EXPECT_EQ(without_times(run.out), without_times(plain.out));
   EXPECT_EQ(run.err, fmt::format("ZLU_TEST_HISTORY={}: the run is not recorded: history {}: unable to open database file\n",
                                  unreachable, unreachable));
+}
+
+TEST_F(History, AStoreLostDuringTheRunIsNamedOnceAndTheRunPasses) {
+  auto server = std::make_unique<zlu_history_tests::PostgresServer>();
+  const std::string url = server->new_database_url();
+  const auto started = start_suite({"--test-threads", "1"}, {{"ZLU_TEST_HISTORY", url}, {"ZLU_STANDIN_SLEEP_MS", "50"}});
+  // Once the run has written its first tries, the server goes away.
+  wait_for_attempts(2, StoreLocation{StoreLocation::Kind::Postgres, url});
+  server.reset();
+  const auto run = wait_program(started);
+  EXPECT_EQ(run.exit_code(), 0);
+  EXPECT_NE(run.out.find(fmt::format("{} passed; 0 failed", TABLE_SIZE)), std::string::npos) << run.out;
+  const std::string line = fmt::format("ZLU_TEST_HISTORY={}: the run's further attempts are not recorded: ", url);
+  EXPECT_TRUE(run.err.starts_with(line)) << run.err;
+  EXPECT_EQ(std::ranges::count(run.err, '\n'), 1) << run.err;
 }
 
 }  // namespace
