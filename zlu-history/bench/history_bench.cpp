@@ -114,8 +114,10 @@ ProcessTime tool_time(const std::string& tool, const std::string& history, const
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
-  const ProcessTime time{seconds_since(start), static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                                                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6};
+  const auto seconds = [](const timeval& time) {
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+  };
+  const ProcessTime time{seconds_since(start), seconds(usage.ru_utime) + seconds(usage.ru_stime)};
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fmt::print("  ({} exited with status {})\n", command, status);
   return time;
 }

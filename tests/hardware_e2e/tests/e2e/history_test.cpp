@@ -268,14 +268,16 @@ TEST_F(History, AStoreThatCannotBeOpenedIsNamedOnceAndTheRunGoesOnUnchanged) {
   const auto run = run_multicast({{"ZLU_TEST_HISTORY", unreachable}});
   EXPECT_EQ(run.exit_code(), 0);
   EXPECT_EQ(without_times(run.out), without_times(plain.out));
-  EXPECT_EQ(run.err, fmt::format("ZLU_TEST_HISTORY={}: the run is not recorded: history {}: unable to open database file\n",
+  EXPECT_EQ(run.err, fmt::format("ZLU_TEST_HISTORY={}: the run is not recorded: history {}: "
+                                 "unable to open database file\n",
                                  unreachable, unreachable));
 }
 
 TEST_F(History, AStoreLostDuringTheRunIsNamedOnceAndTheRunPasses) {
   auto server = std::make_unique<zlu_history_tests::PostgresServer>();
   const std::string url = server->new_database_url();
-  const auto started = start_suite({"--test-threads", "1"}, {{"ZLU_TEST_HISTORY", url}, {"ZLU_STANDIN_SLEEP_MS", "50"}});
+  const auto started =
+      start_suite({"--test-threads", "1"}, {{"ZLU_TEST_HISTORY", url}, {"ZLU_STANDIN_SLEEP_MS", "50"}});
   // Once the run has written its first tries, the server goes away.
   wait_for_attempts(2, StoreLocation{StoreLocation::Kind::Postgres, url});
   server.reset();
