@@ -16,7 +16,14 @@ namespace harness {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using ResultChannel = Channel<CompletedTest>;
+
+struct WorkerMessage {
+  // A test's result; or, with `retrying`, its tries so far when a failed
+  // one is about to be run again.
+  CompletedTest test;
+  bool retrying = false;
+};
+using ResultChannel = Channel<WorkerMessage>;
 
 class SteadyRunClock : public RunClock {
  public:
@@ -34,7 +41,7 @@ class ResultPromise {
   ~ResultPromise() {
     if (!sent_) {
       const auto ended_early = TestResult::failed_with_note("the test's thread ended before the test finished");
-      channel_->send(single_try(id_, desc_, ended_early));
+      channel_->send({single_try(id_, desc_, ended_early)});
     }
   }
   ResultPromise(const ResultPromise&) = delete;
@@ -42,7 +49,7 @@ class ResultPromise {
 
   void send(CompletedTest completed) {
     sent_ = true;
-    channel_->send(std::move(completed));
+    channel_->send({std::move(completed)});
   }
 
  private:
@@ -72,7 +79,7 @@ class Run {
  private:
   std::optional<std::string> report_error() const;
   std::optional<std::string> start_test(TestId id);
-  std::expected<CompletedTest, std::string> next_result();
+  std::expected<WorkerMessage, std::string> next_result();
   bool is_concurrent() const { return config_.workers > 1; }
   EventStamp stamp() const { return {run_id_, WallClock::now()}; }
 
@@ -98,12 +105,15 @@ std::optional<std::string> Run::start_test(TestId id) {
   if (auto error = report_error()) return error;
 
   if (test.desc.ignore || !config_.run_tests) {
-    channel_->send(ignored_test(id, test.desc));
+    channel_->send({ignored_test(id, test.desc)});
     return std::nullopt;
   }
   auto job = [channel = channel_, test, settings = config_.execute, id] {
     ResultPromise promise(channel, id, test.desc);
-    promise.send(execute_with_retries(id, test, settings));
+    const auto retrying = [&](std::span<const Attempt> tries) {
+      channel->send({CompletedTest{id, test.desc, {tries.begin(), tries.end()}}, true});
+    };
+    promise.send(execute_with_retries(id, test, settings, retrying));
   };
   auto thread = spawn_worker(job, test.desc.name, config_.stack_size);
   if (thread) {
@@ -116,7 +126,7 @@ std::optional<std::string> Run::start_test(TestId id) {
   return std::nullopt;
 }
 
-std::expected<CompletedTest, std::string> Run::next_result() {
+std::expected<WorkerMessage, std::string> Run::next_result() {
   if (!is_concurrent()) return channel_->receive();
   while (true) {
     if (deadlines_.empty()) return channel_->receive();
@@ -149,7 +159,12 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
     }
     auto received = next_result();
     if (!received) return std::unexpected(received.error());
-    CompletedTest completed = std::move(*received);
+    if (received->retrying) {
+      formatter_.try_failed({stamp(), received->test, counts_});
+      if (auto error = report_error()) return std::unexpected(*error);
+      continue;
+    }
+    CompletedTest completed = std::move(received->test);
     --in_flight;
 
     if (auto worker = running_.find(completed.id); worker != running_.end()) {
