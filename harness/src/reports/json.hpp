@@ -67,6 +67,8 @@ class JsonLine {
 //     try's start and end in UTC to the nanosecond (the epoch's for a test
 //     that was not run), and "note" when its failure's message is the
 //     harness's note (Outcome::note) rather than the body's;
+//   the suite's "ok" or "failed", when a signal stopped the run:
+//     ,"stopped_by_signal":N;
 //   every line, last: ,"run_id":ID,"timestamp":"<UTC time to the microsecond>",
 //     the event's.
 class JsonEvents {
