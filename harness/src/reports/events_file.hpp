@@ -16,10 +16,10 @@ namespace harness {
 class EventsFile : public Formatter {
   // One more listener: writes the lines `--format json` would write, each
   // with the events file's own fields (see JsonEvents): the run id, the
-  // event's time, and each try's start, end and kind of failure. A file is replaced when
-  // the run finishes, so that its readers see the previous file or the whole
-  // run, never part of it; a FIFO or a character device is written as the
-  // events come. A file that cannot be written costs the run nothing but a
+  // event's time, each try's start, end and kind of failure. A file is
+  // replaced when the run finishes, so that its readers see the previous file
+  // or the whole run, never part of it; a FIFO or a character device is
+  // written as the events come. A file that cannot be written costs the run nothing but a
   // line on standard error when the run finishes, as the timeline does: the
   // report and the exit status stay what the tests make them.
  public:

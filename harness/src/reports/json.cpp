@@ -191,7 +191,9 @@ std::string JsonEvents::run_finished(const RunEnd& end) const {
   event.number("passed", counts.passed).number("failed", counts.failed).number("ignored", counts.ignored);
   event.number("measured", counts.measured).number("filtered_out", counts.filtered_out);
   if (counts.exec_time) event.seconds("exec_time", counts.exec_time->duration);
-  if (events_file_ && end.stopping_signal != 0) event.number("stopped_by_signal", static_cast<std::uint64_t>(end.stopping_signal));
+  if (events_file_ && end.stopping_signal != 0) {
+    event.number("stopped_by_signal", static_cast<std::uint64_t>(end.stopping_signal));
+  }
   return line(event, end.stamp);
 }
 

@@ -60,8 +60,8 @@ class JsonLine {
 // result then tells how many tries were made, and whether the last passed
 // ("flaky"). Its other fields are those of the last try.
 // The lines of the events file (ZLU_TEST_EVENTS) are those lines with fields
-// of their own before the closing brace, so that a reader can rebuild every
-// report of the run from them alone:
+// of their own before the closing brace, so that a reader can rebuild the
+// JUnit report of the run from them alone:
 //   the suite's "started": ,"executable":NAME, the program's file name;
 //   a "try_failed" or a result: [,"note":true],"started":T,"ended":T, the
 //     try's start and end in UTC to the nanosecond (the epoch's for a test
