@@ -131,7 +131,7 @@ int run_main(std::span<const std::string> args, std::span<const TestDescAndFn> t
   if (!log) return fail_with(log.error());
   if (*log) listeners.add(std::make_unique<LogFormatter>(std::move(**log)));
   if (opts.events_file) {
-    auto events = EventsFile::open(*opts.events_file, opts.show_output);
+    auto events = EventsFile::open(*opts.events_file, opts.show_output, settings.executable_name);
     if (!events) return fail_with(events.error());
     listeners.add(std::make_unique<EventsFile>(std::move(*events)));
   }

@@ -56,6 +56,7 @@ struct RunEnd {
   // the run's time.
   EventStamp stamp;
   const RunCounts& counts;
+  int stopping_signal = 0;  // the signal that stopped the run early; 0 when none did
 };
 
 struct FormatterSettings {

@@ -159,7 +159,7 @@ void JunitFormatter::run_finished(const RunEnd& event) {
   document += fmt::format(
       "  <testsuite name=\"{}\" tests=\"{}\" failures=\"{}\" errors=\"0\" skipped=\"{}\" time=\"{}\" "
       "timestamp=\"{}\">\n",
-      executable, reported_, counts.failed, counts.ignored, elapsed, render_utc_time(run_start_, false));
+      executable, reported_, counts.failed, counts.ignored, elapsed, render_utc_time(run_start_, UtcDigits::Seconds));
   if (!properties_.empty()) document += fmt::format("    <properties>\n{}    </properties>\n", properties_);
   document += testcases_;
   document += "  </testsuite>\n</testsuites>\n";

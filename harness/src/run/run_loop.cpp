@@ -190,7 +190,7 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
 
   counts_.exec_time =
       TestSuiteExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started_at)};
-  formatter_.run_finished({stamp(), counts_});
+  formatter_.run_finished({stamp(), counts_, interrupt_signal()});
   if (auto error = report_error()) return std::unexpected(*error);
   return counts_.succeeded();
 }
