@@ -39,7 +39,9 @@ std::string_view failure_message_of(const Attempt& failed_try, const Outcome& ou
 
 bool worth_retrying(const Outcome& outcome) { return outcome.failed() && outcome.reason.empty(); }
 
-bool is_flaky(const CompletedTest& test) { return !test.failed_tries.empty() && outcome_of(test.result).passed(); }
+bool is_flaky(const CompletedTest& test) {
+  return !test.failed_tries.empty() && outcome_of(test.result).passed() && !test.card_fault;
+}
 
 std::string flaky_note(const CompletedTest& test) {
   if (!is_flaky(test)) return {};

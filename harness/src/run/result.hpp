@@ -94,6 +94,9 @@ struct CompletedTest {
   std::vector<Attempt> failed_tries{};
   // How many tries the test was allowed: one more than the retries.
   std::size_t tries_allowed = 1;
+  // The suspect card the test failed on before it passed on another, when
+  // the run watches card health: the failure was the card's, not the test's.
+  std::optional<unsigned> card_fault{};
   // When the last try started and ended; the epoch for a test not run.
   WallClock::time_point started{};
   WallClock::time_point ended{};

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 
+#include "run/card_health.hpp"
 #include "run/channel.hpp"
 #include "run/interrupt.hpp"
 #include "reports/io_error.hpp"
@@ -74,6 +75,8 @@ class Run {
   std::optional<std::string> start_test(TestId id);
   std::expected<CompletedTest, std::string> next_result();
   bool is_concurrent() const { return config_.workers > 1; }
+  void judge_cards(CompletedTest& completed);
+  std::vector<CardVerdict> card_verdicts() const;
 
   const std::vector<TestDescAndFn>& tests_;
   const RunConfig& config_;
@@ -82,7 +85,33 @@ class Run {
   std::shared_ptr<ResultChannel> channel_ = std::make_shared<ResultChannel>();
   std::map<TestId, pthread_t> running_;
   std::deque<std::pair<TestId, Clock::time_point>> deadlines_;  // in start order
+  CardHealth card_health_;
+  std::map<unsigned, std::string> not_quarantined_;  // why, for each suspect card the watch could not quarantine
 };
+
+void Run::judge_cards(CompletedTest& completed) {
+  const auto tries = card_tries(completed);
+  for (const unsigned card : card_health_.record(completed.desc.name, tries)) {
+    auto quarantined = config_.card_health->quarantine(card, *card_health_.evidence(card));
+    if (quarantined) {
+      not_quarantined_.erase(card);
+    } else {
+      not_quarantined_[card] = quarantined.error();
+    }
+  }
+  completed.card_fault = card_health_.blamed_card(tries);
+}
+
+std::vector<CardVerdict> Run::card_verdicts() const {
+  auto verdicts = card_health_.verdicts(config_.card_health->cards);
+  for (CardVerdict& verdict : verdicts) {
+    if (!verdict.suspect()) continue;
+    const auto why = not_quarantined_.find(verdict.card);
+    verdict.quarantined = why == not_quarantined_.end();
+    if (!verdict.quarantined) verdict.not_quarantined = why->second;
+  }
+  return verdicts;
+}
 
 std::optional<std::string> Run::report_error() const {
   if (const int error = formatter_.error(); error != 0) return io_error_message(error);
@@ -163,6 +192,7 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
     if (completed.result.kind == TestResult::Kind::Ok && interrupt_signal() != 0) {
       completed.result = TestResult::failed_with_note("interrupted");
     }
+    if (config_.card_health) judge_cards(completed);
     const bool failed = outcome_of(completed.result).failed();
     state_.tally(completed);
     formatter_.test_result(completed, state_);
@@ -170,6 +200,7 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
     if (failed && config_.fail_fast) break;
   }
 
+  if (config_.card_health) state_.card_verdicts = card_verdicts();
   state_.exec_time = TestSuiteExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started_at)};
   formatter_.run_finished(state_);
   if (auto error = report_error()) return std::unexpected(*error);

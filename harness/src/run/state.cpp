@@ -21,6 +21,7 @@ void ConsoleTestState::tally(const CompletedTest& test) {
     case Verdict::Passed:
       ++passed;
       if (is_flaky(test)) flaky.push_back(test.desc);
+      if (test.card_fault) card_faults.emplace_back(test.desc, *test.card_fault);
       passes.push_back({test.desc, std::move(output)});
       break;
     case Verdict::Failed:

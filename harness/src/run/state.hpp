@@ -38,6 +38,9 @@ struct ConsoleTestState {
   std::vector<ReasonBlock> reason_failures;  // in the order each reason first failed a test
   std::optional<TestDesc> last_ignored;      // for the summary of a run of one ignored test
   std::vector<TestDesc> flaky;               // passed after failing a try (see is_flaky)
+  // Passed after failing on a suspect card (CompletedTest::card_fault), with that card.
+  std::vector<std::pair<TestDesc, unsigned>> card_faults;
+  std::vector<CardVerdict> card_verdicts;  // at the end of a run that watches card health
 
   // Counts `test` and files its output in the list its outcome belongs to.
   void tally(const CompletedTest& test);

@@ -9,6 +9,8 @@ int main() {
   if (!name) return zlu_runner::finish(RUNNER, std::unexpected(name.error()));
   auto actions = zlu_runner::take_sim_faults(RUNNER, env, zlu_runner::no_runner_actions);
   if (!actions) return zlu_runner::finish(*name, std::unexpected(actions.error()));
-  zlu_card::Card card;
+  const auto card_options = zlu_runner::card_options(env);
+  if (!card_options) return zlu_runner::finish(*name, std::unexpected(card_options.error()));
+  zlu_card::Card card(*card_options);
   return zlu_runner::finish(*name, run_attention(card, encoder_shapes()));
 }

@@ -14,6 +14,8 @@ int main() {
   }
   const auto scenario = read_graph_scenario(env);
   if (!scenario) return zlu_runner::finish(*name, std::unexpected(scenario.error()));
-  zlu_card::Card card;
+  const auto card_options = zlu_runner::card_options(env);
+  if (!card_options) return zlu_runner::finish(*name, std::unexpected(card_options.error()));
+  zlu_card::Card card(*card_options);
   return zlu_runner::finish(*name, run_graph_scenario(*scenario, card));
 }

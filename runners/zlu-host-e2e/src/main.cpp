@@ -15,6 +15,8 @@ int main() {
   }
   const auto config = read_host_config(env);
   if (!config) return zlu_runner::finish(*name, std::unexpected(config.error()));
-  zlu_card::Card card;
+  const auto card_options = zlu_runner::card_options(env);
+  if (!card_options) return zlu_runner::finish(*name, std::unexpected(card_options.error()));
+  zlu_card::Card card(*card_options);
   return zlu_runner::finish(*name, run_host_program(*config, card));
 }

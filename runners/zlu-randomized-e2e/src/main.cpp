@@ -14,6 +14,8 @@ int main() {
   }
   const auto seed = read_random_seed(env);
   if (!seed) return zlu_runner::finish(*name, std::unexpected(seed.error()));
-  zlu_card::Card card;
+  const auto card_options = zlu_runner::card_options(env);
+  if (!card_options) return zlu_runner::finish(*name, std::unexpected(card_options.error()));
+  zlu_card::Card card(*card_options);
   return zlu_runner::finish(*name, run_random_graph(make_random_graph(*seed, card.tile_count()), card));
 }

@@ -1,0 +1,190 @@
+#include "cards/quarantine.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <charconv>
+#include <cstring>
+#include <elf.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fmt/chrono.h>
+#include <fmt/format.h>
+
+#include "system/os_error.hpp"
+#include "zlu-base/src/atomic_file.hpp"
+
+namespace hardware_e2e {
+
+namespace {
+
+// A record is a few lines; anything longer was not written by us.
+constexpr std::size_t MAX_RECORD_BYTES = 64 * 1024;
+
+std::string one_line(std::string_view value) {
+  std::string line(value);
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  }
+  return line;
+}
+
+std::string record_name(unsigned card) { return fmt::format("card-{}.quarantine", card); }
+
+std::string record_error(const LockFolder& folder, unsigned card, std::string_view why) {
+  return fmt::format("card {} quarantine record \"{}\" cannot be used: {}", card, quarantine_file_path(folder, card),
+                     why);
+}
+
+int build_id_note(dl_phdr_info* info, std::size_t, void* out) {
+  // The first object listed is the executable itself.
+  auto& id = *static_cast<std::string*>(out);
+  for (int i = 0; i < info->dlpi_phnum; ++i) {
+    const ElfW(Phdr)& header = info->dlpi_phdr[i];
+    if (header.p_type != PT_NOTE) continue;
+    const auto* at = reinterpret_cast<const unsigned char*>(info->dlpi_addr + header.p_vaddr);
+    const auto* end = at + header.p_memsz;
+    while (at + sizeof(ElfW(Nhdr)) <= end) {
+      ElfW(Nhdr) note;
+      std::memcpy(&note, at, sizeof note);
+      const auto* name = at + sizeof note;
+      const auto* desc = name + ((note.n_namesz + 3) & ~3u);
+      if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && std::memcmp(name, "GNU", 4) == 0 &&
+          desc + note.n_descsz <= end) {
+        for (std::size_t b = 0; b < note.n_descsz; ++b) id += fmt::format("{:02x}", desc[b]);
+        return 1;
+      }
+      at = desc + ((note.n_descsz + 3) & ~3u);
+    }
+  }
+  return 1;
+}
+
+}  // namespace
+
+std::string render_quarantine(const QuarantineRecord& record) {
+  std::string text = fmt::format("card: {}\nreason: {}\n", record.card, one_line(record.reason));
+  for (const auto& line : record.evidence) text += fmt::format("evidence: {}\n", one_line(line));
+  text += fmt::format("host: {}\ntime: {}\nbuild: {}\n", one_line(record.host), one_line(record.time),
+                      one_line(record.build));
+  return text;
+}
+
+std::expected<QuarantineRecord, std::string> parse_quarantine(std::string_view text) {
+  QuarantineRecord record;
+  bool card_seen = false;
+  std::size_t number = 0;
+  while (!text.empty()) {
+    ++number;
+    const auto end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    const auto colon = line.find(": ");
+    if (colon == std::string_view::npos) return std::unexpected(fmt::format("line {} is not \"key: value\"", number));
+    const std::string_view key = line.substr(0, colon);
+    const std::string value(line.substr(colon + 2));
+    if (key == "card") {
+      const auto [at, error] = std::from_chars(value.data(), value.data() + value.size(), record.card);
+      if (error != std::errc() || at != value.data() + value.size() || value.empty()) {
+        return std::unexpected(fmt::format("line {}: \"{}\" is not a card number", number, value));
+      }
+      card_seen = true;
+    } else if (key == "reason") {
+      record.reason = value;
+    } else if (key == "evidence") {
+      record.evidence.push_back(value);
+    } else if (key == "host") {
+      record.host = value;
+    } else if (key == "time") {
+      record.time = value;
+    } else if (key == "build") {
+      record.build = value;
+    } else {
+      return std::unexpected(fmt::format("line {}: unknown key \"{}\"", number, key));
+    }
+  }
+  if (!card_seen) return std::unexpected(std::string("no card line"));
+  return record;
+}
+
+std::string this_build() {
+  std::string id;
+  dl_iterate_phdr(build_id_note, &id);
+  return id.empty() ? "unknown" : id;
+}
+
+QuarantineRecord new_quarantine(unsigned card, std::string reason, std::vector<std::string> evidence) {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0) std::strcpy(host, "unknown");
+  const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+  return QuarantineRecord{card,
+                          std::move(reason),
+                          std::move(evidence),
+                          host,
+                          fmt::format("{:%Y-%m-%dT%H:%M:%SZ}", now),
+                          this_build()};
+}
+
+std::string quarantine_file_path(const LockFolder& folder, unsigned card) {
+  return fmt::format("{}/{}", folder.path(), record_name(card));
+}
+
+bool is_quarantined(const LockFolder& folder, unsigned card) {
+  struct stat info{};
+  return ::fstatat(folder.descriptor(), record_name(card).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::expected<void, std::string> write_quarantine(const LockFolder& folder, const QuarantineRecord& record) {
+  struct stat info{};
+  if (::fstatat(folder.descriptor(), record_name(record.card).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+      !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
+    return std::unexpected(record_error(folder, record.card, "not a plain file"));
+  }
+  const std::string text = render_quarantine(record);
+  const zlu_base::ReplaceOptions options{.link = zlu_base::LinkAtTarget::Replace,
+                                         .new_file_mode = 0644,
+                                         .fifo_without_reader = zlu_base::FifoWithoutReader::Refuse};
+  if (auto written = zlu_base::replace_file(quarantine_file_path(folder, record.card),
+                                            std::as_bytes(std::span(text.data(), text.size())), options);
+      !written) {
+    return std::unexpected(record_error(folder, record.card, written.error().describe()));
+  }
+  return {};
+}
+
+std::expected<std::optional<QuarantineRecord>, std::string> read_quarantine(const LockFolder& folder, unsigned card) {
+  const int fd = ::openat(folder.descriptor(), record_name(card).c_str(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return std::optional<QuarantineRecord>{};
+    return std::unexpected(
+        record_error(folder, card, errno == ELOOP ? "a link stands there" : render_os_error(errno)));
+  }
+  struct stat info{};
+  std::string text;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::size_t>(info.st_size) <= MAX_RECORD_BYTES) {
+    text.resize(static_cast<std::size_t>(info.st_size));
+    const ssize_t got = ::pread(fd, text.data(), text.size(), 0);
+    text.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+  } else {
+    ::close(fd);
+    return std::unexpected(record_error(folder, card, "not a plain file of a record's size"));
+  }
+  ::close(fd);
+  auto record = parse_quarantine(text);
+  if (!record) return std::unexpected(record_error(folder, card, record.error()));
+  if (record->card != card) {
+    return std::unexpected(record_error(folder, card, fmt::format("it names card {}", record->card)));
+  }
+  return std::optional<QuarantineRecord>(std::move(*record));
+}
+
+std::expected<bool, std::string> remove_quarantine(const LockFolder& folder, unsigned card) {
+  if (::unlinkat(folder.descriptor(), record_name(card).c_str(), 0) == 0) return true;
+  if (errno == ENOENT) return false;
+  return std::unexpected(record_error(folder, card, render_os_error(errno)));
+}
+
+}  // namespace hardware_e2e
