@@ -1,0 +1,60 @@
+// The table of subcommands. A new subcommand is one entry here and a file of
+// its own beside the others of its family.
+#include <array>
+
+#include <fmt/format.h>
+
+#include "command.hpp"
+#include "subcommands.hpp"
+#include "zlu-base/src/fd.hpp"
+
+namespace zlu_e2e {
+
+namespace {
+
+constexpr std::array COMMANDS = {
+    Command{"runs", "[--limit N]", "the latest runs (20 unless --limit) with their counts", run_runs},
+    Command{"show", "RUN", "the attempts of RUN (its id, or the start of it)", run_show},
+    Command{"failures", "", "what did not pass in the latest run", run_failures},
+    Command{"flaky", "[--since WHEN]",
+            "tests that both failed and passed on one build, with rates by host and card", run_flaky},
+    Command{"cards", "[--since WHEN]", "each host and card's failures against the other cards'", run_cards},
+    Command{"export", "[--jsonl | --csv]", "every attempt, as JSON lines (the default) or CSV", run_export},
+};
+
+}  // namespace
+
+std::span<const Command> commands() { return COMMANDS; }
+
+std::string usage_text() {
+  std::string text =
+      "Usage: zlu-e2e [--history STORE] [--json] COMMAND [ARGS]\n"
+      "\n"
+      "Reads the run history the test suite records (ZLU_TEST_HISTORY).\n"
+      "\n"
+      "Options:\n"
+      "  --history STORE  the history: an SQLite file or a postgresql:// URL\n"
+      "                   (default: the value of ZLU_TEST_HISTORY)\n"
+      "  --json           JSON for scripts instead of text\n"
+      "  -h, --help       this text\n"
+      "\n"
+      "Commands:\n";
+  for (const auto& command : COMMANDS) {
+    const std::string head = command.arguments.empty() ? std::string(command.name)
+                                                       : fmt::format("{} {}", command.name, command.arguments);
+    text += fmt::format("  {:<26} {}\n", head, command.summary);
+  }
+  text +=
+      "\n"
+      "WHEN is a span back from now (7d, 12h, 30m) or a UTC date (2026-01-31).\n"
+      "Exit status: 0 done, 2 a usage error or a history that cannot be read.\n";
+  return text;
+}
+
+int usage_error(std::string_view message) {
+  zlu_base::write_stderr_line(fmt::format("zlu-e2e: {}", message));
+  zlu_base::write_stderr_line("Try 'zlu-e2e --help' for the commands.");
+  return USAGE_OR_STORE_ERROR;
+}
+
+}  // namespace zlu_e2e

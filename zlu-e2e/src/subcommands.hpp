@@ -1,0 +1,22 @@
+// The subcommands' entry points, one family per file.
+#pragma once
+
+#include "command.hpp"
+
+namespace zlu_e2e {
+
+// runs.cpp: runs and what they did.
+int run_runs(const Invocation& invocation);
+int run_show(const Invocation& invocation);
+int run_failures(const Invocation& invocation);
+
+// flaky.cpp
+int run_flaky(const Invocation& invocation);
+
+// cards.cpp
+int run_cards(const Invocation& invocation);
+
+// export.cpp
+int run_export(const Invocation& invocation);
+
+}  // namespace zlu_e2e

@@ -1,0 +1,26 @@
+// Who runs: the executable's build, the host and the batch task, as a run's
+// row names them.
+#pragma once
+
+#include <string>
+
+#include "zlu-base/src/environment.hpp"
+
+namespace zlu_history {
+
+// The running executable's build id: the GNU build-id note the linker wrote
+// from the executable's content, as hex ("gnu:3f2a..."), so that a build is
+// the same on every host it is copied to and differs after any rebuild that
+// changes the code. An executable linked without the note is named by its
+// size and modification time ("file:<size>-<mtime ns>").
+std::string executable_build_id();
+
+// The host the run's cards are on: in a Kubernetes pod the node (NODE_NAME,
+// set from the pod's spec), else the system's host name.
+std::string host_name(const zlu_base::EnvLookup& env);
+
+// The batch task: "slurm:<array job>_<task>" (or "slurm:<job>" outside an
+// array), "kubernetes:<pod>" in a pod, empty otherwise.
+std::string batch_task(const zlu_base::EnvLookup& env);
+
+}  // namespace zlu_history

@@ -1,0 +1,48 @@
+// A history store: opened from its location, its schema made current, and
+// the one run of this process written into it as it happens.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <string>
+
+#include "database.hpp"
+#include "location.hpp"
+#include "records.hpp"
+
+namespace zlu_history {
+
+// Why opening is wanted: a suite records and creates the store on first use;
+// the tool reads and refuses a store that does not exist or has no history.
+enum class Purpose { Record, Read };
+
+// The database at `location`, with its schema current (Record) or checked
+// (Read: a missing or newer schema is an error); the error names the store.
+std::expected<std::unique_ptr<Database>, std::string> open_store(const StoreLocation& location, Purpose purpose);
+
+class RunWriter {
+  // Writes one run: its row when it starts, each attempt's row as soon as the
+  // attempt ends (each its own transaction, so a killed run keeps every
+  // attempt that had ended), and the end. A run without an end is unfinished.
+ public:
+  // Writes the run's row and returns the writer of its attempts.
+  static std::expected<RunWriter, std::string> begin(std::unique_ptr<Database> db, const RunRecord& run);
+
+  // Writes `attempt` of this run's host; writing the same try of the same
+  // test again leaves the first row as it was.
+  std::expected<void, std::string> record(const AttemptRecord& attempt);
+
+  // Marks the run as ended at `ended` with the process's exit status.
+  std::expected<void, std::string> finish(Micros ended, int exit_status);
+
+ private:
+  RunWriter(std::unique_ptr<Database> db, std::int64_t run_key, std::string host)
+      : db_(std::move(db)), run_key_(run_key), host_(std::move(host)) {}
+
+  std::unique_ptr<Database> db_;
+  std::int64_t run_key_;
+  std::string host_;
+};
+
+}  // namespace zlu_history
