@@ -4,9 +4,7 @@
 #include <chrono>
 #include <charconv>
 #include <cstring>
-#include <elf.h>
 #include <fcntl.h>
-#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +13,7 @@
 
 #include "system/os_error.hpp"
 #include "zlu-base/src/atomic_file.hpp"
+#include "zlu-history/src/run_identity.hpp"
 
 namespace hardware_e2e {
 
@@ -36,30 +35,6 @@ std::string record_name(unsigned card) { return fmt::format("card-{}.quarantine"
 std::string record_error(const LockFolder& folder, unsigned card, std::string_view why) {
   return fmt::format("card {} quarantine record \"{}\" cannot be used: {}", card, quarantine_file_path(folder, card),
                      why);
-}
-
-int build_id_note(dl_phdr_info* info, std::size_t, void* out) {
-  // The first object listed is the executable itself.
-  auto& id = *static_cast<std::string*>(out);
-  for (int i = 0; i < info->dlpi_phnum; ++i) {
-    const ElfW(Phdr)& header = info->dlpi_phdr[i];
-    if (header.p_type != PT_NOTE) continue;
-    const auto* at = reinterpret_cast<const unsigned char*>(info->dlpi_addr + header.p_vaddr);
-    const auto* end = at + header.p_memsz;
-    while (at + sizeof(ElfW(Nhdr)) <= end) {
-      ElfW(Nhdr) note;
-      std::memcpy(&note, at, sizeof note);
-      const auto* name = at + sizeof note;
-      const auto* desc = name + ((note.n_namesz + 3) & ~3u);
-      if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && std::memcmp(name, "GNU", 4) == 0 &&
-          desc + note.n_descsz <= end) {
-        for (std::size_t b = 0; b < note.n_descsz; ++b) id += fmt::format("{:02x}", desc[b]);
-        return 1;
-      }
-      at = desc + ((note.n_descsz + 3) & ~3u);
-    }
-  }
-  return 1;
 }
 
 }  // namespace
@@ -109,22 +84,14 @@ std::expected<QuarantineRecord, std::string> parse_quarantine(std::string_view t
   return record;
 }
 
-std::string this_build() {
-  std::string id;
-  dl_iterate_phdr(build_id_note, &id);
-  return id.empty() ? "unknown" : id;
-}
-
 QuarantineRecord new_quarantine(unsigned card, std::string reason, std::vector<std::string> evidence) {
-  char host[256] = {};
-  if (::gethostname(host, sizeof host - 1) != 0) std::strcpy(host, "unknown");
   const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
   return QuarantineRecord{card,
                           std::move(reason),
                           std::move(evidence),
-                          host,
+                          zlu_history::host_name(zlu_base::process_environment()),
                           fmt::format("{:%Y-%m-%dT%H:%M:%SZ}", now),
-                          this_build()};
+                          zlu_history::executable_build_id()};
 }
 
 std::string quarantine_file_path(const LockFolder& folder, unsigned card) {

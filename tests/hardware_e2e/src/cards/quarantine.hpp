@@ -7,7 +7,7 @@
 //   evidence: direct_multicast_works, which passed on card 0
 //   host: node-7
 //   time: 2026-12-09T05:31:07Z
-//   build: 5d41402abc4b2a76b9719d911017c592
+//   build: gnu:5d41402abc4b2a76b9719d911017c592
 // with an evidence line per test, none for a card quarantined by hand.
 #pragma once
 
@@ -38,11 +38,8 @@ std::expected<QuarantineRecord, std::string> parse_quarantine(std::string_view t
 // The record `text` holds; the error says which line is not one of a record.
 
 QuarantineRecord new_quarantine(unsigned card, std::string reason, std::vector<std::string> evidence);
-// A record made now, on this host, by this build.
-
-std::string this_build();
-// The running executable's GNU build ID in hexadecimal, or "unknown" when
-// the linker gave it none.
+// A record made now, on this host (as the run history names it), by this
+// build.
 
 std::string quarantine_file_path(const LockFolder& folder, unsigned card);
 
