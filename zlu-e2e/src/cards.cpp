@@ -1,7 +1,11 @@
-// cards: each host and card's failures against the other cards'.
+// cards: each card's state in the lock folder, and with a history each
+// host and card's failures against the other cards'.
+#include <sys/stat.h>
+
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "card_states.hpp"
 #include "subcommands.hpp"
 #include "tool.hpp"
 #include "zlu-history/src/queries.hpp"
@@ -11,27 +15,47 @@ namespace zlu_e2e {
 int run_cards(const Invocation& invocation) {
   auto since = since_option(invocation.args);
   if (!since) return usage_error(since.error());
-  auto db = open_history(invocation);
-  if (!db) return db.error();
-  auto cards = zlu_history::card_failures(**db, *since);
-  if (!cards) return store_error(fmt::format("history {}: {}", *invocation.history, cards.error()));
-  if (invocation.json) {
-    auto list = nlohmann::json::array();
-    for (const auto& card : *cards) {
-      list.push_back({{"host", card.host},
-                      {"card", card.card},
-                      {"attempts", card.own.attempts},
-                      {"failures", card.own.failures},
-                      {"other_attempts", card.others.attempts},
-                      {"other_failures", card.others.failures}});
-    }
-    return write_json(list);
+  const std::string lock_dir = lock_dir_of_environment();
+  std::vector<CardState> states;
+  // Looking must not create the folder: only a suite or a quarantine does.
+  if (struct stat info{}; ::stat(lock_dir.c_str(), &info) == 0) {
+    auto folder = hardware_e2e::LockFolder::open(lock_dir, false);
+    if (!folder) return store_error(folder.error());
+    states = card_states(*folder);
   }
-  std::string text = fmt::format("{:<16}  {:>4}  {:>9}  {:>8}  {:>7}  {:>7}\n", "HOST", "CARD", "ATTEMPTS", "FAILURES",
-                                 "RATE", "OTHERS");
-  for (const auto& card : *cards) {
-    text += fmt::format("{:<16}  {:>4}  {:>9}  {:>8}  {:>6.1f}%  {:>6.1f}%\n", card.host, card.card, card.own.attempts,
-                        card.own.failures, failure_percent(card.own), failure_percent(card.others));
+  std::optional<std::vector<zlu_history::CardFailures>> figures;
+  if (invocation.history) {
+    auto db = open_history(invocation);
+    if (!db) return db.error();
+    auto cards = zlu_history::card_failures(**db, *since);
+    if (!cards) return store_error(fmt::format("history {}: {}", *invocation.history, cards.error()));
+    figures = std::move(*cards);
+  }
+  if (invocation.json) {
+    nlohmann::json out = {{"lock_folder", lock_dir}, {"cards", card_states_json(states)}};
+    if (figures) {
+      auto list = nlohmann::json::array();
+      for (const auto& card : *figures) {
+        list.push_back({{"host", card.host},
+                        {"card", card.card},
+                        {"attempts", card.own.attempts},
+                        {"failures", card.own.failures},
+                        {"other_attempts", card.others.attempts},
+                        {"other_failures", card.others.failures}});
+      }
+      out["history"] = std::move(list);
+    }
+    return write_json(out);
+  }
+  std::string text = render_card_states(lock_dir, states);
+  if (figures) {
+    text += fmt::format("\n{:<16}  {:>4}  {:>9}  {:>8}  {:>7}  {:>7}\n", "HOST", "CARD", "ATTEMPTS", "FAILURES", "RATE",
+                        "OTHERS");
+    for (const auto& card : *figures) {
+      text += fmt::format("{:<16}  {:>4}  {:>9}  {:>8}  {:>6.1f}%  {:>6.1f}%\n", card.host, card.card,
+                          card.own.attempts, card.own.failures, failure_percent(card.own),
+                          failure_percent(card.others));
+    }
   }
   return write_out(text) ? 0 : store_error("standard output cannot be written");
 }
