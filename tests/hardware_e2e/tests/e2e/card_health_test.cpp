@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <nlohmann/json.hpp>
+
 #include "suite_process.hpp"
 
 namespace hardware_e2e_tests {
@@ -53,7 +55,8 @@ std::size_t count(const std::string& text, const std::string& what) {
 }
 
 TEST_F(CardHealthTest, AStuckCardIsQuarantinedKeptOutOfTheNextSuiteAndBackOnceReleased) {
-  const SuiteRun first = run_model("2,0,1,3", std::string("2:") + STUCK_TILE);
+  const SuiteRun first = run_model("2,0,1,3", std::string("2:") + STUCK_TILE,
+                                   {{"ZLU_TEST_TIMELINE", (dir() / "timeline.json").string()}});
   EXPECT_EQ(first.exit_code(), 0) << first.out << first.err;
   EXPECT_EQ(count(first.err, "zlu-hardware-e2e on card 2: check failed"), 1U) << first.err;
   EXPECT_EQ(records(), std::vector<std::string>{"card-2.quarantine"});
@@ -62,6 +65,14 @@ TEST_F(CardHealthTest, AStuckCardIsQuarantinedKeptOutOfTheNextSuiteAndBackOnceRe
                                  "evidence: all_tile_permutation_works, which passed on card 0\nhost: "))
       << record;
   EXPECT_NE(record.find("\nbuild: "), std::string::npos) << record;
+  std::vector<nlohmann::json> markers;
+  for (const auto& event : nlohmann::json::parse(std::ifstream(dir() / "timeline.json"))["traceEvents"]) {
+    if (event["ph"] == "i") markers.push_back(event);
+  }
+  ASSERT_EQ(markers.size(), 1U);
+  EXPECT_EQ(markers[0]["name"], "quarantined");
+  EXPECT_EQ(markers[0]["tid"], 2) << "on card 2's track";
+  EXPECT_EQ(markers[0]["args"]["evidence"], nlohmann::json({"all_tile_permutation_works, which passed on card 0"}));
 
   const SuiteRun cards = tool({"cards"});
   EXPECT_EQ(cards.exit_code(), 0);
