@@ -66,10 +66,11 @@ TEST_F(CardHealthTest, AStuckCardIsQuarantinedKeptOutOfTheNextSuiteAndBackOnceRe
       << record;
   EXPECT_NE(record.find("\nbuild: "), std::string::npos) << record;
   std::vector<nlohmann::json> markers;
-  for (const auto& event : nlohmann::json::parse(std::ifstream(dir() / "timeline.json"))["traceEvents"]) {
+  const auto timeline = nlohmann::json::parse(std::ifstream(dir() / "timeline.json"));
+  for (const auto& event : timeline["traceEvents"]) {
     if (event["ph"] == "i") markers.push_back(event);
   }
-  ASSERT_EQ(markers.size(), 1U);
+  ASSERT_EQ(markers.size(), 1U) << timeline.dump().substr(0, 300);
   EXPECT_EQ(markers[0]["name"], "quarantined");
   EXPECT_EQ(markers[0]["tid"], 2) << "on card 2's track";
   EXPECT_EQ(markers[0]["args"]["evidence"], nlohmann::json({"all_tile_permutation_works, which passed on card 0"}));
