@@ -20,12 +20,10 @@ void returns_at_once() {}
 class TimingFormatter : public harness::Formatter {
  public:
   void run_started(const harness::RunStart&) override {}
-  void test_started(harness::TestId, const harness::TestDesc&) override { started_ = Clock::now(); }
-  void still_running(harness::TestId, const harness::TestDesc&) override {}
-  void test_result(const harness::CompletedTest&, const harness::ConsoleTestState&) override {
-    last_ = Clock::now() - started_;
-  }
-  void run_finished(const harness::ConsoleTestState&) override {}
+  void test_started(const harness::TestEvent&) override { started_ = Clock::now(); }
+  void still_running(const harness::TestEvent&) override {}
+  void test_result(const harness::ResultEvent&) override { last_ = Clock::now() - started_; }
+  void run_finished(const harness::RunEnd&) override {}
   int error() const override { return 0; }
   Clock::duration last() const { return last_; }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "reports/color.hpp"
+#include "reports/events_file.hpp"
 #include "reports/console.hpp"
 #include "zlu-base/src/decimal.hpp"
 #include "run/failure.hpp"
@@ -131,6 +132,11 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   auto log = open_log(opts);
   if (!log) return fail_with(log.error());
   if (*log) listeners.add(std::make_unique<LogFormatter>(std::move(**log)));
+  if (opts.events_file) {
+    auto events = EventsFile::open(*opts.events_file, opts.show_output);
+    if (!events) return fail_with(events.error());
+    listeners.add(std::make_unique<EventsFile>(std::move(*events)));
+  }
 
   RunConfig config;
   config.execute = ExecuteSettings{!opts.nocapture, opts.time_options, opts.retries};

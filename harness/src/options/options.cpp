@@ -147,6 +147,14 @@ Check runner_output(const EnvLookup& env, TestOpts& opts) {
   return {};
 }
 
+Check events_file(const EnvLookup& env, TestOpts& opts) {
+  const auto value = env(std::string(EVENTS_VAR));
+  if (!value) return {};
+  if (value->empty()) return std::unexpected(fmt::format("{} is ``, should be a file path or unset.", EVENTS_VAR));
+  opts.events_file = *value;
+  return {};
+}
+
 std::expected<ParsedOpts, std::string> validate(const ScannedArgs& args, const EnvLookup& env) {
   ParsedOpts parsed;
   TestOpts& opts = parsed.opts;
@@ -179,6 +187,7 @@ std::expected<ParsedOpts, std::string> validate(const ScannedArgs& args, const E
   }
   if (auto checked = retries(env, opts); !checked) return std::unexpected(checked.error());
   if (auto checked = runner_output(env, opts); !checked) return std::unexpected(checked.error());
+  if (auto checked = events_file(env, opts); !checked) return std::unexpected(checked.error());
 
   opts.list = args.has("list");
   opts.filters = args.filters;

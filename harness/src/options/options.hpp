@@ -45,6 +45,7 @@ struct TestOpts {
   std::optional<Partition> partition;  // from ZLU_TEST_PARTITION
   std::size_t retries = 0;             // from ZLU_TEST_RETRIES
   bool capture_runner_output = false;  // ZLU_TEST_RUNNER_OUTPUT=capture
+  std::optional<std::string> events_file;  // from ZLU_TEST_EVENTS
 };
 
 // The environment variables the harness reads for itself.
@@ -62,6 +63,8 @@ inline constexpr std::size_t MAX_RETRIES = 1000;
 // `capture` keeps each runner's output with its test's try; unset, runners
 // write to the suite's own streams.
 inline constexpr std::string_view RUNNER_OUTPUT_VAR = "ZLU_TEST_RUNNER_OUTPUT";
+// The file the run's JSON event lines go to, whatever the report's format.
+inline constexpr std::string_view EVENTS_VAR = "ZLU_TEST_EVENTS";
 // Set to any value, it opens the gate of `-Z unstable-options`.
 inline constexpr std::string_view BOOTSTRAP_VAR = "ZLU_TEST_BOOTSTRAP";
 
@@ -95,8 +98,8 @@ struct ParsedOpts {
 // capture, the worker count, colour, format, log file; last, a worker stack
 // size in the environment that is not a positive decimal, or that no thread
 // can be given, is refused too, and so are a malformed partition and a retry
-// count that is not a decimal from 0 to MAX_RETRIES, and a runner output
-// setting other than `capture`.
+// count that is not a decimal from 0 to MAX_RETRIES, a runner output
+// setting other than `capture`, and an empty events file path.
 std::expected<ParsedOpts, EarlyExit> parse_opts(std::span<const std::string> args, const EnvLookup& env);
 
 }  // namespace harness

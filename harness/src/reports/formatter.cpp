@@ -32,20 +32,20 @@ void FanOut::run_started(const RunStart& start) {
   for (const auto& formatter : formatters_) formatter->run_started(start);
 }
 
-void FanOut::test_started(TestId id, const TestDesc& desc) {
-  for (const auto& formatter : formatters_) formatter->test_started(id, desc);
+void FanOut::test_started(const TestEvent& event) {
+  for (const auto& formatter : formatters_) formatter->test_started(event);
 }
 
-void FanOut::still_running(TestId id, const TestDesc& desc) {
-  for (const auto& formatter : formatters_) formatter->still_running(id, desc);
+void FanOut::still_running(const TestEvent& event) {
+  for (const auto& formatter : formatters_) formatter->still_running(event);
 }
 
-void FanOut::test_result(const CompletedTest& test, const ConsoleTestState& state) {
-  for (const auto& formatter : formatters_) formatter->test_result(test, state);
+void FanOut::test_result(const ResultEvent& event) {
+  for (const auto& formatter : formatters_) formatter->test_result(event);
 }
 
-void FanOut::run_finished(const ConsoleTestState& state) {
-  for (const auto& formatter : formatters_) formatter->run_finished(state);
+void FanOut::run_finished(const RunEnd& event) {
+  for (const auto& formatter : formatters_) formatter->run_finished(event);
 }
 
 int FanOut::error() const {

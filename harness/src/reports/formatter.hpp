@@ -5,13 +5,15 @@
 #include <expected>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "reports/console.hpp"
 #include "options/report_options.hpp"
 #include "run/result.hpp"
-#include "run/state.hpp"
+#include "run/counts.hpp"
 
 namespace harness {
 
@@ -28,6 +30,35 @@ struct RunStart {
 // A fresh run id: 32 lower-case hex digits from the system's random source.
 std::string new_run_id();
 
+struct EventStamp {
+  // Which run an event belongs to and when, by the wall clock, it happened.
+  std::string_view run_id;
+  WallClock::time_point at;
+};
+
+struct TestEvent {
+  // A test started, or has been running for longer than the warning allows.
+  EventStamp stamp;
+  TestId id;
+  const TestDesc& desc;
+};
+
+struct ResultEvent {
+  // A test's result: its tries as facts, and the run's counts with it
+  // counted.
+  EventStamp stamp;
+  const CompletedTest& test;
+  const RunCounts& counts;
+};
+
+struct RunEnd {
+  // The run finished, or stopped early (fail-fast): the final counts, with
+  // the run's time, and each card's verdict when the run watched card health.
+  EventStamp stamp;
+  const RunCounts& counts;
+  std::span<const CardVerdict> card_verdicts{};
+};
+
 struct FormatterSettings {
   // What a formatter may need of the options, fixed for the run.
   bool concurrent = false;  // more than one worker: results arrive in completion order
@@ -37,20 +68,21 @@ struct FormatterSettings {
 };
 
 class Formatter {
-  // One consumer of a run's events: a report format, the log file, or a
+  // One listener to a run's events: a report format, the log file, or a
   // fan-out to several. The run loop calls, in this order: run_started once;
-  // per test test_started, at most one still_running, test_result (after the
-  // state has counted the result), each with the test's id; run_finished
-  // once, also after a fail-fast stop. The run loop asks for error() after
-  // every event and ends the run with the first error, so an event needs no
-  // error handling of its own.
+  // per test test_started, at most one still_running, test_result (with the
+  // counts that include the result), each with the test's id; run_finished
+  // once, also after a fail-fast stop. Every event carries the run id and
+  // its time. A listener keeps whatever it needs across events itself. The
+  // run loop asks for error() after every event and ends the run with the
+  // first error, so an event needs no error handling of its own.
  public:
   virtual ~Formatter() = default;
   virtual void run_started(const RunStart& start) = 0;
-  virtual void test_started(TestId id, const TestDesc& desc) = 0;
-  virtual void still_running(TestId id, const TestDesc& desc) = 0;
-  virtual void test_result(const CompletedTest& test, const ConsoleTestState& state) = 0;
-  virtual void run_finished(const ConsoleTestState& state) = 0;
+  virtual void test_started(const TestEvent& event) = 0;
+  virtual void still_running(const TestEvent& event) = 0;
+  virtual void test_result(const ResultEvent& event) = 0;
+  virtual void run_finished(const RunEnd& event) = 0;
   // The errno of the first write this formatter could not make, or 0.
   virtual int error() const = 0;
 };
@@ -74,10 +106,10 @@ class FanOut : public Formatter {
   void add(std::unique_ptr<Formatter> formatter) { formatters_.push_back(std::move(formatter)); }
 
   void run_started(const RunStart& start) override;
-  void test_started(TestId id, const TestDesc& desc) override;
-  void still_running(TestId id, const TestDesc& desc) override;
-  void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
-  void run_finished(const ConsoleTestState& state) override;
+  void test_started(const TestEvent& event) override;
+  void still_running(const TestEvent& event) override;
+  void test_result(const ResultEvent& event) override;
+  void run_finished(const RunEnd& event) override;
   int error() const override;
 
  private:

@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include "run/card_health.hpp"
 #include "run/outcome.hpp"
+#include "reports/time_format.hpp"
 #include "run/properties.hpp"
 #include "zlu-base/src/utf8.hpp"
 
@@ -78,6 +80,19 @@ JsonLine& JsonLine::object(std::string_view key_name, const TestProperties& fiel
   return *this;
 }
 
+JsonLine& JsonLine::card_evidence(std::string_view key_name, const std::vector<CardEvidence>& evidence) {
+  key(key_name);
+  body_ += '[';
+  for (std::size_t i = 0; i < evidence.size(); ++i) {
+    if (i > 0) body_ += ',';
+    JsonLine item;
+    item.text("test", evidence[i].test).number("passed_on", evidence[i].passed_on);
+    body_ += item.body_ + '}';
+  }
+  body_ += ']';
+  return *this;
+}
+
 JsonLine& JsonLine::runner_output(std::string_view key_name, const std::vector<RunnerOutput>& outputs) {
   key(key_name);
   body_ += '[';
@@ -91,25 +106,38 @@ JsonLine& JsonLine::runner_output(std::string_view key_name, const std::vector<R
   return *this;
 }
 
-void JsonFormatter::run_started(const RunStart& start) {
+std::string JsonEvents::line(JsonLine& event, const EventStamp& stamp) const {
+  if (stamped_) event.text("run_id", stamp.run_id).text("timestamp", render_utc_time(stamp.at, true));
+  return event.line();
+}
+
+std::string JsonEvents::run_started(const RunStart& start) const {
   JsonLine event;
   event.text("type", "suite").text("event", "started").number("test_count", start.test_count);
   event.number("filtered_out", start.filtered_out);
   if (start.shuffle_seed) event.number("shuffle_seed", *start.shuffle_seed);
-  out_.write(event.line());
+  return line(event, {start.run_id, start.started_at});
 }
 
-void JsonFormatter::test_started(TestId, const TestDesc& desc) {
-  out_.write(JsonLine().text("type", "test").text("event", "started").text("name", desc.name).line());
+std::string JsonEvents::test_started(const TestEvent& started) const {
+  JsonLine event;
+  event.text("type", "test").text("event", "started").text("name", started.desc.name);
+  return line(event, started.stamp);
 }
 
-void JsonFormatter::still_running(TestId, const TestDesc& desc) {
-  out_.write(JsonLine().text("type", "test").text("event", "still_running").text("name", desc.name).line());
+std::string JsonEvents::still_running(const TestEvent& running) const {
+  JsonLine event;
+  event.text("type", "test").text("event", "still_running").text("name", running.desc.name);
+  return line(event, running.stamp);
 }
 
-void JsonFormatter::write_failed_tries(const CompletedTest& test) {
-  for (std::size_t i = 0; i < test.failed_tries.size(); ++i) {
-    const Attempt& failed_try = test.failed_tries[i];
+std::string JsonEvents::test_result(const ResultEvent& result) const {
+  const CompletedTest& test = result.test;
+  const Attempt& last = test.last_try();
+  std::string lines;
+  const std::span<const Attempt> failed_tries = test.earlier_tries();
+  for (std::size_t i = 0; i < failed_tries.size(); ++i) {
+    const Attempt& failed_try = failed_tries[i];
     JsonLine event;
     event.text("type", "test").text("event", "try_failed").text("name", test.desc.name);
     event.number("try", i + 1).number("tries_allowed", test.tries_allowed);
@@ -117,25 +145,22 @@ void JsonFormatter::write_failed_tries(const CompletedTest& test) {
     if (failed_try.exec_time) event.seconds("exec_time", failed_try.exec_time->duration);
     if (!failed_try.stdout_bytes.empty()) event.text("stdout", failed_try.stdout_bytes);
     if (!failed_try.runner_output.empty()) event.runner_output("runner_output", failed_try.runner_output);
-    out_.write(event.line());
+    lines += line(event, result.stamp);
   }
-}
 
-void JsonFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
-  write_failed_tries(test);
   JsonLine event;
   event.text("type", "test");
   bool with_output = false;
-  const Outcome outcome = outcome_of(test.result);
+  const Outcome outcome = outcome_of(last.result);
   switch (outcome.verdict) {
     case Verdict::Passed:
       event.text("event", "ok").text("name", test.desc.name);
-      with_output = settings_.show_output;
+      with_output = show_output_;
       break;
     case Verdict::Failed:
       event.text("event", "failed").text("name", test.desc.name);
       if (outcome.reason.empty()) {
-        event.text("message", failure_message_of(test, outcome));
+        event.text("message", failure_message_of(last, outcome));
       } else {
         event.text("reason", outcome.reason);
       }
@@ -147,27 +172,37 @@ void JsonFormatter::test_result(const CompletedTest& test, const ConsoleTestStat
       break;
     case Verdict::Measured:
       event.text("event", "bench").text("name", test.desc.name);
-      event.number("median", static_cast<std::uint64_t>(test.result.bench.ns_per_iter));
-      event.number("deviation", static_cast<std::uint64_t>(test.result.bench.deviation));
+      event.number("median", static_cast<std::uint64_t>(last.result.bench.ns_per_iter));
+      event.number("deviation", static_cast<std::uint64_t>(last.result.bench.deviation));
       break;
   }
-  if (!test.failed_tries.empty()) event.number("tries", test.failed_tries.size() + 1);
+  if (test.attempts.size() > 1) event.number("tries", test.attempts.size());
   if (is_flaky(test)) event.boolean("flaky", true);
-  if (test.exec_time) event.seconds("exec_time", test.exec_time->duration);
-  if (with_output && !test.stdout_bytes.empty()) event.text("stdout", test.stdout_bytes);
-  if (with_output && !test.runner_output.empty()) event.runner_output("runner_output", test.runner_output);
-  if (const TestProperties shown = reported_properties(test.properties, test.measurements); !shown.empty())
+  if (test.card_fault) event.number("card_fault", *test.card_fault);
+  if (last.exec_time) event.seconds("exec_time", last.exec_time->duration);
+  if (with_output && !last.stdout_bytes.empty()) event.text("stdout", last.stdout_bytes);
+  if (with_output && !last.runner_output.empty()) event.runner_output("runner_output", last.runner_output);
+  if (const TestProperties shown = reported_properties(test.properties, last.measurements); !shown.empty())
     event.object("properties", shown);
-  out_.write(event.line());
+  return lines + line(event, result.stamp);
 }
 
-void JsonFormatter::run_finished(const ConsoleTestState& state) {
+std::string JsonEvents::run_finished(const RunEnd& end) const {
+  const RunCounts& counts = end.counts;
   JsonLine event;
-  event.text("type", "suite").text("event", state.succeeded() ? "ok" : "failed");
-  event.number("passed", state.passed).number("failed", state.failed).number("ignored", state.ignored);
-  event.number("measured", state.measured).number("filtered_out", state.filtered_out);
-  if (state.exec_time) event.seconds("exec_time", state.exec_time->duration);
-  out_.write(event.line());
+  event.text("type", "suite").text("event", counts.succeeded() ? "ok" : "failed");
+  event.number("passed", counts.passed).number("failed", counts.failed).number("ignored", counts.ignored);
+  event.number("measured", counts.measured).number("filtered_out", counts.filtered_out);
+  if (counts.exec_time) event.seconds("exec_time", counts.exec_time->duration);
+  std::string lines;
+  for (const CardVerdict& verdict : end.card_verdicts) {
+    JsonLine card;
+    card.text("type", "card").text("event", card_verdict_word(verdict)).number("card", verdict.card);
+    if (!verdict.not_quarantined.empty()) card.text("message", verdict.not_quarantined);
+    if (verdict.suspect()) card.card_evidence("evidence", verdict.evidence);
+    lines += line(card, end.stamp);
+  }
+  return lines + line(event, end.stamp);
 }
 
 }  // namespace harness

@@ -27,6 +27,8 @@ class JsonLine {
   JsonLine& seconds(std::string_view key, std::chrono::nanoseconds value);
   // An object of the texts of `fields`, by their names.
   JsonLine& object(std::string_view key, const TestProperties& fields);
+  // An array of one object per test: {"test":...,"passed_on":N}.
+  JsonLine& card_evidence(std::string_view key, const std::vector<CardEvidence>& evidence);
   // An array of one object per runner: {"program":...,"text":...,"cut":bool}.
   JsonLine& runner_output(std::string_view key, const std::vector<RunnerOutput>& outputs);
   std::string line() const { return body_ + "}\n"; }
@@ -37,7 +39,7 @@ class JsonLine {
   std::string body_ = "{";
 };
 
-// Writes an event line per call:
+// The lines of the `--format json` report, one or more per event:
 //   {"type":"suite","event":"started","test_count":N,"filtered_out":N[,"shuffle_seed":N]}
 //   {"type":"test","event":"started","name":...}
 //   {"type":"test","event":"still_running","name":...}
@@ -46,6 +48,8 @@ class JsonLine {
 //   {"type":"test","event":"ok"|"failed"|"ignored","name":...
 //    [,"reason":"time limit exceeded"][,"message":...][,"tries":N][,"flaky":true]
 //    [,"exec_time":s][,"stdout":...][,"runner_output":[...]][,"properties":{NAME:VALUE,...}]}
+//   {"type":"card","event":"healthy"|"quarantined"|"suspect","card":N
+//    [,"message":...][,"evidence":[{"test":...,"passed_on":N},...]]}
 //   {"type":"suite","event":"ok"|"failed","passed":N,"failed":N,"ignored":N,
 //    "measured":N,"filtered_out":N,"exec_time":s}
 // A result carries "stdout" for failures with output, and for passes with
@@ -58,19 +62,45 @@ class JsonLine {
 // A test that failed a try and was run again (ZLU_TEST_RETRIES) has one
 // "try_failed" event per failed try, in order, just before its result; the
 // result then tells how many tries were made, and whether the last passed
-// ("flaky"). Its other fields are those of the last try.
-class JsonFormatter : public ReportFormatter {
+// ("flaky"), or "card_fault":N when the failed tries were suspect card N's.
+// Its other fields are those of the last try. A run that watches card health
+// (ZLU_TEST_QUARANTINE=on) gives one "card" line per card just before the
+// suite's last line: "suspect" is a card that could not be quarantined, and
+// "message" says why.
+// With `stamped` (the events file of ZLU_TEST_EVENTS) every line ends with
+// "run_id":ID,"timestamp":"<UTC time to the microsecond>", the event's.
+class JsonEvents {
  public:
-  using ReportFormatter::ReportFormatter;
+  JsonEvents(bool show_output, bool stamped) : show_output_(show_output), stamped_(stamped) {}
 
-  void run_started(const RunStart& start) override;
-  void test_started(TestId id, const TestDesc& desc) override;
-  void still_running(TestId id, const TestDesc& desc) override;
-  void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
-  void run_finished(const ConsoleTestState& state) override;
+  std::string run_started(const RunStart& start) const;
+  std::string test_started(const TestEvent& event) const;
+  std::string still_running(const TestEvent& event) const;
+  // The test's try_failed lines, then its result line.
+  std::string test_result(const ResultEvent& event) const;
+  std::string run_finished(const RunEnd& event) const;
 
  private:
-  void write_failed_tries(const CompletedTest& test);
+  std::string line(JsonLine& event, const EventStamp& stamp) const;
+
+  bool show_output_;
+  bool stamped_;
+};
+
+class JsonFormatter : public ReportFormatter {
+  // The JSON lines of every event, without stamps, on the report's output.
+ public:
+  JsonFormatter(ConsoleOutput& out, FormatterSettings settings)
+      : ReportFormatter(out, std::move(settings)), events_(settings_.show_output, false) {}
+
+  void run_started(const RunStart& start) override { out_.write(events_.run_started(start)); }
+  void test_started(const TestEvent& event) override { out_.write(events_.test_started(event)); }
+  void still_running(const TestEvent& event) override { out_.write(events_.still_running(event)); }
+  void test_result(const ResultEvent& event) override { out_.write(events_.test_result(event)); }
+  void run_finished(const RunEnd& event) override { out_.write(events_.run_finished(event)); }
+
+ private:
+  JsonEvents events_;
 };
 
 }  // namespace harness

@@ -1,12 +1,13 @@
 #include "reports/junit.hpp"
 
 #include <algorithm>
-#include <ctime>
 #include <fmt/format.h>
 
 #include "run/outcome.hpp"
+#include "run/card_health.hpp"
 #include "run/properties.hpp"
 #include "run/runner_output.hpp"
+#include "reports/time_format.hpp"
 #include "zlu-base/src/utf8.hpp"
 
 namespace harness {
@@ -14,14 +15,6 @@ namespace {
 
 std::string render_seconds(std::chrono::nanoseconds duration) {
   return fmt::format("{:.3f}", std::chrono::duration<double>(duration).count());
-}
-
-std::string render_timestamp(std::chrono::system_clock::time_point at) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
-  std::tm utc{};
-  if (gmtime_r(&seconds, &utc) == nullptr) return "1970-01-01T00:00:00Z";
-  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                     utc.tm_hour, utc.tm_min, utc.tm_sec);
 }
 
 // The failure's type attribute and message of a failed result whose
@@ -42,7 +35,7 @@ std::string render_system_err(const std::vector<RunnerOutput>& outputs) {
 // order, each with the try's output as its system-out.
 std::string render_failed_tries(const CompletedTest& test, std::string_view element) {
   std::string rendered;
-  for (const Attempt& failed_try : test.failed_tries) {
+  for (const Attempt& failed_try : test.earlier_tries()) {
     const Outcome outcome = outcome_of(failed_try.result);
     const auto [type, message] = failure_of(outcome, failure_message_of(failed_try, outcome));
     rendered += fmt::format("      <{} type=\"{}\" message=\"{}\"><system-out>{}</system-out>{}</{}>\n", element, type,
@@ -57,7 +50,7 @@ std::string render_failed_tries(const CompletedTest& test, std::string_view elem
 // each named "TEST.NAME".
 std::string render_properties(const CompletedTest& test) {
   std::string rendered;
-  for (const auto& [name, value] : reported_properties(test.properties, test.measurements))
+  for (const auto& [name, value] : reported_properties(test.properties, test.last_try().measurements))
     rendered += fmt::format("      <property name=\"{}\" value=\"{}\"/>\n",
                             xml_escape(fmt::format("{}.{}", test.desc.name, name), XmlPlace::Attribute),
                             xml_escape(value, XmlPlace::Attribute));
@@ -99,28 +92,28 @@ std::string xml_escape(std::string_view bytes, XmlPlace place) {
 void JunitFormatter::run_started(const RunStart& start) { run_start_ = start.started_at; }
 
 std::chrono::nanoseconds JunitFormatter::test_time(const CompletedTest& test) {
-  const std::vector<AttemptView> attempts = attempts_of(test);
-  if (attempts.empty()) return {};
   // A test run more than once took the time of all its tries.
-  if (!test.exec_time)
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(attempts.back().ended - attempts.front().started);
+  if (!test.last_try().exec_time)
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(test.last_try().ended - test.attempts.front().started);
   std::chrono::nanoseconds measured{};
-  for (const AttemptView& attempt : attempts)
-    if (*attempt.exec_time) measured += (*attempt.exec_time)->duration;
+  for (const Attempt& attempt : test.attempts)
+    if (attempt.exec_time) measured += attempt.exec_time->duration;
   return measured;
 }
 
-void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
+void JunitFormatter::test_result(const ResultEvent& event) {
+  const CompletedTest& test = event.test;
+  const Attempt& last = test.last_try();
   ++reported_;
   auto attribute = [](std::string_view text) { return xml_escape(text, XmlPlace::Attribute); };
   std::string element;  // the children the result itself gives the testcase, if any
-  const Outcome outcome = outcome_of(test.result);
+  const Outcome outcome = outcome_of(last.result);
   switch (outcome.verdict) {
     case Verdict::Passed:
     case Verdict::Measured:
-      if (settings_.show_output && !test.stdout_bytes.empty())
-        element = fmt::format("<system-out>{}</system-out>", xml_escape(test.stdout_bytes, XmlPlace::Text));
-      if (settings_.show_output) element += render_system_err(test.runner_output);
+      if (settings_.show_output && !last.stdout_bytes.empty())
+        element = fmt::format("<system-out>{}</system-out>", xml_escape(last.stdout_bytes, XmlPlace::Text));
+      if (settings_.show_output) element += render_system_err(last.runner_output);
       break;
     case Verdict::Ignored:
       element = "<skipped/>";
@@ -128,9 +121,9 @@ void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
         element = fmt::format("<skipped message=\"{}\"/>", attribute(*test.desc.ignore_message));
       break;
     case Verdict::Failed: {
-      const auto [type, message] = failure_of(outcome, failure_message_of(test, outcome));
+      const auto [type, message] = failure_of(outcome, failure_message_of(last, outcome));
       element = fmt::format("<failure type=\"{}\" message=\"{}\">{}</failure>{}", type, attribute(message),
-                            xml_escape(test.stdout_bytes, XmlPlace::Text), render_system_err(test.runner_output));
+                            xml_escape(last.stdout_bytes, XmlPlace::Text), render_system_err(last.runner_output));
       break;
     }
   }
@@ -149,15 +142,21 @@ void JunitFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
   testcases_ += children.empty() ? "/>\n" : fmt::format(">\n{}    </testcase>\n", children);
 }
 
-void JunitFormatter::run_finished(const ConsoleTestState& state) {
+void JunitFormatter::run_finished(const RunEnd& event) {
+  const RunCounts& counts = event.counts;
   const std::string executable = xml_escape(settings_.executable_name, XmlPlace::Attribute);
-  const std::string elapsed = render_seconds(state.exec_time ? state.exec_time->duration : std::chrono::nanoseconds{});
+  const std::string elapsed = render_seconds(counts.exec_time ? counts.exec_time->duration : std::chrono::nanoseconds{});
   std::string document = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
   document += fmt::format(
       "  <testsuite name=\"{}\" tests=\"{}\" failures=\"{}\" errors=\"0\" skipped=\"{}\" time=\"{}\" "
       "timestamp=\"{}\">\n",
-      executable, reported_, state.failed, state.ignored, elapsed, render_timestamp(run_start_));
-  if (!properties_.empty()) document += fmt::format("    <properties>\n{}    </properties>\n", properties_);
+      executable, reported_, counts.failed, counts.ignored, elapsed, render_utc_time(run_start_, false));
+  std::string properties = properties_;
+  for (const CardVerdict& verdict : event.card_verdicts) {
+    properties += fmt::format("      <property name=\"card.{}\" value=\"{}\"/>\n", verdict.card,
+                              xml_escape(render_card_verdict(verdict), XmlPlace::Attribute));
+  }
+  if (!properties.empty()) document += fmt::format("    <properties>\n{}    </properties>\n", properties);
   document += testcases_;
   document += "  </testsuite>\n</testsuites>\n";
   out_.write(document);

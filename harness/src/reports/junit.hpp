@@ -52,10 +52,10 @@ class JunitFormatter : public ReportFormatter {
   using ReportFormatter::ReportFormatter;
 
   void run_started(const RunStart& start) override;
-  void test_started(TestId, const TestDesc&) override {}
-  void still_running(TestId, const TestDesc&) override {}
-  void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
-  void run_finished(const ConsoleTestState& state) override;
+  void test_started(const TestEvent&) override {}
+  void still_running(const TestEvent&) override {}
+  void test_result(const ResultEvent& event) override;
+  void run_finished(const RunEnd& event) override;
 
  private:
   // The time to report for `test`: its tries' measured times when times are

@@ -63,7 +63,7 @@ std::string render_listed_line(const TestDesc& desc) { return fmt::format("test 
 
 std::string render_log_line(const CompletedTest& test) {
   std::string word;
-  const Outcome outcome = outcome_of(test.result);
+  const Outcome outcome = outcome_of(test.result());
   switch (outcome.verdict) {
     case Verdict::Passed: word = "ok"; break;
     case Verdict::Failed:
@@ -78,8 +78,10 @@ std::string render_log_line(const CompletedTest& test) {
       break;
     case Verdict::Measured: word = "bench"; break;
   }
-  const std::string time = test.exec_time ? fmt::format(" <{}>", render_exec_time(*test.exec_time)) : "";
-  const std::string flaky = is_flaky(test) ? fmt::format(" ({})", flaky_note(test)) : "";
+  const std::optional<TestExecTime>& exec_time = test.last_try().exec_time;
+  const std::string time = exec_time ? fmt::format(" <{}>", render_exec_time(*exec_time)) : "";
+  const std::string note = retry_note(test);
+  const std::string flaky = note.empty() ? "" : fmt::format(" ({})", note);
   return fmt::format("{} {}{}{}\n", word, test.desc.name, time, flaky);
 }
 

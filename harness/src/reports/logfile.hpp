@@ -50,10 +50,10 @@ class LogFormatter : public Formatter {
   explicit LogFormatter(LogFile file) : file_(std::move(file)) {}
 
   void run_started(const RunStart&) override {}
-  void test_started(TestId, const TestDesc&) override {}
-  void still_running(TestId, const TestDesc&) override {}
-  void test_result(const CompletedTest& test, const ConsoleTestState&) override { file_.write(render_log_line(test)); }
-  void run_finished(const ConsoleTestState&) override {}
+  void test_started(const TestEvent&) override {}
+  void still_running(const TestEvent&) override {}
+  void test_result(const ResultEvent& event) override { file_.write(render_log_line(event.test)); }
+  void run_finished(const RunEnd&) override {}
   int error() const override { return file_.error(); }
 
  private:

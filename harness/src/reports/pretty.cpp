@@ -10,13 +10,15 @@ namespace harness {
 
 void PrettyFormatter::run_started(const RunStart& start) { out_.write(render_start_line(start)); }
 
-void PrettyFormatter::test_started(TestId, const TestDesc& desc) {
-  if (!settings_.concurrent) out_.write(fmt::format("test {} ... ", desc.name));
+void PrettyFormatter::test_started(const TestEvent& event) {
+  if (!settings_.concurrent) out_.write(fmt::format("test {} ... ", event.desc.name));
 }
 
-void PrettyFormatter::still_running(TestId, const TestDesc& desc) { out_.write(render_still_running(desc)); }
+void PrettyFormatter::still_running(const TestEvent& event) { out_.write(render_still_running(event.desc)); }
 
-void PrettyFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
+void PrettyFormatter::test_result(const ResultEvent& event) {
+  const CompletedTest& test = event.test;
+  summary_.add(test);
   // One write per line, so that output of a runner started by another test
   // cannot land in the middle of it.
   std::string line = settings_.concurrent ? fmt::format("test {} ... ", test.desc.name) : "";
@@ -26,16 +28,18 @@ void PrettyFormatter::test_result(const CompletedTest& test, const ConsoleTestSt
   out_.write(line);
 }
 
-void PrettyFormatter::run_finished(const ConsoleTestState& state) {
-  write_summary(out_, state, settings_.show_output);
+void PrettyFormatter::run_finished(const RunEnd& event) {
+  write_summary(out_, event.counts, summary_, settings_.show_output, event.card_verdicts);
 }
 
 std::string PrettyFormatter::render_result_word(const CompletedTest& test) const {
   const Palette& palette = out_.palette();
-  const Outcome outcome = outcome_of(test.result);
+  const Outcome outcome = outcome_of(test.result());
   switch (outcome.verdict) {
     case Verdict::Passed:
-      if (is_flaky(test)) return palette.paint(Color::Green, "ok") + fmt::format(" ({})", flaky_note(test));
+      if (const std::string note = retry_note(test); !note.empty()) {
+        return palette.paint(Color::Green, "ok") + fmt::format(" ({})", note);
+      }
       return palette.paint(Color::Green, "ok");
     case Verdict::Failed:
       if (!outcome.reason.empty()) return palette.paint(Color::Red, fmt::format("FAILED ({})", outcome.reason));
@@ -45,15 +49,16 @@ std::string PrettyFormatter::render_result_word(const CompletedTest& test) const
       return palette.paint(Color::Yellow, "ignored");
     case Verdict::Measured:
       return palette.paint(Color::Cyan, "bench") + fmt::format(": {:.0f} ns/iter (+/- {:.0f})",
-                                                              test.result.bench.ns_per_iter, test.result.bench.deviation);
+                                                              test.result().bench.ns_per_iter, test.result().bench.deviation);
   }
   return {};
 }
 
 std::string PrettyFormatter::render_time(const CompletedTest& test) const {
-  if (!settings_.time_options || !test.exec_time) return {};
-  const std::string time = fmt::format("<{}>", render_exec_time(*test.exec_time));
-  const auto color = time_color(*test.exec_time, settings_.time_options->threshold(test.desc.test_type));
+  const std::optional<TestExecTime>& exec_time = test.last_try().exec_time;
+  if (!settings_.time_options || !exec_time) return {};
+  const std::string time = fmt::format("<{}>", render_exec_time(*exec_time));
+  const auto color = time_color(*exec_time, settings_.time_options->threshold(test.desc.test_type));
   return " " + (color ? out_.palette().paint(*color, time) : time);
 }
 

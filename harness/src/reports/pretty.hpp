@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "reports/console_report.hpp"
 #include "reports/formatter.hpp"
 
 namespace harness {
@@ -15,14 +16,16 @@ class PrettyFormatter : public ReportFormatter {
   using ReportFormatter::ReportFormatter;
 
   void run_started(const RunStart& start) override;
-  void test_started(TestId id, const TestDesc& desc) override;
-  void still_running(TestId id, const TestDesc& desc) override;
-  void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
-  void run_finished(const ConsoleTestState& state) override;
+  void test_started(const TestEvent& event) override;
+  void still_running(const TestEvent& event) override;
+  void test_result(const ResultEvent& event) override;
+  void run_finished(const RunEnd& event) override;
 
  private:
   std::string render_result_word(const CompletedTest& test) const;
   std::string render_time(const CompletedTest& test) const;
+
+  SummaryLists summary_;
 };
 
 }  // namespace harness

@@ -12,10 +12,12 @@ void TerseFormatter::run_started(const RunStart& start) {
   out_.write(render_start_line(start));
 }
 
-void TerseFormatter::still_running(TestId, const TestDesc& desc) { out_.write(render_still_running(desc)); }
+void TerseFormatter::still_running(const TestEvent& event) { out_.write(render_still_running(event.desc)); }
 
-void TerseFormatter::test_result(const CompletedTest& test, const ConsoleTestState&) {
-  switch (outcome_of(test.result).verdict) {
+void TerseFormatter::test_result(const ResultEvent& event) {
+  const CompletedTest& test = event.test;
+  summary_.add(test);
+  switch (outcome_of(test.result()).verdict) {
     case Verdict::Passed: write_character(Color::Green, "."); break;
     case Verdict::Ignored: write_character(Color::Yellow, "i"); break;
     case Verdict::Measured: write_character(Color::Cyan, "b"); break;
@@ -27,7 +29,9 @@ void TerseFormatter::test_result(const CompletedTest& test, const ConsoleTestSta
   }
 }
 
-void TerseFormatter::run_finished(const ConsoleTestState& state) { write_summary(out_, state, settings_.show_output); }
+void TerseFormatter::run_finished(const RunEnd& event) {
+  write_summary(out_, event.counts, summary_, settings_.show_output, event.card_verdicts);
+}
 
 void TerseFormatter::write_character(Color color, std::string_view character) {
   out_.write_colored(color, character);

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 
+#include "reports/console_report.hpp"
 #include "reports/formatter.hpp"
 
 namespace harness {
@@ -15,10 +16,10 @@ class TerseFormatter : public ReportFormatter {
   using ReportFormatter::ReportFormatter;
 
   void run_started(const RunStart& start) override;
-  void test_started(TestId, const TestDesc&) override {}
-  void still_running(TestId id, const TestDesc& desc) override;
-  void test_result(const CompletedTest& test, const ConsoleTestState& state) override;
-  void run_finished(const ConsoleTestState& state) override;
+  void test_started(const TestEvent&) override {}
+  void still_running(const TestEvent& event) override;
+  void test_result(const ResultEvent& event) override;
+  void run_finished(const RunEnd& event) override;
 
  private:
   void write_character(Color color, std::string_view character);
@@ -29,6 +30,7 @@ class TerseFormatter : public ReportFormatter {
   std::size_t total_ = 0;
   std::size_t done_ = 0;    // results written so far
   std::size_t column_ = 0;  // characters on the current line
+  SummaryLists summary_;
 };
 
 }  // namespace harness

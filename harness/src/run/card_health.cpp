@@ -30,8 +30,8 @@ void insert_sorted(std::vector<unsigned>& cards, unsigned card) {
 
 std::vector<CardTry> card_tries(const CompletedTest& test) {
   std::vector<CardTry> tries;
-  for (const AttemptView& attempt : attempts_of(test)) {
-    if (const auto card = attempt.card()) tries.push_back({card->card, outcome_of(*attempt.result).passed()});
+  for (const Attempt& attempt : test.attempts) {
+    if (const auto card = attempt.card()) tries.push_back({card->card, outcome_of(attempt.result).passed()});
   }
   return tries;
 }
@@ -77,24 +77,34 @@ const std::vector<CardEvidence>* CardHealth::evidence(unsigned card) const {
   return found == evidence_.end() ? nullptr : &found->second;
 }
 
+std::string_view card_verdict_word(const CardVerdict& verdict) {
+  if (!verdict.suspect()) return "healthy";
+  return verdict.quarantined ? "quarantined" : "suspect";
+}
+
+std::string render_card_verdict(const CardVerdict& verdict) {
+  if (!verdict.suspect()) return fmt::format("card {} healthy", verdict.card);
+  std::vector<std::string> tests;
+  std::vector<unsigned> passed_on;
+  for (const CardEvidence& evidence : verdict.evidence) {
+    tests.push_back(evidence.test);
+    insert_sorted(passed_on, evidence.passed_on);
+  }
+  const std::string state =
+      verdict.quarantined ? "quarantined" : fmt::format("suspect, not quarantined ({})", verdict.not_quarantined);
+  return fmt::format("card {} {}: failed {}, which passed on {}", verdict.card, state, fmt::join(tests, ", "),
+                     cards_phrase(passed_on));
+}
+
 std::string render_card_verdicts(std::span<const CardVerdict> verdicts) {
   std::string text;
   std::vector<unsigned> healthy;
   for (const CardVerdict& verdict : verdicts) {
-    if (!verdict.suspect()) {
+    if (verdict.suspect()) {
+      text += render_card_verdict(verdict) + "\n";
+    } else {
       healthy.push_back(verdict.card);
-      continue;
     }
-    std::vector<std::string> tests;
-    std::vector<unsigned> passed_on;
-    for (const CardEvidence& evidence : verdict.evidence) {
-      tests.push_back(evidence.test);
-      insert_sorted(passed_on, evidence.passed_on);
-    }
-    const std::string state = verdict.quarantined ? "quarantined"
-                                                  : fmt::format("suspect, not quarantined ({})", verdict.not_quarantined);
-    text += fmt::format("card {} {}: failed {}, which passed on {}\n", verdict.card, state, fmt::join(tests, ", "),
-                        cards_phrase(passed_on));
   }
   if (!healthy.empty()) text += fmt::format("{} healthy\n", cards_phrase(healthy));
   return text;

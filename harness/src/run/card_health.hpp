@@ -52,6 +52,13 @@ class CardHealth {
   std::vector<unsigned> seen_;
 };
 
+std::string_view card_verdict_word(const CardVerdict& verdict);
+// "healthy", "quarantined", or "suspect" for a card that could not be.
+
+std::string render_card_verdict(const CardVerdict& verdict);
+// The verdict's line without its line end: "card 2 quarantined: failed ...",
+// "card 0 healthy".
+
 std::string render_card_verdicts(std::span<const CardVerdict> verdicts);
 // The lines the console prints after the summary, one per suspect card and
 // one for the healthy cards, e.g.

@@ -52,28 +52,29 @@ std::optional<FailureReport> run_body(const TestDescAndFn& test) {
 
 CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings,
                            AttemptContext context) {
-  CompletedTest completed{id, test.desc, {}, std::nullopt, {}};
+  CompletedTest completed{id, test.desc};
+  Attempt& attempt = completed.last_try();
   std::optional<CaptureScope> capture;
-  if (settings.capture) capture.emplace(completed.stdout_bytes);
+  if (settings.capture) capture.emplace(attempt.stdout_bytes);
 
-  std::optional<AttemptScope> attempt(
-      std::in_place, AttemptRecord{completed.properties, completed.measurements, completed.runner_output},
+  std::optional<AttemptScope> scope(
+      std::in_place, AttemptRecord{completed.properties, attempt.measurements, attempt.runner_output},
       std::move(context));
-  completed.started = WallClock::now();
+  attempt.started = WallClock::now();
   const auto start = std::chrono::steady_clock::now();
   const std::optional<FailureReport> failure = run_body(test);
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  completed.ended = WallClock::now();
-  attempt.reset();
+  attempt.ended = WallClock::now();
+  scope.reset();
   capture.reset();
 
-  completed.result = judge(test.desc, failure);
-  if (failure) completed.failure_message = failure->message;
+  attempt.result = judge(test.desc, failure);
+  if (failure) attempt.failure_message = failure->message;
   if (settings.time_options) {
-    completed.exec_time = TestExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed)};
+    attempt.exec_time = TestExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed)};
     const auto limit = settings.time_options->threshold(test.desc.test_type).critical;
-    if (settings.time_options->error_on_excess && outcome_of(completed.result).passed() && reached(elapsed, limit)) {
-      completed.result = TestResult::time_limit_exceeded();
+    if (settings.time_options->error_on_excess && outcome_of(attempt.result).passed() && reached(elapsed, limit)) {
+      attempt.result = TestResult::time_limit_exceeded();
     }
   }
   return completed;
@@ -84,29 +85,29 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
 }
 
 CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings) {
-  std::vector<Attempt> failed_tries;
+  std::vector<Attempt> tries;
   std::vector<unsigned> failed_cards;
   while (true) {
     CompletedTest completed = execute_test(
-        id, test, settings, AttemptContext{test.desc.name, static_cast<unsigned>(failed_tries.size() + 1), failed_cards});
-    const bool try_again = failed_tries.size() < settings.retries &&
-                           worth_retrying(outcome_of(completed.result)) && !stop_requested();
+        id, test, settings, AttemptContext{test.desc.name, static_cast<unsigned>(tries.size() + 1), failed_cards});
+    const bool try_again = tries.size() < settings.retries && worth_retrying(outcome_of(completed.result())) &&
+                           !stop_requested();
     if (!try_again) {
-      completed.failed_tries = std::move(failed_tries);
+      tries.push_back(std::move(completed.last_try()));
+      completed.attempts = std::move(tries);
       completed.tries_allowed = settings.retries + 1;
       return completed;
     }
-    const auto card = card_use_of(completed.measurements);
+    const auto card = completed.last_try().card();
     if (card && std::ranges::find(failed_cards, card->card) == failed_cards.end()) failed_cards.push_back(card->card);
-    failed_tries.push_back(Attempt{completed.result, completed.exec_time, std::move(completed.stdout_bytes),
-                                   std::move(completed.failure_message), std::move(completed.measurements),
-                                   std::move(completed.runner_output), completed.started, completed.ended});
+    tries.push_back(std::move(completed.last_try()));
   }
 }
 
+CompletedTest ignored_test(TestId id, const TestDesc& desc) { return single_try(id, desc, TestResult::ignored()); }
 
-CompletedTest ignored_test(TestId id, const TestDesc& desc) {
-  return CompletedTest{id, desc, TestResult::ignored(), std::nullopt, {}};
+CompletedTest single_try(TestId id, const TestDesc& desc, TestResult result) {
+  return CompletedTest{id, desc, {Attempt{std::move(result), std::nullopt}}};
 }
 
 }  // namespace harness

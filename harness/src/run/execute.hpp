@@ -32,11 +32,14 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
 // Runs `test` as execute_test does, and again after a failed try while
 // `settings.retries` allow and the failure is worth another try (see
 // worth_retrying), until a try passes. No try starts after a stop was
-// requested: an interrupted test is not run again. The result is the last
-// try's, with the failed ones before it.
+// requested: an interrupted test is not run again. The tries are kept in
+// order, the last one being the result.
 CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings);
 
 // The result of a test that is not run: ignored.
 CompletedTest ignored_test(TestId id, const TestDesc& desc);
+
+// A test that ended as `result` in one try without output or measurements.
+CompletedTest single_try(TestId id, const TestDesc& desc, TestResult result);
 
 }  // namespace harness

@@ -1,4 +1,4 @@
-// What a test's result means to the tally, the run loop and the report
+// What a test's result means to the counts, the run loop and the report
 // formats. A result's kind says how the test came to its end; the outcome
 // says what that counts as. A new kind of ending (a runner that timed out, a
 // run that was interrupted) is mapped here once, and every consumer follows.
@@ -35,13 +35,10 @@ struct Outcome {
 // The outcome of `result`.
 Outcome outcome_of(const TestResult& result);
 
-// The message a report gives for the failed test `test`: its note when it
+// The message a report gives for the failed try `attempt`: its note when it
 // has one, else the message of the failure its body raised; empty for a
 // failure of a kind of its own (see Outcome::reason).
-std::string_view failure_message_of(const CompletedTest& test, const Outcome& outcome);
-
-// The same for a failed try.
-std::string_view failure_message_of(const Attempt& failed_try, const Outcome& outcome);
+std::string_view failure_message_of(const Attempt& attempt, const Outcome& outcome);
 
 // Whether a test that failed this way is worth another try. A failure of a
 // kind of its own is not: a test over its time limit is slow, and running it
@@ -53,6 +50,14 @@ bool is_flaky(const CompletedTest& test);
 
 // "flaky: passed on try <k> of <n>" for a flaky test, empty for any other.
 std::string flaky_note(const CompletedTest& test);
+
+// "card <c> at fault: passed on try <k> of <n>" for a test whose earlier
+// failures were a suspect card's (CompletedTest::card_fault), empty for any
+// other; the note a flaky test would have had, in its place.
+std::string card_fault_note(const CompletedTest& test);
+
+// Whichever of flaky_note and card_fault_note applies, empty when neither.
+std::string retry_note(const CompletedTest& test);
 
 // The output to show for `test` in a summary block, each try's being what
 // its body printed followed by its runners' output (output_with_runners):

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,65 +63,45 @@ std::optional<CardUse> card_use_of(const Measurements& measurements);
 using WallClock = std::chrono::system_clock;
 
 struct Attempt {
-  // A try of a test that failed and was run again (ZLU_TEST_RETRIES). The
-  // last try's facts are kept in the CompletedTest itself; attempts_of lists
-  // all of them alike.
+  // One try of a test: what its body did, on which card, and when.
   TestResult result;
   std::optional<TestExecTime> exec_time;
-  std::string stdout_bytes;
-  std::string failure_message{};
-  Measurements measurements{};
-  std::vector<RunnerOutput> runner_output{};
-  WallClock::time_point started{};
-  WallClock::time_point ended{};
-};
-
-struct CompletedTest {
-  // A finished test as the worker sends it to the run loop.
-  TestId id = 0;
-  TestDesc desc;
-  TestResult result;
-  std::optional<TestExecTime> exec_time;
-  std::string stdout_bytes;  // the captured output, not necessarily UTF-8
+  std::string stdout_bytes{};  // the captured output, not necessarily UTF-8
   // The message of the failure the body raised, empty when it raised none;
   // machine-readable reports carry it apart from the output.
   std::string failure_message{};
-  TestProperties properties{};
   Measurements measurements{};
   // The runners' output, in the order the runners ended (capture on).
   std::vector<RunnerOutput> runner_output{};
-  // The tries before the one above, in order; empty unless retries are on
-  // and the test failed at least once. The fields above are the last try's.
-  std::vector<Attempt> failed_tries{};
+  // When the try started and ended; the epoch for a test that was not run.
+  WallClock::time_point started{};
+  WallClock::time_point ended{};
+
+  // The card the try ran on and its wait, when one was attached.
+  std::optional<CardUse> card() const { return card_use_of(measurements); }
+};
+
+struct CompletedTest {
+  // A finished test as the worker sends it to the run loop and the run loop
+  // hands it to every listener.
+  TestId id = 0;
+  TestDesc desc;
+  // The tries in the order they ran; never empty. The last one is the
+  // test's result: a test that was not run has one, ignored and never
+  // started. More than one only when retries are on and a try failed.
+  std::vector<Attempt> attempts{Attempt{}};
+  TestProperties properties{};
   // How many tries the test was allowed: one more than the retries.
   std::size_t tries_allowed = 1;
   // The suspect card the test failed on before it passed on another, when
   // the run watches card health: the failure was the card's, not the test's.
   std::optional<unsigned> card_fault{};
-  // When the last try started and ended; the epoch for a test not run.
-  WallClock::time_point started{};
-  WallClock::time_point ended{};
+
+  const Attempt& last_try() const { return attempts.back(); }
+  Attempt& last_try() { return attempts.back(); }
+  const TestResult& result() const { return attempts.back().result; }
+  // The tries that failed before the last one, in order.
+  std::span<const Attempt> earlier_tries() const { return std::span(attempts).first(attempts.size() - 1); }
 };
-
-struct AttemptView {
-  // One try of a test as a listener reads it, wherever it is kept: each
-  // field refers into the CompletedTest it was taken from.
-  std::size_t number = 1;  // from 1
-  const TestResult* result = nullptr;
-  const std::optional<TestExecTime>* exec_time = nullptr;
-  std::string_view stdout_bytes;
-  std::string_view failure_message;
-  const Measurements* measurements = nullptr;
-  const std::vector<RunnerOutput>* runner_output = nullptr;
-  WallClock::time_point started{};
-  WallClock::time_point ended{};
-
-  // The card the try ran on and its wait, when one was attached.
-  std::optional<CardUse> card() const { return card_use_of(*measurements); }
-};
-
-// The tries of `test` in the order they ran, the last one last; empty for a
-// test that was not run (ignored).
-std::vector<AttemptView> attempts_of(const CompletedTest& test);
 
 }  // namespace harness

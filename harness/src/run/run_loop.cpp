@@ -34,8 +34,7 @@ class ResultPromise {
       : channel_(std::move(channel)), id_(id), desc_(desc) {}
   ~ResultPromise() {
     if (!sent_) {
-      channel_->send(CompletedTest{
-          id_, desc_, TestResult::failed_with_note("the test's thread ended before the test finished"), {}, {}});
+      channel_->send(single_try(id_, desc_, TestResult::failed_with_note("the test's thread ended before the test finished")));
     }
   }
   ResultPromise(const ResultPromise&) = delete;
@@ -75,13 +74,15 @@ class Run {
   std::optional<std::string> start_test(TestId id);
   std::expected<CompletedTest, std::string> next_result();
   bool is_concurrent() const { return config_.workers > 1; }
+  EventStamp stamp() const { return {run_id_, WallClock::now()}; }
   void judge_cards(CompletedTest& completed);
   std::vector<CardVerdict> card_verdicts() const;
 
   const std::vector<TestDescAndFn>& tests_;
   const RunConfig& config_;
   Formatter& formatter_;
-  ConsoleTestState state_;
+  std::string_view run_id_;
+  RunCounts counts_;
   std::shared_ptr<ResultChannel> channel_ = std::make_shared<ResultChannel>();
   std::map<TestId, pthread_t> running_;
   std::deque<std::pair<TestId, Clock::time_point>> deadlines_;  // in start order
@@ -121,7 +122,7 @@ std::optional<std::string> Run::report_error() const {
 std::optional<std::string> Run::start_test(TestId id) {
   const TestDescAndFn& test = tests_[id];
   if (is_concurrent()) deadlines_.emplace_back(id, config_.clock->now() + config_.warn_after);
-  formatter_.test_started(id, test.desc);
+  formatter_.test_started({stamp(), id, test.desc});
   if (auto error = report_error()) return error;
 
   if (test.desc.ignore || !config_.run_tests) {
@@ -153,7 +154,7 @@ std::expected<CompletedTest, std::string> Run::next_result() {
     while (!deadlines_.empty() && deadlines_.front().second <= now) {
       const TestId id = deadlines_.front().first;
       deadlines_.pop_front();
-      if (running_.contains(id)) formatter_.still_running(id, tests_[id].desc);
+      if (running_.contains(id)) formatter_.still_running({stamp(), id, tests_[id].desc});
       if (auto error = report_error()) return std::unexpected(*error);
     }
   }
@@ -161,8 +162,9 @@ std::expected<CompletedTest, std::string> Run::next_result() {
 
 std::expected<bool, std::string> Run::run(const RunStart& start) {
   const auto started_at = Clock::now();
-  state_.total = start.test_count;
-  state_.filtered_out = start.filtered_out;
+  run_id_ = start.run_id;
+  counts_.total = start.test_count;
+  counts_.filtered_out = start.filtered_out;
   formatter_.run_started(start);
   if (auto error = report_error()) return std::unexpected(*error);
 
@@ -181,30 +183,30 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
     if (auto worker = running_.find(completed.id); worker != running_.end()) {
       const bool ended_normally = join_worker(worker->second);
       running_.erase(worker);
-      if (!ended_normally && outcome_of(completed.result).passed()) {
-        completed.result = TestResult::failed_with_note("panicked after reporting success");
+      if (!ended_normally && outcome_of(completed.result()).passed()) {
+        completed.last_try().result = TestResult::failed_with_note("panicked after reporting success");
       }
     }
     std::erase_if(deadlines_, [&](const auto& deadline) { return deadline.first == completed.id; });
 
     // A test that was running when a signal stopped the run did not finish
     // as it would have, whatever it returned.
-    if (completed.result.kind == TestResult::Kind::Ok && interrupt_signal() != 0) {
-      completed.result = TestResult::failed_with_note("interrupted");
+    if (completed.result().kind == TestResult::Kind::Ok && interrupt_signal() != 0) {
+      completed.last_try().result = TestResult::failed_with_note("interrupted");
     }
+    const bool failed = outcome_of(completed.result()).failed();
     if (config_.card_health) judge_cards(completed);
-    const bool failed = outcome_of(completed.result).failed();
-    state_.tally(completed);
-    formatter_.test_result(completed, state_);
+    counts_.count(completed);
+    formatter_.test_result({stamp(), completed, counts_});
     if (auto error = report_error()) return std::unexpected(*error);
     if (failed && config_.fail_fast) break;
   }
 
-  if (config_.card_health) state_.card_verdicts = card_verdicts();
-  state_.exec_time = TestSuiteExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started_at)};
-  formatter_.run_finished(state_);
+  counts_.exec_time = TestSuiteExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started_at)};
+  const auto verdicts = config_.card_health ? card_verdicts() : std::vector<CardVerdict>{};
+  formatter_.run_finished({stamp(), counts_, verdicts});
   if (auto error = report_error()) return std::unexpected(*error);
-  return state_.succeeded();
+  return counts_.succeeded();
 }
 
 }  // namespace

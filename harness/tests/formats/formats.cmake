@@ -11,6 +11,7 @@ zlu_test(harness_format_tests
           ${CMAKE_CURRENT_LIST_DIR}/report_support.cpp
           ${CMAKE_CURRENT_LIST_DIR}/xml_document.cpp
           ${CMAKE_CURRENT_LIST_DIR}/escape_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/events_file_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/json_report_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/junit_report_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/junit_schema_test.cpp

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "reports/junit.hpp"
+#include "run/execute.hpp"
 #include "report_support.hpp"
 #include "xml_document.hpp"
 
@@ -14,15 +15,14 @@ using namespace harness;
 CompletedTest completed(std::string_view name, TestResult result) {
   TestDesc desc;
   desc.name = name;
-  CompletedTest test{0, desc, std::move(result), TestExecTime{std::chrono::milliseconds(12)}, "output\n"};
-  test.failure_message = "left \"a\" < right";
-  return test;
+  return CompletedTest{
+      0, desc, {Attempt{std::move(result), TestExecTime{std::chrono::milliseconds(12)}, "output\n", "left \"a\" < right"}}};
 }
 
 // `test` after `failed` failed tries, with ZLU_TEST_RETRIES allowing three.
 CompletedTest retried(CompletedTest test, std::size_t failed) {
   for (std::size_t i = 0; i < failed; ++i)
-    test.failed_tries.push_back({TestResult::failed(), TestExecTime{}, "try output\n", "try failed"});
+    test.attempts.insert(test.attempts.begin(), {TestResult::failed(), TestExecTime{}, "try output\n", "try failed"});
   test.tries_allowed = 3;
   return test;
 }
@@ -43,7 +43,7 @@ TEST(JunitSchema, EveryModeGivesADocumentTheSchemaAccepts) {
   TestDesc ignored_desc;
   ignored_desc.name = "ignored";
   ignored_desc.ignore_message = "needs \"power\" & a <card>";
-  const CompletedTest ignored{0, ignored_desc, TestResult::ignored(), std::nullopt, {}};
+  const CompletedTest ignored = ignored_test(0, ignored_desc);
   FormatterSettings shown{};
   shown.executable_name = "demo";
   shown.show_output = true;
@@ -64,14 +64,14 @@ TEST(JunitSchema, EveryModeGivesADocumentTheSchemaAccepts) {
   for (const Mode& mode : modes) {
     FileConsole console;
     JunitFormatter junit(console.out(), mode.settings);
-    ConsoleTestState state;
+    RunCounts counts;
     junit.run_started({mode.results.size(), 0, std::nullopt});
     for (const CompletedTest& test : mode.results) {
-      junit.test_started(test.id, test.desc);
-      state.tally(test);
-      junit.test_result(test, state);
+      junit.test_started({{}, test.id, test.desc});
+      counts.count(test);
+      junit.test_result({{}, test, counts});
     }
-    junit.run_finished(state);
+    junit.run_finished({{}, counts});
     const XmlDocument xml(console.text());
     const ParserRun valid = xml.validate(JUNIT_SCHEMA_PATH);
     EXPECT_EQ(valid.exit_status, 0) << mode.name << ": " << valid.output << console.text();

@@ -4,6 +4,7 @@
 
 #include "reports/json.hpp"
 #include "reports/junit.hpp"
+#include "run/execute.hpp"
 #include "report_support.hpp"
 #include "xml_document.hpp"
 
@@ -15,7 +16,7 @@ using namespace harness;
 CompletedTest with_properties(TestResult result, TestProperties properties) {
   TestDesc desc;
   desc.name = "waits_for_a_card";
-  CompletedTest test{0, desc, std::move(result), std::nullopt, {}};
+  CompletedTest test = single_try(0, desc, std::move(result));
   test.properties = std::move(properties);
   return test;
 }
@@ -25,9 +26,9 @@ const TestProperties recorded = {{"waited_for_card_ms", "12"}, {"card", "quote \
 TEST(PropertiesReport, JsonResultEventCarriesThemAsAnObjectOnlyWhenRecorded) {
   FileConsole console;
   JsonFormatter json(console.out(), {});
-  ConsoleTestState state;
-  json.test_result(with_properties(TestResult::failed(), recorded), state);
-  json.test_result(with_properties(TestResult::ok(), {}), state);
+  const RunCounts counts;
+  json.test_result({{}, with_properties(TestResult::failed(), recorded), counts});
+  json.test_result({{}, with_properties(TestResult::ok(), {}), counts});
   const std::string text = console.text();
   const auto end = text.find('\n');
   ASSERT_NE(end, std::string::npos) << text;
@@ -40,13 +41,13 @@ TEST(PropertiesReport, JsonResultEventCarriesThemAsAnObjectOnlyWhenRecorded) {
 TEST(PropertiesReport, JunitTestsuiteHoldsThemNamedAfterTheirTestAndTheTestcaseNone) {
   FileConsole console;
   JunitFormatter junit(console.out(), {});
-  ConsoleTestState state;
+  const RunCounts counts;
   junit.run_started({2, 0, std::nullopt});
-  junit.test_result(with_properties(TestResult::failed(), recorded), state);
+  junit.test_result({{}, with_properties(TestResult::failed(), recorded), counts});
   CompletedTest plain = with_properties(TestResult::ok(), {});
   plain.desc.name = "plain";
-  junit.test_result(plain, state);
-  junit.run_finished(state);
+  junit.test_result({{}, plain, counts});
+  junit.run_finished({{}, counts});
   const XmlDocument xml(console.text());
   const ParserRun valid = xml.validate(JUNIT_SCHEMA_PATH);
   ASSERT_EQ(valid.exit_status, 0) << valid.output << console.text();

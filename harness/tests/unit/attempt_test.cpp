@@ -25,13 +25,13 @@ void attaches_twice() {
 }
 
 TEST(Attach, ASecondMeasurementOfAKindReplacesTheFirstInItsPlace) {
-  const CompletedTest completed = execute_test(0, make_test("attaches", attaches_twice), {});
-  ASSERT_EQ(completed.measurements.size(), 2U);
-  EXPECT_EQ(std::get<CardUse>(completed.measurements[0]).card, 5U);
-  EXPECT_EQ(std::get<CycleSummary>(completed.measurements[1]).busiest_tile, 7U);
-  ASSERT_EQ(completed.runner_output.size(), 2U);
-  EXPECT_EQ(completed.runner_output[0].program, "runner-a");
-  EXPECT_TRUE(completed.runner_output[1].cut);
+  const Attempt attempt = execute_test(0, make_test("attaches", attaches_twice), {}).last_try();
+  ASSERT_EQ(attempt.measurements.size(), 2U);
+  EXPECT_EQ(std::get<CardUse>(attempt.measurements[0]).card, 5U);
+  EXPECT_EQ(std::get<CycleSummary>(attempt.measurements[1]).busiest_tile, 7U);
+  ASSERT_EQ(attempt.runner_output.size(), 2U);
+  EXPECT_EQ(attempt.runner_output[0].program, "runner-a");
+  EXPECT_TRUE(attempt.runner_output[1].cut);
 }
 
 TEST(Attach, OutsideATestBodyNothingIsKeptAndNoAttemptIsRunning) {
@@ -39,8 +39,8 @@ TEST(Attach, OutsideATestBodyNothingIsKeptAndNoAttemptIsRunning) {
   attach_runner_output({"stray", "text", false});
   EXPECT_FALSE(current_attempt().has_value());
   const CompletedTest completed = execute_test(0, make_test("plain", [] {}), {});
-  EXPECT_TRUE(completed.measurements.empty());
-  EXPECT_TRUE(completed.runner_output.empty());
+  EXPECT_TRUE(completed.last_try().measurements.empty());
+  EXPECT_TRUE(completed.last_try().runner_output.empty());
 }
 
 TEST(Attach, ACardUseShowsAsTheCardPropertiesAheadOfTheRecordedOnes) {
@@ -74,7 +74,7 @@ TEST(CurrentAttempt, ATryKnowsItsNumberAndTheCardsEarlierTriesFailedOn) {
   seen.clear();
   const CompletedTest completed =
       execute_with_retries(0, make_test("picky", fails_on_each_card), ExecuteSettings{true, std::nullopt, 4});
-  EXPECT_EQ(completed.result.kind, TestResult::Kind::Ok);
+  EXPECT_EQ(completed.result().kind, TestResult::Kind::Ok);
   ASSERT_EQ(seen.size(), 5U);
   const std::vector<std::vector<unsigned>> failed_cards{{}, {2}, {2}, {2, 5}, {2, 5, 1}};
   for (unsigned i = 0; i < seen.size(); ++i) {
@@ -82,23 +82,23 @@ TEST(CurrentAttempt, ATryKnowsItsNumberAndTheCardsEarlierTriesFailedOn) {
     EXPECT_EQ(seen[i].attempt, i + 1);
     EXPECT_EQ(seen[i].failed_cards, failed_cards[i]) << "try " << i + 1;
   }
-  ASSERT_EQ(completed.failed_tries.size(), 4U);
-  EXPECT_EQ(card_use_of(completed.failed_tries[2].measurements)->card, 5U);
-  EXPECT_EQ(card_use_of(completed.measurements)->card, 7U);
 
-  const std::vector<AttemptView> attempts = attempts_of(completed);
+  const std::vector<Attempt>& attempts = completed.attempts;
   ASSERT_EQ(attempts.size(), cards_by_try.size());
+  EXPECT_EQ(completed.earlier_tries().size(), cards_by_try.size() - 1);
   for (std::size_t i = 0; i < attempts.size(); ++i) {
-    EXPECT_EQ(attempts[i].number, i + 1);
     EXPECT_EQ(attempts[i].card()->card, cards_by_try[i]) << "try " << i + 1;
     EXPECT_EQ(attempts[i].failure_message, i + 1 < attempts.size() ? "card fault" : "");
+    EXPECT_EQ(attempts[i].result.kind, i + 1 < attempts.size() ? TestResult::Kind::Failed : TestResult::Kind::Ok);
     EXPECT_LE(attempts[i].started, attempts[i].ended);
     if (i > 0) {
       EXPECT_LE(attempts[i - 1].ended, attempts[i].started);
     }
   }
-  EXPECT_EQ(attempts.back().result->kind, TestResult::Kind::Ok);
-  EXPECT_TRUE(attempts_of(ignored_test(0, make_test("skipped", [] {}).desc)).empty());
+  const CompletedTest skipped = ignored_test(0, make_test("skipped", [] {}).desc);
+  ASSERT_EQ(skipped.attempts.size(), 1U);
+  EXPECT_EQ(skipped.result().kind, TestResult::Kind::Ignored);
+  EXPECT_EQ(skipped.last_try().started, WallClock::time_point{}) << "a test not run has a try that never started";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "reports/terse.hpp"
+#include "run/execute.hpp"
 
 namespace harness {
 namespace {
@@ -31,15 +32,21 @@ class CapturedConsole {
 CompletedTest result(std::string_view name, TestResult outcome) {
   TestDesc desc;
   desc.name = name;
-  return CompletedTest{0, desc, outcome, std::nullopt, {}};
+  return single_try(0, desc, outcome);
+}
+
+// Hands `test` to `terse` as the run loop would, with `counts` counting it.
+void report(TerseFormatter& terse, RunCounts& counts, const CompletedTest& test) {
+  counts.count(test);
+  terse.test_result({{}, test, counts});
 }
 
 TEST(TerseFormatter, WrapsAfter88CharactersWithTheProgress) {
   CapturedConsole console;
   TerseFormatter terse(console.out(), {});
-  ConsoleTestState state;
+  RunCounts counts;
   terse.run_started({200, 0, std::nullopt});
-  for (int i = 0; i < 200; ++i) terse.test_result(result("t", TestResult::ok()), state);
+  for (int i = 0; i < 200; ++i) report(terse, counts, result("t", TestResult::ok()));
   EXPECT_EQ(console.text(),
             "\nrunning 200 tests\n" + std::string(88, '.') + " 88/200\n" + std::string(88, '.') + " 176/200\n" +
                 std::string(24, '.'));
@@ -48,24 +55,24 @@ TEST(TerseFormatter, WrapsAfter88CharactersWithTheProgress) {
 TEST(TerseFormatter, FailureEndsTheCurrentLineWithTheProgressFirst) {
   CapturedConsole console;
   TerseFormatter terse(console.out(), {});
-  ConsoleTestState state;
+  RunCounts counts;
   terse.run_started({5, 0, std::nullopt});
-  terse.test_result(result("a", TestResult::failed()), state);
-  terse.test_result(result("b", TestResult::ok()), state);
-  terse.test_result(result("c", TestResult::ignored()), state);
-  terse.test_result(result("d", TestResult::time_limit_exceeded()), state);
-  terse.test_result(result("e", TestResult::ok()), state);
+  report(terse, counts, result("a", TestResult::failed()));
+  report(terse, counts, result("b", TestResult::ok()));
+  report(terse, counts, result("c", TestResult::ignored()));
+  report(terse, counts, result("d", TestResult::time_limit_exceeded()));
+  report(terse, counts, result("e", TestResult::ok()));
   EXPECT_EQ(console.text(), "\nrunning 5 tests\na --- FAILED\n.i 3/5\nd --- FAILED\n.");
 }
 
 TEST(TerseFormatter, ColumnCountRestartsAfterAFailureLine) {
   CapturedConsole console;
   TerseFormatter terse(console.out(), {});
-  ConsoleTestState state;
+  RunCounts counts;
   terse.run_started({100, 0, std::nullopt});
-  for (int i = 0; i < 10; ++i) terse.test_result(result("t", TestResult::ok()), state);
-  terse.test_result(result("f", TestResult::failed()), state);
-  for (int i = 0; i < 89; ++i) terse.test_result(result("t", TestResult::ok()), state);
+  for (int i = 0; i < 10; ++i) report(terse, counts, result("t", TestResult::ok()));
+  report(terse, counts, result("f", TestResult::failed()));
+  for (int i = 0; i < 89; ++i) report(terse, counts, result("t", TestResult::ok()));
   EXPECT_EQ(console.text(), "\nrunning 100 tests\n" + std::string(10, '.') + " 10/100\nf --- FAILED\n" +
                                 std::string(88, '.') + " 99/100\n.");
 }

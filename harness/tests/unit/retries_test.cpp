@@ -15,18 +15,18 @@ namespace {
 class ResultKeeper : public Formatter {
  public:
   void run_started(const RunStart&) override {}
-  void test_started(TestId, const TestDesc& desc) override { events.push_back("started " + std::string(desc.name)); }
-  void still_running(TestId, const TestDesc&) override {}
-  void test_result(const CompletedTest& test, const ConsoleTestState&) override {
-    events.push_back("result " + std::string(test.desc.name));
-    results.push_back(test);
+  void test_started(const TestEvent& event) override { events.push_back("started " + std::string(event.desc.name)); }
+  void still_running(const TestEvent&) override {}
+  void test_result(const ResultEvent& event) override {
+    events.push_back("result " + std::string(event.test.desc.name));
+    results.push_back(event.test);
   }
-  void run_finished(const ConsoleTestState& state) override { final_state = state; }
+  void run_finished(const RunEnd& event) override { final_counts = event.counts; }
   int error() const override { return 0; }
 
   std::vector<std::string> events;
   std::vector<CompletedTest> results;
-  ConsoleTestState final_state;
+  RunCounts final_counts;
 };
 
 std::atomic<int> flaky_calls{0};
@@ -69,16 +69,17 @@ TEST(Retries, AFlakyTestPassesOnALaterTryAndKeepsTheFailedOnes) {
   ASSERT_EQ(keeper.results.size(), 1U);
   const CompletedTest& flaky = keeper.results[0];
   EXPECT_EQ(flaky_calls.load(), 3) << "no try after the one that passed";
-  EXPECT_EQ(flaky.result.kind, TestResult::Kind::Ok);
-  EXPECT_EQ(flaky.stdout_bytes, "try 3\n");
+  EXPECT_EQ(flaky.result().kind, TestResult::Kind::Ok);
+  EXPECT_EQ(flaky.last_try().stdout_bytes, "try 3\n");
   EXPECT_EQ(flaky.tries_allowed, 4U);
-  ASSERT_EQ(flaky.failed_tries.size(), 2U);
-  EXPECT_EQ(flaky.failed_tries[1].failure_message, "link trained late");
+  ASSERT_EQ(flaky.attempts.size(), 3U);
+  EXPECT_EQ(flaky.attempts[1].failure_message, "link trained late");
   EXPECT_EQ(flaky_note(flaky), "flaky: passed on try 3 of 4");
-  EXPECT_EQ(keeper.final_state.passed, 1U);
-  EXPECT_EQ(keeper.final_state.failed, 0U);
+  EXPECT_EQ(keeper.final_counts.passed, 1U);
+  EXPECT_EQ(keeper.final_counts.failed, 0U);
+  EXPECT_EQ(keeper.final_counts.flaky, 1U);
   // The successes block shows every try's output in order, each under its heading.
-  const std::string shown = keeper.final_state.passes.at(0).stdout_bytes;
+  const std::string shown = output_of_tries(flaky);
   const auto first = shown.find("---- try 1 of 4 ----\ntry 1\n");
   const auto second = shown.find("---- try 2 of 4 ----\ntry 2\n");
   const auto last = shown.find("---- try 3 of 4 ----\ntry 3\n");
@@ -120,8 +121,8 @@ TEST(Retries, ATestOverItsTimeLimitIsNotTriedAgain) {
   ASSERT_TRUE(passed.has_value());
   EXPECT_FALSE(*passed);
   EXPECT_EQ(passing_calls.load(), 1);
-  EXPECT_EQ(keeper.results.at(0).result.kind, TestResult::Kind::TimeLimitExceeded);
-  EXPECT_TRUE(keeper.results.at(0).failed_tries.empty());
+  EXPECT_EQ(keeper.results.at(0).result().kind, TestResult::Kind::TimeLimitExceeded);
+  EXPECT_EQ(keeper.results.at(0).attempts.size(), 1U);
 }
 
 // 0 when, after a stop was requested, a failing test gets no second try.
@@ -131,7 +132,7 @@ int tries_after_a_stop() {
   // The loop starts no test once stopped, so the test is run on this thread.
   const CompletedTest completed =
       execute_with_retries(0, make_test("broken", always_fails), ExecuteSettings{true, std::nullopt, 5});
-  return failing_calls.load() == 1 && completed.failed_tries.empty() ? 0 : 1;
+  return failing_calls.load() == 1 && completed.attempts.size() == 1 ? 0 : 1;
 }
 
 TEST(RetriesDeathTest, AnInterruptedRunTriesNothingAgain) {

@@ -20,17 +20,18 @@ using namespace std::chrono_literals;
 class RecordingFormatter : public Formatter {
  public:
   void run_started(const RunStart& start) override { events.push_back(fmt("start ", start.test_count)); }
-  void test_started(TestId, const TestDesc& desc) override { events.push_back("started " + std::string(desc.name)); }
-  void still_running(TestId, const TestDesc& desc) override {
-    events.push_back("running " + std::string(desc.name));
+  void test_started(const TestEvent& event) override { events.push_back("started " + std::string(event.desc.name)); }
+  void still_running(const TestEvent& event) override {
+    events.push_back("running " + std::string(event.desc.name));
     ++warnings;
   }
-  void test_result(const CompletedTest& test, const ConsoleTestState&) override {
-    events.push_back("result " + std::string(test.desc.name) + " " + std::to_string(static_cast<int>(test.result.kind)));
+  void test_result(const ResultEvent& event) override {
+    events.push_back("result " + std::string(event.test.desc.name) + " " +
+                     std::to_string(static_cast<int>(event.test.result().kind)));
     ++results;
   }
-  void run_finished(const ConsoleTestState& state) override {
-    events.push_back(fmt("finished ", state.passed) + fmt("/", state.failed));
+  void run_finished(const RunEnd& event) override {
+    events.push_back(fmt("finished ", event.counts.passed) + fmt("/", event.counts.failed));
   }
   int error() const override { return 0; }
   static std::string fmt(const char* word, std::size_t n) { return word + std::to_string(n); }

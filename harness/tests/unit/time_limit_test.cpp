@@ -42,7 +42,7 @@ TEST(TimeLimit, EveryAcceptedCriticalTimeIsComparedWithoutOverflow) {
       test.desc.test_type = type;
       const ExecuteSettings settings{true, parsed->opts.time_options, 0};
       const CompletedTest completed = execute_test(TestId{0}, test, settings);
-      EXPECT_EQ(completed.result.kind, exceeded ? TestResult::Kind::TimeLimitExceeded : TestResult::Kind::Ok);
+      EXPECT_EQ(completed.result().kind, exceeded ? TestResult::Kind::TimeLimitExceeded : TestResult::Kind::Ok);
     }
     for (const std::string value : {"0,9223372036854775808", "9223372036854775808,9223372036854775808"}) {
       Env env = gate_open;

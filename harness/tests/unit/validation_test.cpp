@@ -204,5 +204,26 @@ TEST(Validation, RunnerOutputIsCaptureOrUnset) {
             "error: ZLU_TEST_RETRIES is `x`, should be a non-negative integer no larger than 1000.\n");
 }
 
+TEST(Validation, TheEventsFileIsAPathOrUnset) {
+  struct Case {
+    std::optional<std::string> value;
+    std::string refusal;
+  };
+  for (const Case& c : std::vector<Case>{
+           {std::nullopt, "<accepted>"},
+           {"events.json", "<accepted>"},
+           {" ", "<accepted>"},
+           {"", "error: ZLU_TEST_EVENTS is ``, should be a file path or unset.\n"}}) {
+    Env env;
+    if (c.value) env.emplace("ZLU_TEST_EVENTS", *c.value);
+    EXPECT_EQ(refusal({}, env), c.refusal) << c.value.value_or("<unset>");
+    const auto parsed = parse({}, env);
+    EXPECT_EQ(parsed.has_value(), c.refusal == "<accepted>");
+    if (parsed) {
+      EXPECT_EQ(parsed->opts.events_file, c.value);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace harness

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -59,6 +60,14 @@ TEST_F(CardHealthTest, AStuckCardIsQuarantinedKeptOutOfTheNextSuiteAndBackOnceRe
                                    {{"ZLU_TEST_TIMELINE", (dir() / "timeline.json").string()}});
   EXPECT_EQ(first.exit_code(), 0) << first.out << first.err;
   EXPECT_EQ(count(first.err, "zlu-hardware-e2e on card 2: check failed"), 1U) << first.err;
+  EXPECT_NE(first.out.find("\nok (card 2 at fault: passed on try 2 of 2)\n"), std::string::npos) << first.out;
+  EXPECT_NE(first.out.find("23 passed; 0 failed; 0 ignored; 0 measured; 0 filtered out; finished in "),
+            std::string::npos);
+  EXPECT_NE(first.out.find("s\n\ncard 2 quarantined: failed all_tile_permutation_works, which passed on card 0\n"
+                           "cards 0, 1 and 3 healthy\n\n"),
+            std::string::npos)
+      << first.out;
+  EXPECT_EQ(first.out.find("flaky"), std::string::npos) << "a card's fault is not a flaky test";
   EXPECT_EQ(records(), std::vector<std::string>{"card-2.quarantine"});
   const std::string record = record_text(2);
   EXPECT_TRUE(record.starts_with("card: 2\nreason: failed tests that passed on other cards\n"
@@ -98,18 +107,59 @@ TEST_F(CardHealthTest, NoCardIsBlamedForAFaultOnEveryCardOrWithNothingToCompare)
     const char* what;
     std::string cards;
     std::string faults;
+    std::string healthy;
   };
   const std::string stuck = STUCK_TILE;
   const std::vector<Case> cases = {
-      {"every card", "0-3", "0:" + stuck + ",1:" + stuck + ",2:" + stuck + ",3:" + stuck},
-      {"one card only", "2", "2:" + stuck},
+      {"every card", "0-3", "0:" + stuck + ",1:" + stuck + ",2:" + stuck + ",3:" + stuck,
+       "\ncards 0, 1, 2 and 3 healthy\n\n"},
+      {"one card only", "2", "2:" + stuck, "\ncard 2 healthy\n\n"},
   };
   for (const Case& c : cases) {
     const SuiteRun run = run_model(c.cards, c.faults);
     EXPECT_EQ(run.exit_code(), 101) << c.what;
     EXPECT_NE(run.out.find("4 failed"), std::string::npos) << c.what << "\n" << run.out;
+    EXPECT_TRUE(run.out.ends_with(c.healthy)) << c.what << "\n" << run.out;
     EXPECT_TRUE(records().empty()) << c.what;
   }
+}
+
+TEST_F(CardHealthTest, TheMachineReadableReportsCarryEachCardsVerdict) {
+  const std::string fault = std::string("2:") + STUCK_TILE;
+  const ChildEnvironment environment = {{"ZLU_TEST_CARDS", "2,0,1,3"},
+                                        {"ZLU_TEST_LOCK_DIR", lock_dir().string()},
+                                        {"ZLU_TEST_RETRIES", "1"},
+                                        {"ZLU_TEST_QUARANTINE", "on"},
+                                        {"ZLU_SIM_CARD_FAULT", fault},
+                                        {"ZLU_TEST_BOOTSTRAP", "1"}};
+  const SuiteRun json =
+      run_program(MODEL_SUITE, {"--test-threads", "1", "-Z", "unstable-options", "--format", "json"}, environment, dir());
+  EXPECT_EQ(json.exit_code(), 0) << json.err;
+  std::vector<nlohmann::json> cards;
+  nlohmann::json result;
+  std::istringstream lines(json.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("{")) continue;
+    const auto event = nlohmann::json::parse(line);
+    if (event["type"] == "card") cards.push_back(event);
+    if (event.value("name", "") == "all_tile_permutation_works" && event["event"] == "ok") result = event;
+  }
+  EXPECT_EQ(result.value("card_fault", -1), 2) << result.dump();
+  EXPECT_FALSE(result.contains("flaky")) << result.dump();
+  ASSERT_EQ(cards.size(), 4U) << json.out;
+  EXPECT_EQ(cards[2], nlohmann::json::parse(R"({"type":"card","event":"quarantined","card":2,)"
+                                            R"("evidence":[{"test":"all_tile_permutation_works","passed_on":0}]})"));
+  EXPECT_EQ(cards[3], nlohmann::json::parse(R"({"type":"card","event":"healthy","card":3})"));
+
+  EXPECT_EQ(tool({"release", "2"}).exit_code(), 0);
+  const SuiteRun junit = run_program(MODEL_SUITE, {"--test-threads", "1", "-Z", "unstable-options", "--format", "junit"},
+                                     environment, dir());
+  EXPECT_EQ(junit.exit_code(), 0) << junit.err;
+  EXPECT_NE(junit.out.find("<property name=\"card.2\" value=\"card 2 quarantined: failed all_tile_permutation_works, "
+                           "which passed on card 0\"/>"),
+            std::string::npos)
+      << junit.out;
+  EXPECT_NE(junit.out.find("<property name=\"card.0\" value=\"card 0 healthy\"/>"), std::string::npos);
 }
 
 TEST_F(CardHealthTest, WhenEveryCardIsQuarantinedTheTestsFailAtOnceNamingThem) {
