@@ -81,29 +81,15 @@ JsonLine& JsonLine::object(std::string_view key_name, const TestProperties& fiel
 }
 
 JsonLine& JsonLine::card_evidence(std::string_view key_name, const std::vector<CardEvidence>& evidence) {
-  key(key_name);
-  body_ += '[';
-  for (std::size_t i = 0; i < evidence.size(); ++i) {
-    if (i > 0) body_ += ',';
-    JsonLine item;
-    item.text("test", evidence[i].test).number("passed_on", evidence[i].passed_on);
-    body_ += item.body_ + '}';
-  }
-  body_ += ']';
-  return *this;
+  return array_of(key_name, evidence, [](JsonLine& item, const CardEvidence& test) {
+    item.text("test", test.test).number("passed_on", test.passed_on);
+  });
 }
 
 JsonLine& JsonLine::runner_output(std::string_view key_name, const std::vector<RunnerOutput>& outputs) {
-  key(key_name);
-  body_ += '[';
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    if (i > 0) body_ += ',';
-    JsonLine runner;
-    runner.text("program", outputs[i].program).text("text", outputs[i].text).boolean("cut", outputs[i].cut);
-    body_ += runner.body_ + '}';
-  }
-  body_ += ']';
-  return *this;
+  return array_of(key_name, outputs, [](JsonLine& runner, const RunnerOutput& output) {
+    runner.text("program", output.program).text("text", output.text).boolean("cut", output.cut);
+  });
 }
 
 std::string JsonEvents::line(JsonLine& event, const EventStamp& stamp) const {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "reports/formatter.hpp"
 
@@ -35,6 +36,20 @@ class JsonLine {
 
  private:
   void key(std::string_view name);
+  // An array of one object per item, each filled in by `fill`.
+  template <typename Item, typename Fill>
+  JsonLine& array_of(std::string_view key_name, const std::vector<Item>& items, Fill fill) {
+    key(key_name);
+    body_ += '[';
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (i > 0) body_ += ',';
+      JsonLine object;
+      fill(object, items[i]);
+      body_ += object.body_ + '}';
+    }
+    body_ += ']';
+    return *this;
+  }
 
   std::string body_ = "{";
 };

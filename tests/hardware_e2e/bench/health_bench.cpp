@@ -5,24 +5,17 @@
 //
 // Usage: hardware_e2e_health_bench [ROUNDS]   (default 9)
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include <fmt/format.h>
 
-extern char** environ;
+#include "timed_suite.hpp"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct Run {
   double seconds = -1;  // negative when the suite did not pass
@@ -32,38 +25,11 @@ struct Run {
 Run suite_run(const std::string& fault, const std::filesystem::path& scratch) {
   const std::filesystem::path lock_dir = scratch / "locks";
   std::filesystem::remove_all(lock_dir);
-  std::vector<std::string> env_text;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (!std::string_view(*entry).starts_with("ZLU_")) env_text.emplace_back(*entry);
-  }
-  for (const char* setting : {"ZLU_TEST_CARDS=0-3", "ZLU_TEST_RETRIES=1", "ZLU_TEST_QUARANTINE=on"}) {
-    env_text.emplace_back(setting);
-  }
-  env_text.push_back("ZLU_TEST_LOCK_DIR=" + lock_dir.string());
-  if (!fault.empty()) env_text.push_back("ZLU_SIM_CARD_FAULT=" + fault);
-  std::vector<char*> envp;
-  for (auto& entry : env_text) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  std::string program = MODEL_SUITE;
-  std::string threads = "--test-threads";
-  std::string four = "4";
-  char* argv[] = {program.data(), threads.data(), four.data(), nullptr};
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const auto start = Clock::now();
-  pid_t pid = 0;
-  const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) return {};
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
-  return {seconds, std::filesystem::exists(lock_dir / "card-2.quarantine")};
+  std::vector<std::string> settings = {"ZLU_TEST_CARDS=0-3", "ZLU_TEST_RETRIES=1", "ZLU_TEST_QUARANTINE=on",
+                                       "ZLU_TEST_LOCK_DIR=" + lock_dir.string()};
+  if (!fault.empty()) settings.push_back("ZLU_SIM_CARD_FAULT=" + fault);
+  const double seconds = hardware_e2e_bench::timed_suite_run(MODEL_SUITE, {"--test-threads", "4"}, settings);
+  return {seconds, seconds >= 0 && std::filesystem::exists(lock_dir / "card-2.quarantine")};
 }
 
 double median(std::vector<double> values) {
@@ -74,12 +40,8 @@ double median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
-  std::string scratch = (std::filesystem::temp_directory_path() / "health-bench-XXXXXX").string();
-  if (mkdtemp(scratch.data()) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
+  const std::string scratch = hardware_e2e_bench::scratch_folder("health-bench");
+  const int rounds = hardware_e2e_bench::rounds_asked(argc, argv, 9);
   std::vector<double> good;
   std::vector<double> bad;
   int quarantined = 0;

@@ -1,5 +1,7 @@
 #include "cards/quarantine.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <charconv>
@@ -18,6 +20,14 @@
 namespace hardware_e2e {
 
 namespace {
+
+// The record's fields of one line each, by their keys.
+constexpr std::array<std::pair<std::string_view, std::string QuarantineRecord::*>, 4> TEXT_FIELDS = {{
+    {"reason", &QuarantineRecord::reason},
+    {"host", &QuarantineRecord::host},
+    {"time", &QuarantineRecord::time},
+    {"build", &QuarantineRecord::build},
+}};
 
 // A record is a few lines; anything longer was not written by us.
 constexpr std::size_t MAX_RECORD_BYTES = 64 * 1024;
@@ -66,16 +76,12 @@ std::expected<QuarantineRecord, std::string> parse_quarantine(std::string_view t
         return std::unexpected(fmt::format("line {}: \"{}\" is not a card number", number, value));
       }
       card_seen = true;
-    } else if (key == "reason") {
-      record.reason = value;
     } else if (key == "evidence") {
       record.evidence.push_back(value);
-    } else if (key == "host") {
-      record.host = value;
-    } else if (key == "time") {
-      record.time = value;
-    } else if (key == "build") {
-      record.build = value;
+    } else if (const auto field = std::find_if(TEXT_FIELDS.begin(), TEXT_FIELDS.end(),
+                                               [&](const auto& named) { return named.first == key; });
+               field != TEXT_FIELDS.end()) {
+      record.*(field->second) = value;
     } else {
       return std::unexpected(fmt::format("line {}: unknown key \"{}\"", number, key));
     }
