@@ -23,4 +23,7 @@ int run_release(const Invocation& invocation);
 // export.cpp
 int run_export(const Invocation& invocation);
 
+// report.cpp: the report page.
+int run_report(const Invocation& invocation);
+
 }  // namespace zlu_e2e

@@ -22,7 +22,8 @@ struct RunStart {
   std::size_t test_count = 0;
   std::size_t filtered_out = 0;
   std::optional<std::uint64_t> shuffle_seed;
-  // Names this run among others (a history's key); no report shows it.
+  // Names this run among others (a history's key); the reports leave it
+  // out, the events file (ZLU_TEST_EVENTS) carries it on every line.
   std::string run_id{};
   WallClock::time_point started_at = WallClock::now();
 };

@@ -145,7 +145,8 @@ void JunitFormatter::test_result(const ResultEvent& event) {
 void JunitFormatter::run_finished(const RunEnd& event) {
   const RunCounts& counts = event.counts;
   const std::string executable = xml_escape(settings_.executable_name, XmlPlace::Attribute);
-  const std::string elapsed = render_seconds(counts.exec_time ? counts.exec_time->duration : std::chrono::nanoseconds{});
+  const std::string elapsed =
+      render_seconds(counts.exec_time ? counts.exec_time->duration : std::chrono::nanoseconds{});
   std::string document = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
   document += fmt::format(
       "  <testsuite name=\"{}\" tests=\"{}\" failures=\"{}\" errors=\"0\" skipped=\"{}\" time=\"{}\" "

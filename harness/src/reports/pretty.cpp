@@ -47,9 +47,11 @@ std::string PrettyFormatter::render_result_word(const CompletedTest& test) const
     case Verdict::Ignored:
       if (test.desc.ignore_message) return palette.paint(Color::Yellow, fmt::format("ignored, {}", *test.desc.ignore_message));
       return palette.paint(Color::Yellow, "ignored");
-    case Verdict::Measured:
-      return palette.paint(Color::Cyan, "bench") + fmt::format(": {:.0f} ns/iter (+/- {:.0f})",
-                                                              test.result().bench.ns_per_iter, test.result().bench.deviation);
+    case Verdict::Measured: {
+      const BenchFigures& bench = test.result().bench;
+      return palette.paint(Color::Cyan, "bench") +
+             fmt::format(": {:.0f} ns/iter (+/- {:.0f})", bench.ns_per_iter, bench.deviation);
+    }
   }
   return {};
 }

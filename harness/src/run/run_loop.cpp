@@ -34,7 +34,8 @@ class ResultPromise {
       : channel_(std::move(channel)), id_(id), desc_(desc) {}
   ~ResultPromise() {
     if (!sent_) {
-      channel_->send(single_try(id_, desc_, TestResult::failed_with_note("the test's thread ended before the test finished")));
+      const auto ended_early = TestResult::failed_with_note("the test's thread ended before the test finished");
+      channel_->send(single_try(id_, desc_, ended_early));
     }
   }
   ResultPromise(const ResultPromise&) = delete;
@@ -202,9 +203,15 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
     if (failed && config_.fail_fast) break;
   }
 
+<<<<<<< HEAD
   counts_.exec_time = TestSuiteExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started_at)};
   const auto verdicts = config_.card_health ? card_verdicts() : std::vector<CardVerdict>{};
   formatter_.run_finished({stamp(), counts_, verdicts});
+=======
+  counts_.exec_time =
+      TestSuiteExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started_at)};
+  formatter_.run_finished({stamp(), counts_});
+>>>>>>> main
   if (auto error = report_error()) return std::unexpected(*error);
   return counts_.succeeded();
 }
