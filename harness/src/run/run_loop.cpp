@@ -203,15 +203,10 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
     if (failed && config_.fail_fast) break;
   }
 
-<<<<<<< HEAD
-  counts_.exec_time = TestSuiteExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started_at)};
-  const auto verdicts = config_.card_health ? card_verdicts() : std::vector<CardVerdict>{};
-  formatter_.run_finished({stamp(), counts_, verdicts});
-=======
   counts_.exec_time =
       TestSuiteExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started_at)};
-  formatter_.run_finished({stamp(), counts_});
->>>>>>> main
+  const auto verdicts = config_.card_health ? card_verdicts() : std::vector<CardVerdict>{};
+  formatter_.run_finished({stamp(), counts_, verdicts});
   if (auto error = report_error()) return std::unexpected(*error);
   return counts_.succeeded();
 }
