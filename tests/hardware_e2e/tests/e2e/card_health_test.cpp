@@ -23,14 +23,18 @@ class CardHealthTest : public SuiteTest {
  protected:
   // The model suite on `cards` (the pool's order is the order of preference),
   // one test at a time so that which test meets the bad card first is fixed.
-  SuiteRun run_model(const std::string& cards, const std::string& faults, ChildEnvironment extra = {}) {
+  SuiteRun run_model(const std::string& cards, const std::string& faults, ChildEnvironment extra = {},
+                     const std::vector<std::string>& format = {}) {
     ChildEnvironment environment = {{"ZLU_TEST_CARDS", cards},
                                     {"ZLU_TEST_LOCK_DIR", lock_dir().string()},
                                     {"ZLU_TEST_RETRIES", "1"},
                                     {"ZLU_TEST_QUARANTINE", "on"},
                                     {"ZLU_SIM_CARD_FAULT", faults}};
     for (auto& [name, value] : extra) environment[name] = value;
-    return run_program(MODEL_SUITE, {"--test-threads", "1"}, environment, dir());
+    std::vector<std::string> args = {"--test-threads", "1"};
+    if (!format.empty()) args.insert(args.end(), {"-Z", "unstable-options", "--format"});
+    args.insert(args.end(), format.begin(), format.end());
+    return run_program(MODEL_SUITE, args, environment, dir());
   }
   SuiteRun tool(const std::vector<std::string>& args) {
     return run_program(ZLU_E2E, args, {{"ZLU_TEST_LOCK_DIR", lock_dir().string()}}, dir());
@@ -126,14 +130,7 @@ TEST_F(CardHealthTest, NoCardIsBlamedForAFaultOnEveryCardOrWithNothingToCompare)
 
 TEST_F(CardHealthTest, TheMachineReadableReportsCarryEachCardsVerdict) {
   const std::string fault = std::string("2:") + STUCK_TILE;
-  const ChildEnvironment environment = {{"ZLU_TEST_CARDS", "2,0,1,3"},
-                                        {"ZLU_TEST_LOCK_DIR", lock_dir().string()},
-                                        {"ZLU_TEST_RETRIES", "1"},
-                                        {"ZLU_TEST_QUARANTINE", "on"},
-                                        {"ZLU_SIM_CARD_FAULT", fault},
-                                        {"ZLU_TEST_BOOTSTRAP", "1"}};
-  const SuiteRun json =
-      run_program(MODEL_SUITE, {"--test-threads", "1", "-Z", "unstable-options", "--format", "json"}, environment, dir());
+  const SuiteRun json = run_model("2,0,1,3", fault, {{"ZLU_TEST_BOOTSTRAP", "1"}}, {"json"});
   EXPECT_EQ(json.exit_code(), 0) << json.err;
   std::vector<nlohmann::json> cards;
   nlohmann::json result;
@@ -152,8 +149,7 @@ TEST_F(CardHealthTest, TheMachineReadableReportsCarryEachCardsVerdict) {
   EXPECT_EQ(cards[3], nlohmann::json::parse(R"({"type":"card","event":"healthy","card":3})"));
 
   EXPECT_EQ(tool({"release", "2"}).exit_code(), 0);
-  const SuiteRun junit = run_program(MODEL_SUITE, {"--test-threads", "1", "-Z", "unstable-options", "--format", "junit"},
-                                     environment, dir());
+  const SuiteRun junit = run_model("2,0,1,3", fault, {{"ZLU_TEST_BOOTSTRAP", "1"}}, {"junit"});
   EXPECT_EQ(junit.exit_code(), 0) << junit.err;
   EXPECT_NE(junit.out.find("<property name=\"card.2\" value=\"card 2 quarantined: failed all_tile_permutation_works, "
                            "which passed on card 0\"/>"),
