@@ -1,13 +1,10 @@
 // Times the runners as the hardware tests launch them, and a whole run of the
 // hardware test executable when it sits in the same folder. Prints figures;
 // judges nothing.
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -16,13 +13,11 @@
 #include <fmt/format.h>
 
 #include "runners/common/contract.hpp"
-
-extern char** environ;
+#include "zlu-base/bench/timed_spawn.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 constexpr int REPEATS = 5;
 
@@ -88,28 +83,8 @@ std::vector<RunnerPlan> plans(const std::string& profile_path) {
   };
 }
 
-// Runs `program` with the environment plus `additions`, output discarded (a
-// failure shows in the status);
-// returns the wall time in milliseconds and the wait status.
 std::pair<double, int> timed_run(const fs::path& program, const std::vector<std::string>& additions) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-  env.insert(env.end(), additions.begin(), additions.end());
-  std::vector<char*> envp;
-  for (auto& entry : env) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  const std::string path = program.string();
-  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-  const auto start = Clock::now();
-  pid_t child = 0;
-  int status = -1;
-  if (posix_spawn(&child, path.c_str(), &actions, nullptr, argv, envp.data()) == 0) waitpid(child, &status, 0);
-  posix_spawn_file_actions_destroy(&actions);
-  return {std::chrono::duration<double, std::milli>(Clock::now() - start).count(), status};
+  return zlu_bench::timed_spawn(program.string(), additions);
 }
 
 std::string describe(int status) {

@@ -54,6 +54,8 @@ std::uint32_t Card::routed_address(std::uint32_t address) const {
 
 void Card::record(std::uint16_t physical, StepKind kind, std::uint64_t cycles, const std::string& operation,
                   const std::string& kernel, std::vector<StepMetadata> metadata) {
+  const std::uint64_t slowdown = options_.faults.exchange_slowdown_percent;
+  if (kind == StepKind::Exchange && slowdown != 0) cycles += (cycles * slowdown + 99) / 100;
   TileState& tile = tiles_[physical];
   StepRecord step;
   step.kind = kind;

@@ -39,7 +39,8 @@ struct StuckBit {
 
 struct CardFaults {
   // Deliberate defects of the model, for tests that show a scenario catches a
-  // broken card. Never set by the runners' environment.
+  // broken card. The runners set only exchange_slowdown_percent, from their
+  // ZLU_SIM_FAULT actions; the others are for in-process tests.
 
   // Incoming data (exchange receives and H2D writes) lands on the tile at the
   // next position of the same row instead of the named one.
@@ -54,6 +55,10 @@ struct CardFaults {
   // TileSram::stick_bit): the defect of a real card, set for one card of a
   // host through the runners' ZLU_SIM_CARD_FAULT.
   std::optional<StuckBit> stuck_bit;
+  // Every exchange step (exchange phases, H2D and D2H packets) takes this
+  // many percent more cycles, rounded up: a slower exchange that still moves
+  // the right data, for a gate on cycle counts to catch.
+  std::uint32_t exchange_slowdown_percent = 0;
 };
 
 struct CardOptions {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <tuple>
 #include <numeric>
 
 #include "card.hpp"
@@ -278,6 +280,36 @@ TEST(CardFaults, AStuckBitSetsThatBitOfEveryWordWrittenToItsTileOnly) {
     put(card, 118, 0x100, {0, 0, 0});
     EXPECT_EQ(read_back(card, 116, 0x100, 3), std::vector<std::uint32_t>(3, 0));
     EXPECT_EQ(read_back(card, 118, 0x100, 3), std::vector<std::uint32_t>(3, 0));
+// Cycles of each kind that tile 40 (logical) recorded on a card slowed by
+// `percent` after one host write, one exchange and one compute step.
+std::array<std::uint64_t, 4> slowed_cycles(std::uint32_t percent) {
+  CardOptions options;
+  options.faults.exchange_slowdown_percent = percent;
+  Card card(options);
+  put(card, 40, 0, words_from(1, 6));
+  EXPECT_TRUE(card.exchange({"send", {{40, 0, 24, {{41, 0x40}}}}}));
+  EXPECT_TRUE(card.compute({"spin", {{40, "spin", spin(37)}}}));
+  std::array<std::uint64_t, 4> cycles{};
+  for (const auto& step : card.steps(*card.topology().physical(40)))
+    cycles[static_cast<std::size_t>(step.kind)] += step.end_cycle - step.start_cycle;
+  return cycles;
+}
+
+TEST(CardFaults, ExchangeSlowdownAddsItsShareToExchangeStepsOnly) {
+  const auto plain = slowed_cycles(0);
+  const zlu_card::CycleCosts costs;
+  const std::uint64_t host = zlu_card::host_packet_cycles(costs, 24);
+  const std::uint64_t sent = zlu_card::exchange_cycles(costs, 1, 24, 0, 0);
+  ASSERT_EQ(plain[0], host + sent);
+  // Each step is rounded up on its own: 70 -> 77 and 30 -> 33 at 10%, and
+  // 1% of a step still costs one more cycle.
+  for (const auto& [percent, host_slowed, sent_slowed] :
+       {std::tuple{1u, host + 1, sent + 1}, std::tuple{10u, host + (host + 9) / 10, sent + (sent + 9) / 10},
+        std::tuple{100u, 2 * host, 2 * sent}}) {
+    const auto slowed = slowed_cycles(percent);
+    EXPECT_EQ(slowed[0], host_slowed + sent_slowed) << percent << "%";
+    EXPECT_EQ(slowed[1], plain[1]) << "compute is untouched at " << percent << "%";
+    EXPECT_EQ(slowed[2], plain[2]) << "synchronisation is untouched at " << percent << "%";
   }
 }
 

@@ -83,12 +83,13 @@ struct CardUse {
 
 // What the card counted for an attempt: cycles per step kind (index:
 // exchange, compute, synchronisation, idle), the span in cycles, the busiest
-// tile.
+// tile, and what counted them ("card model", or the card's kind).
 struct CycleSummary {
   std::array<std::uint64_t, 4> cycles_by_kind{};
   std::uint64_t span = 0;
   std::uint16_t busiest_tile = 0;
   std::uint64_t busiest_tile_cycles = 0;
+  std::string card;
 };
 
 // A typed value an attempt produced beside its verdict.
@@ -100,6 +101,18 @@ using Measurement = std::variant<CardUse, CycleSummary>;
 // the `card` and `card_wait_ms` properties, ahead of the recorded ones; a
 // CycleSummary is kept for the listeners that read attempts.
 void attach(Measurement measurement);
+
+// Adds `summary` to the CycleSummary of the attempt that runs on the calling
+// thread, or attaches it when there is none yet: for a test that starts
+// several runners one after another, whose cycles and spans add up. The
+// busiest tile is the busiest of any one runner. Outside a test body it does
+// nothing.
+void add_cycle_summary(const CycleSummary& summary);
+
+// Whether attempts are to carry cycle summaries: a cycle baseline, a bless
+// file or ZLU_TEST_CYCLES=on is set (read with the other settings before any
+// test starts). Runners are then asked for their profiles.
+bool cycle_summaries_wanted();
 
 // A runner's captured standard output and error, kept with the attempt when
 // runner output is captured (ZLU_TEST_RUNNER_OUTPUT=capture). `cut` says the

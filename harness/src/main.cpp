@@ -3,6 +3,7 @@
 #include <optional>
 #include <unistd.h>
 
+#include "cycles/cycle_gate.hpp"
 #include "reports/color.hpp"
 #include "reports/events_file.hpp"
 #include "reports/console.hpp"
@@ -138,8 +139,19 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
     listeners.add(std::make_unique<EventsFile>(std::move(*events)));
   }
 
+  // The baseline is read before any test starts: a run that cannot be
+  // judged stops here.
+  std::optional<CycleGate> cycle_gate;
+  if (opts.cycles.active()) {
+    auto gate = CycleGate::open(opts.cycles);
+    if (!gate) return fail_with(fmt::format("error: {}\n", gate.error()));
+    cycle_gate.emplace(std::move(*gate));
+    set_cycle_summaries_wanted(true);
+  }
+
   RunConfig config;
-  config.execute = ExecuteSettings{!opts.nocapture, opts.time_options, opts.retries};
+  config.execute = ExecuteSettings{!opts.nocapture, opts.time_options, opts.retries,
+                                   cycle_gate ? &*cycle_gate : nullptr};
   config.run_tests = opts.run_tests;
   config.fail_fast = opts.fail_fast;
   config.workers = *workers;
@@ -151,6 +163,9 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   const RunStart start{selection.tests.size(), selection.filtered_out, *seed, new_run_id()};
   auto passed = run_tests(selection.tests, start, config, listeners);
   if (!passed) return fail_with(passed.error());
+  if (cycle_gate) {
+    if (auto blessed = cycle_gate->bless(); !blessed) return fail_with(fmt::format("error: {}\n", blessed.error()));
+  }
   // Interrupted runs end as a shell reports a process the signal ended.
   if (const int signal = interrupt_signal(); signal != 0) return 128 + signal;
   return *passed ? 0 : failure_status;

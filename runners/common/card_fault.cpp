@@ -56,8 +56,7 @@ std::expected<std::optional<zlu_card::StuckBit>, Failure> parse_card_fault(std::
   return ours;
 }
 
-std::expected<zlu_card::CardOptions, Failure> card_options(const EnvLookup& env) {
-  zlu_card::CardOptions options;
+std::expected<zlu_card::CardOptions, Failure> with_card_fault(zlu_card::CardOptions options, const EnvLookup& env) {
   const auto value = env(SIM_CARD_FAULT_VARIABLE);
   if (!value) return options;
   std::optional<unsigned> card;

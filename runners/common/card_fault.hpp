@@ -25,8 +25,8 @@ inline constexpr std::string_view SIM_CARD_FAULT_VARIABLE = zlu_contract::SIM_CA
 std::expected<std::optional<zlu_card::StuckBit>, Failure> parse_card_fault(std::optional<unsigned> card,
                                                                            std::string_view value);
 
-// How the runner builds its card: with the stuck bit ZLU_SIM_CARD_FAULT
-// gives the card named by ZLU_CARD_ID, or as it is.
-std::expected<zlu_card::CardOptions, Failure> card_options(const EnvLookup& env);
+// `options` with the stuck bit ZLU_SIM_CARD_FAULT gives the card named by
+// ZLU_CARD_ID, if any: how the runner builds its card.
+std::expected<zlu_card::CardOptions, Failure> with_card_fault(zlu_card::CardOptions options, const EnvLookup& env);
 
 }  // namespace zlu_runner

@@ -1,16 +1,18 @@
 // What every runner shares: its exit contract, configuration parsing, fault
-// injection and host-write jitter.
+// injection, host-write jitter and its cycle profile.
 //
 // A runner's main reads its whole environment once into a plain struct, and
 // only then runs:
 //
 //   int main() {
 //     const auto env = zlu_runner::process_environment();
-//     auto actions = zlu_runner::take_sim_faults("zlu-x-e2e", env, no_runner_actions);
-//     if (!actions) return zlu_runner::finish("zlu-x-e2e", std::unexpected(actions.error()));
+//     auto faults = zlu_runner::take_sim_faults("zlu-x-e2e", env, no_runner_actions);
+//     if (!faults) return zlu_runner::finish("zlu-x-e2e", std::unexpected(faults.error()));
 //     auto config = read_config(env);   // -> std::expected<Config, Failure>
+//     auto profile = zlu_runner::read_profile_output(env);
 //     ...
-//     return zlu_runner::finish("zlu-x-e2e", run(*config));
+//     zlu_card::Card card(zlu_runner::card_options(*faults));
+//     return zlu_runner::finish("zlu-x-e2e", zlu_runner::with_profile(run(*config, card), card, *profile));
 //   }
 #pragma once
 
@@ -21,6 +23,7 @@
 #include "environment.hpp"
 #include "jitter.hpp"
 #include "outcome.hpp"
+#include "profile_output.hpp"
 #include "sim_fault.hpp"
 
 namespace zlu_runner {

@@ -11,6 +11,7 @@ namespace zlu_runner {
 namespace {
 
 constexpr std::uint64_t MAX_SIGNAL = 64;
+constexpr std::uint64_t MAX_SLOWDOWN_PERCENT = 1000;
 
 // Whether a signal's default action ends the process. Stop signals would
 // leave the parent waiting forever, ignored ones would let the runner carry
@@ -66,6 +67,13 @@ std::expected<FaultPlan, Failure> parse_sim_fault(std::string_view runner, std::
         }
         if (!plan.exit_code && !plan.signal) plan.signal_first = true;
         if (!plan.signal) plan.signal = static_cast<int>(*number);
+      } else if (action.starts_with("slow-exchange=")) {
+        const auto percent = parse_unsigned(SIM_FAULT_VARIABLE, action.substr(14), MAX_SLOWDOWN_PERCENT, false);
+        if (!percent) {
+          return std::unexpected(
+              malformed(value, item, fmt::format("slow-exchange=N with N from 0 to {}", MAX_SLOWDOWN_PERCENT)));
+        }
+        plan.exchange_slowdown_percent = static_cast<std::uint32_t>(*percent);
       } else if (runner_accepts(action)) {
         plan.runner_actions.emplace_back(action);
       } else {
@@ -98,14 +106,22 @@ void apply_process_faults(const FaultPlan& plan) {
   }
 }
 
-std::expected<std::vector<std::string>, Failure> take_sim_faults(std::string_view runner, const EnvLookup& env,
-                                                                 const ActionFilter& runner_accepts) {
+zlu_card::CardOptions card_options(const SimFaults& faults) {
+  zlu_card::CardOptions options;
+  options.faults = faults.card;
+  return options;
+}
+
+std::expected<SimFaults, Failure> take_sim_faults(std::string_view runner, const EnvLookup& env,
+                                                  const ActionFilter& runner_accepts) {
   const auto value = env(SIM_FAULT_VARIABLE);
-  if (!value) return std::vector<std::string>{};
+  if (!value) return SimFaults{};
   auto plan = parse_sim_fault(runner, *value, runner_accepts);
   if (!plan) return std::unexpected(plan.error());
   apply_process_faults(*plan);
-  return std::move(plan->runner_actions);
+  SimFaults faults{std::move(plan->runner_actions), {}};
+  faults.card.exchange_slowdown_percent = plan->exchange_slowdown_percent.value_or(0);
+  return faults;
 }
 
 }  // namespace zlu_runner

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "card.hpp"
 #include "contract.hpp"
 #include "environment.hpp"
 #include "outcome.hpp"
@@ -25,6 +26,9 @@ struct FaultPlan {
   // `signal=S`: kill the runner with signal S (by number, 1 to 64, one whose
   // default action ends the process: not a stop or ignored signal).
   std::optional<int> signal;
+  // `slow-exchange=N`: the card model's exchange steps take N percent more
+  // cycles (0 to 1000); every runner knows it.
+  std::optional<std::uint32_t> exchange_slowdown_percent;
   // The runner's own actions (e.g. "profile-tiles=3"), in order.
   std::vector<std::string> runner_actions;
   // Which of exit_code and signal came first, when both are given.
@@ -47,10 +51,21 @@ std::expected<FaultPlan, Failure> parse_sim_fault(std::string_view runner, std::
 // if either is set; a signal is raised with its default disposition restored.
 void apply_process_faults(const FaultPlan& plan);
 
+struct SimFaults {
+  // What is left of a FaultPlan once exit and signal are carried out: the
+  // runner's own actions and the faults of the card it builds.
+
+  std::vector<std::string> runner_actions;
+  zlu_card::CardFaults card;
+};
+
+// The options of the card a runner with `faults` builds.
+zlu_card::CardOptions card_options(const SimFaults& faults);
+
 // The first thing a runner's main does: reads ZLU_SIM_FAULT through `env`,
-// carries out exit/signal, and returns the runner's own actions. A
-// configuration error is returned for main to finish with.
-std::expected<std::vector<std::string>, Failure> take_sim_faults(std::string_view runner, const EnvLookup& env,
-                                                                 const ActionFilter& runner_accepts);
+// carries out exit/signal, and returns the rest. A configuration error is
+// returned for main to finish with.
+std::expected<SimFaults, Failure> take_sim_faults(std::string_view runner, const EnvLookup& env,
+                                                  const ActionFilter& runner_accepts);
 
 }  // namespace zlu_runner

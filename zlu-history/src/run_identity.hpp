@@ -4,16 +4,13 @@
 
 #include <string>
 
+#include "zlu-base/src/build_id.hpp"
 #include "zlu-base/src/environment.hpp"
 
 namespace zlu_history {
 
-// The running executable's build id: the GNU build-id note the linker wrote
-// from the executable's content, as hex ("gnu:3f2a..."), so that a build is
-// the same on every host it is copied to and differs after any rebuild that
-// changes the code. An executable linked without the note is named by its
-// size and modification time ("file:<size>-<mtime ns>").
-std::string executable_build_id();
+// The running executable's build id (see zlu_base::executable_build_id).
+using zlu_base::executable_build_id;
 
 // The host the run's cards are on: in a Kubernetes pod the node (NODE_NAME,
 // set from the pod's spec), else the system's host name.

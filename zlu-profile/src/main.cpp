@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include "check.hpp"
+#include "diff.hpp"
 #include "load.hpp"
 #include "output.hpp"
 #include "summary.hpp"
@@ -29,6 +30,7 @@ constexpr int EXIT_ERROR = 2;
 constexpr std::string_view USAGE =
     "usage: zlu-profile summary FILE [--json]\n"
     "       zlu-profile check FILE\n"
+    "       zlu-profile diff OLD NEW [--json]\n"
     "       zlu-profile trace FILE -o OUT.json\n"
     "       zlu-profile svg FILE -o OUT.svg\n"
     "run 'zlu-profile --help' or 'zlu-profile COMMAND --help' for more\n";
@@ -75,6 +77,21 @@ int run_check(const std::string& file) {
       0);
 }
 
+int run_diff(const std::string& old_file, const std::string& new_file, bool json) {
+  auto old_profile = zlu_profile::load_profile(old_file);
+  if (!old_profile) return report_error(old_profile.error());
+  auto new_profile = zlu_profile::load_profile(new_file);
+  if (!new_profile) return report_error(new_profile.error());
+  const zlu_profile::ProfileDiff diff =
+      zlu_profile::diff_profiles(zlu_profile::compute_statistics(old_profile->report),
+                                 zlu_profile::compute_statistics(new_profile->report), old_file, new_file);
+  if (json) {
+    return print_then_exit(
+        zlu_profile::diff_json(diff).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + '\n', 0);
+  }
+  return print_then_exit(zlu_profile::render_diff(diff), 0);
+}
+
 int run_trace(const std::string& file, const std::string& output) {
   auto profile = zlu_profile::load_profile(file);
   if (!profile) {
@@ -111,6 +128,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Looks at a cycle profile of the N700 card.", "zlu-profile"};
   app.require_subcommand(1);
   std::string file;
+  std::string new_file;
   std::string output;
   bool json = false;
 
@@ -123,6 +141,12 @@ int main(int argc, char** argv) {
   CLI::App* check = app.add_subcommand(
       "check", "Make the checks of the blocked GEMM test; exit 0 when all hold, 1 when one fails");
   check->add_option("FILE", file, "Profile file")->required();
+
+  CLI::App* diff = app.add_subcommand(
+      "diff", "Cycles per step kind and the span of OLD and NEW, and the tiles whose cycles moved most, per kind");
+  diff->add_option("OLD", file, "Profile file before the change")->required();
+  diff->add_option("NEW", new_file, "Profile file after the change")->required();
+  diff->add_flag("--json", json, "Write the diff as one JSON document");
 
   CLI::App* trace = app.add_subcommand("trace", "Write the profile as a Trace Event Format JSON file");
   trace->add_option("FILE", file, "Profile file")->required();
@@ -148,6 +172,9 @@ int main(int argc, char** argv) {
   }
   if (check->parsed()) {
     return run_check(file);
+  }
+  if (diff->parsed()) {
+    return run_diff(file, new_file, json);
   }
   if (trace->parsed()) {
     return run_trace(file, output);

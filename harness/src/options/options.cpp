@@ -188,6 +188,9 @@ std::expected<ParsedOpts, std::string> validate(const ScannedArgs& args, const E
   if (auto checked = retries(env, opts); !checked) return std::unexpected(checked.error());
   if (auto checked = runner_output(env, opts); !checked) return std::unexpected(checked.error());
   if (auto checked = events_file(env, opts); !checked) return std::unexpected(checked.error());
+  auto cycles = parse_cycle_options(env);
+  if (!cycles) return std::unexpected(cycles.error());
+  opts.cycles = std::move(*cycles);
 
   opts.list = args.has("list");
   opts.filters = args.filters;

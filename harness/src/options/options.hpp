@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cycles/cycle_options.hpp"
 #include "lib.hpp"
 #include "options/report_options.hpp"
 #include "options/partition.hpp"
@@ -46,6 +47,7 @@ struct TestOpts {
   std::size_t retries = 0;             // from ZLU_TEST_RETRIES
   bool capture_runner_output = false;  // ZLU_TEST_RUNNER_OUTPUT=capture
   std::optional<std::string> events_file;  // from ZLU_TEST_EVENTS
+  CycleOptions cycles;                 // the ZLU_TEST_CYCLE variables
 };
 
 // The environment variables the harness reads for itself.
@@ -99,7 +101,8 @@ struct ParsedOpts {
 // size in the environment that is not a positive decimal, or that no thread
 // can be given, is refused too, and so are a malformed partition and a retry
 // count that is not a decimal from 0 to MAX_RETRIES, a runner output
-// setting other than `capture`, and an empty events file path.
+// setting other than `capture`, an empty events file path, and a malformed
+// cycle setting.
 std::expected<ParsedOpts, EarlyExit> parse_opts(std::span<const std::string> args, const EnvLookup& env);
 
 }  // namespace harness

@@ -30,6 +30,8 @@ void SummaryLists::add(const CompletedTest& test) {
       break;
     case Verdict::Failed:
       if (!outcome.reason.empty()) {
+        // A cycle regression's note is what moved.
+        if (outcome.note) output += std::string(*outcome.note) + "\n";
         block_for(reason_failures, outcome.reason).push_back({test.desc, std::move(output)});
       } else if (outcome.note) {
         failures.push_back({test.desc, std::move(output) + "note: " + std::string(*outcome.note)});

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "run/card_health.hpp"
+#include "cycles/cycle_report.hpp"
 #include "run/outcome.hpp"
 #include "reports/time_format.hpp"
 #include "run/properties.hpp"
@@ -141,6 +142,8 @@ std::string JsonEvents::test_result(const ResultEvent& result) const {
   switch (outcome.verdict) {
     case Verdict::Passed:
       event.text("event", "ok").text("name", test.desc.name);
+      if (last.cycles) event.text("cycles", cycle_verdict_word(last.cycles->verdict));
+      if (last.cycles && !last.cycles->changes.empty()) event.text("cycle_changes", render_changes(*last.cycles));
       with_output = show_output_;
       break;
     case Verdict::Failed:
@@ -149,6 +152,7 @@ std::string JsonEvents::test_result(const ResultEvent& result) const {
         event.text("message", failure_message_of(last, outcome));
       } else {
         event.text("reason", outcome.reason);
+        if (outcome.note) event.text("message", *outcome.note);
       }
       with_output = true;
       break;

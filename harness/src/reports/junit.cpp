@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fmt/format.h>
 
+#include "cycles/cycle_report.hpp"
 #include "run/outcome.hpp"
 #include "run/card_health.hpp"
 #include "run/properties.hpp"
@@ -20,7 +21,7 @@ std::string render_seconds(std::chrono::nanoseconds duration) {
 // The failure's type attribute and message of a failed result whose
 // message is `message` (see failure_message_of).
 std::pair<std::string_view, std::string_view> failure_of(const Outcome& outcome, std::string_view message) {
-  if (!outcome.reason.empty()) return {outcome.reason, outcome.reason};
+  if (!outcome.reason.empty()) return {outcome.reason, outcome.note ? message : outcome.reason};
   return {outcome.note ? "note" : "failure", message};
 }
 
@@ -50,7 +51,15 @@ std::string render_failed_tries(const CompletedTest& test, std::string_view elem
 // each named "TEST.NAME".
 std::string render_properties(const CompletedTest& test) {
   std::string rendered;
-  for (const auto& [name, value] : reported_properties(test.properties, test.last_try().measurements))
+  TestProperties shown = reported_properties(test.properties, test.last_try().measurements);
+  // A test case has no properties of its own in the schema: a passed try's
+  // cycle judgement goes with the suite's, beside the test's.
+  if (const auto& cycles = test.last_try().cycles; cycles && cycles->verdict != CycleVerdict::Regressed) {
+    std::string value(cycle_verdict_word(cycles->verdict));
+    if (!cycles->changes.empty()) value += ": " + render_changes(*cycles);
+    shown.emplace_back("cycles", std::move(value));
+  }
+  for (const auto& [name, value] : shown)
     rendered += fmt::format("      <property name=\"{}\" value=\"{}\"/>\n",
                             xml_escape(fmt::format("{}.{}", test.desc.name, name), XmlPlace::Attribute),
                             xml_escape(value, XmlPlace::Attribute));

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "cycles/cycle_report.hpp"
 #include "reports/console_report.hpp"
 #include "run/outcome.hpp"
 #include "reports/time_format.hpp"
@@ -25,6 +26,7 @@ void PrettyFormatter::test_result(const ResultEvent& event) {
   line += render_result_word(test);
   line += render_time(test);
   line += "\n";
+  if (outcome_of(test.result()).passed()) line += render_cycle_lines(test.last_try().cycles);
   out_.write(line);
 }
 

@@ -77,6 +77,13 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
       attempt.result = TestResult::time_limit_exceeded();
     }
   }
+  if (settings.cycle_gate != nullptr && outcome_of(attempt.result).passed()) {
+    settings.cycle_gate->keep(test.desc.name, attempt.measurements, attempt.ended);
+    if (settings.cycle_gate->judges()) attempt.cycles = settings.cycle_gate->judge(test.desc.name, attempt.measurements);
+    if (attempt.cycles && attempt.cycles->verdict == CycleVerdict::Regressed) {
+      attempt.result = TestResult::cycle_regression(render_changes(*attempt.cycles));
+    }
+  }
   return completed;
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "cycles/cycle_gate.hpp"
 #include "options/report_options.hpp"
 #include "run/result.hpp"
 
@@ -15,13 +16,17 @@ struct ExecuteSettings {
   std::optional<TestTimeOptions> time_options;  // present when times are measured
   // How many more times a failed test is run (ZLU_TEST_RETRIES).
   std::size_t retries = 0;
+  // The run's cycle gate, when it gates on cycles or blesses a baseline.
+  CycleGate* cycle_gate = nullptr;
 };
 
 // Runs `test`'s body on the calling thread: with its output captured (unless
 // capture is off), any exception caught and reported as a failure, the sense
 // reversed for tests that must fail, and an ok turned into a time-limit
 // failure when ensure-time is on and the body ran at or over its critical
-// time. The thread's forced unwinding (pthread_exit, cancellation) is let
+// time. With a cycle gate, a body that passed has its cycle summary judged
+// (and kept for blessing), and fails as a cycle regression when over its
+// baseline. The thread's forced unwinding (pthread_exit, cancellation) is let
 // through, as it must be.
 CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings);
 // The same for the try `context` describes, which current_attempt returns

@@ -15,13 +15,14 @@ Outcome outcome_of(const TestResult& result) {
     case TestResult::Kind::Ignored: return {Verdict::Ignored};
     case TestResult::Kind::Bench: return {Verdict::Measured};
     case TestResult::Kind::TimeLimitExceeded: return {Verdict::Failed, "time limit exceeded"};
+    case TestResult::Kind::CycleRegression: return {Verdict::Failed, "cycle regression", result.note};
   }
   return {Verdict::Failed};
 }
 
 std::string_view failure_message_of(const Attempt& attempt, const Outcome& outcome) {
-  if (!outcome.reason.empty()) return {};
   if (outcome.note) return *outcome.note;
+  if (!outcome.reason.empty()) return {};
   return attempt.failure_message;
 }
 

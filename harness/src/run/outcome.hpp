@@ -21,7 +21,8 @@ struct Outcome {
   Verdict verdict = Verdict::Passed;
   // For a failure of a kind of its own, the words that name it: the result
   // word gets " (<reason>)", the summary lists it in a block of its own titled
-  // "failures (<reason>)", and no failure message is reported for it.
+  // "failures (<reason>)", and no failure message is reported for it unless
+  // it has a note (a cycle regression's changes).
   std::string_view reason{};
   // The harness's own note on why a body that returned normally still failed
   // (a test that should have failed, a thread that ended early); the failure's

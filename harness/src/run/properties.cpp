@@ -11,6 +11,7 @@ namespace {
 
 thread_local AttemptScope* active_scope = nullptr;
 std::atomic<bool> capture_runner_output{false};
+std::atomic<bool> want_cycle_summaries{false};
 
 }  // namespace
 
@@ -44,6 +45,23 @@ void attach(Measurement measurement) {
   }
 }
 
+void add_cycle_summary(const CycleSummary& summary) {
+  if (active_scope == nullptr) return;
+  for (Measurement& measurement : active_scope->record().measurements) {
+    auto* attached = std::get_if<CycleSummary>(&measurement);
+    if (attached == nullptr) continue;
+    for (std::size_t kind = 0; kind < summary.cycles_by_kind.size(); ++kind)
+      attached->cycles_by_kind[kind] += summary.cycles_by_kind[kind];
+    attached->span += summary.span;
+    if (summary.busiest_tile_cycles > attached->busiest_tile_cycles) {
+      attached->busiest_tile = summary.busiest_tile;
+      attached->busiest_tile_cycles = summary.busiest_tile_cycles;
+    }
+    return;
+  }
+  attach(summary);
+}
+
 void attach_runner_output(RunnerOutput output) {
   if (active_scope == nullptr) return;
   active_scope->record().runner_output.push_back(std::move(output));
@@ -59,6 +77,10 @@ unsigned current_try() { return active_scope == nullptr ? 0 : active_scope->cont
 bool runner_output_captured() { return capture_runner_output.load(std::memory_order_relaxed); }
 
 void set_runner_output_captured(bool captured) { capture_runner_output.store(captured, std::memory_order_relaxed); }
+
+bool cycle_summaries_wanted() { return want_cycle_summaries.load(std::memory_order_relaxed); }
+
+void set_cycle_summaries_wanted(bool wanted) { want_cycle_summaries.store(wanted, std::memory_order_relaxed); }
 
 std::optional<CardUse> card_use_of(const Measurements& measurements) {
   for (const Measurement& measurement : measurements)

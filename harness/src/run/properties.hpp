@@ -39,4 +39,7 @@ TestProperties reported_properties(const TestProperties& recorded, const Measure
 // Sets what runner_output_captured answers; done once, before any test runs.
 void set_runner_output_captured(bool captured);
 
+// Sets what cycle_summaries_wanted answers; done once, before any test runs.
+void set_cycle_summaries_wanted(bool wanted);
+
 }  // namespace harness

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "cycles/baseline.hpp"
 #include "lib.hpp"
 
 namespace harness {
@@ -26,9 +27,9 @@ struct BenchFigures {
 
 struct TestResult {
   // The outcome of one test.
-  enum class Kind { Ok, Failed, FailedWithNote, Ignored, Bench, TimeLimitExceeded };
+  enum class Kind { Ok, Failed, FailedWithNote, Ignored, Bench, TimeLimitExceeded, CycleRegression };
   Kind kind = Kind::Ok;
-  std::string note;      // with FailedWithNote
+  std::string note;      // with FailedWithNote, and CycleRegression's changes
   BenchFigures bench{};  // with Bench
 
   static TestResult ok() { return {}; }
@@ -36,6 +37,7 @@ struct TestResult {
   static TestResult failed_with_note(std::string note) { return {Kind::FailedWithNote, std::move(note), {}}; }
   static TestResult ignored() { return {Kind::Ignored, {}, {}}; }
   static TestResult time_limit_exceeded() { return {Kind::TimeLimitExceeded, {}, {}}; }
+  static TestResult cycle_regression(std::string changes) { return {Kind::CycleRegression, std::move(changes), {}}; }
 };
 
 struct TestExecTime {
@@ -73,6 +75,9 @@ struct Attempt {
   Measurements measurements{};
   // The runners' output, in the order the runners ended (capture on).
   std::vector<RunnerOutput> runner_output{};
+  // The try's cycle summary judged against the baseline, when the run gates
+  // on cycles and the body passed.
+  std::optional<CycleJudgement> cycles{};
   // When the try started and ended; the epoch for a test that was not run.
   WallClock::time_point started{};
   WallClock::time_point ended{};

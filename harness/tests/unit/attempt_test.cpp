@@ -18,7 +18,7 @@ TestDescAndFn make_test(std::string_view name, TestFn fn) {
 
 void attaches_twice() {
   attach(CardUse{3, 1ms});
-  attach(CycleSummary{{1, 2, 3, 4}, 10, 7, 6});
+  attach(CycleSummary{{1, 2, 3, 4}, 10, 7, 6, "card model"});
   attach(CardUse{5, 250us});
   attach_runner_output({"runner-a", "first\n", false});
   attach_runner_output({"runner-b", "second\n", true});

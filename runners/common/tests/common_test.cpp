@@ -80,10 +80,23 @@ TEST(SimFault, OnlyItemsNamingTheRunnerApply) {
   EXPECT_TRUE(both->signal_first);
 }
 
+TEST(SimFault, SlowExchangeReachesTheCardOfTheRunnerItNames) {
+  for (const auto& [value, percent] : {std::pair{"r:slow-exchange=10", 10u}, std::pair{"r:slow-exchange=0", 0u},
+                                       std::pair{"r:slow-exchange=1000", 1000u},
+                                       std::pair{"other:slow-exchange=50", 0u}}) {
+    const auto faults = zlu_runner::take_sim_faults(
+        "r", [&](std::string_view) { return std::optional<std::string>(value); }, zlu_runner::no_runner_actions);
+    ASSERT_TRUE(faults.has_value()) << value << ": " << faults.error().message;
+    EXPECT_EQ(faults->card.exchange_slowdown_percent, percent) << value;
+    EXPECT_TRUE(faults->runner_actions.empty()) << value;
+  }
+}
+
 TEST(SimFault, UnknownActionsAndMalformedItemsAreConfigurationErrors) {
   for (const char* bad :
        {"r:bogus", "r:exit=256", "r:exit=", "r:exit=-1", "r:signal=0", "r:signal=65", "r:signal=SEGV", "r:signal=19",
-        "r:signal=20", "r:signal=17", "r:signal=32", "r", "r:", ":exit=1", "r:exit=1,", "other:x,,r:exit=1"}) {
+        "r:signal=20", "r:signal=17", "r:signal=32", "r", "r:", ":exit=1", "r:exit=1,", "other:x,,r:exit=1",
+        "r:slow-exchange=1001", "r:slow-exchange=", "r:slow-exchange=-1", "r:slow-exchange=0x10"}) {
     const auto plan = zlu_runner::parse_sim_fault("r", bad, zlu_runner::no_runner_actions);
     ASSERT_FALSE(plan.has_value()) << bad;
     EXPECT_EQ(plan.error().code, ExitCode::ConfigInvalid);
@@ -129,11 +142,11 @@ TEST(CardFault, MalformedValuesAreRefusedWhicheverCardTheyName) {
     EXPECT_EQ(stuck.error().code, ExitCode::ConfigInvalid);
     EXPECT_TRUE(stuck.error().message.starts_with("ZLU_SIM_CARD_FAULT=")) << stuck.error().message;
   }
-  const auto bad_card = zlu_runner::card_options(lookup({{"ZLU_SIM_CARD_FAULT", "2:tile=1:stuck-bit=1"},
+  const auto bad_card = zlu_runner::with_card_fault({}, lookup({{"ZLU_SIM_CARD_FAULT", "2:tile=1:stuck-bit=1"},
                                                          {"ZLU_CARD_ID", "two"}}));
   ASSERT_FALSE(bad_card.has_value());
   EXPECT_TRUE(bad_card.error().message.starts_with("ZLU_CARD_ID=")) << bad_card.error().message;
-  const auto applied = zlu_runner::card_options(lookup({{"ZLU_SIM_CARD_FAULT", "2:tile=1:stuck-bit=1"},
+  const auto applied = zlu_runner::with_card_fault({}, lookup({{"ZLU_SIM_CARD_FAULT", "2:tile=1:stuck-bit=1"},
                                                         {"ZLU_CARD_ID", "2"}}));
   ASSERT_TRUE(applied.has_value());
   EXPECT_EQ(applied->faults.stuck_bit, (zlu_card::StuckBit{1, 1}));

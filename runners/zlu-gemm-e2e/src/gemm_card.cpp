@@ -159,14 +159,8 @@ zlu_runner::Outcome run_gemm(zlu_card::Card& card, const GemmConfig& config, zlu
     return std::unexpected(checked.error());
   }
   if (config.profile_output) {
-    if (auto written = zlu_card::write_profile(card, *config.profile_output, config.profile_faults); !written) {
-      if (written.error().refused) {
-        return std::unexpected(zlu_runner::invalid_value(
-            zlu_contract::PROFILE_OUTPUT, config.profile_output->string(),
-            fmt::format("a file, a character device or a FIFO ({})", written.error().message)));
-      }
-      return std::unexpected(Failure::check(fmt::format("profile not written: {}", written.error().message)));
-    }
+    auto written = zlu_runner::write_profile_output(card, *config.profile_output, config.profile_faults);
+    if (!written) return std::unexpected(written.error());
   }
   return zlu_runner::summary_line(fmt::format("gemm-{}", config.dimension), layout.block_count(),
                                   card.exchanged_bytes() + card.host_bytes(), card.elapsed_cycles());

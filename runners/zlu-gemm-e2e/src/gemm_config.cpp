@@ -110,12 +110,9 @@ std::expected<GemmConfig, zlu_runner::Failure> read_gemm_config(const zlu_runner
   if (!block) return std::unexpected(block.error());
   config.check_block = *block;
 
-  if (const auto output = env(zlu_contract::PROFILE_OUTPUT)) {
-    if (output->empty() || std::filesystem::path(*output).filename().empty()) {
-      return std::unexpected(zlu_runner::invalid_value(zlu_contract::PROFILE_OUTPUT, *output, "the path of a file"));
-    }
-    config.profile_output = std::filesystem::path(*output);
-  }
+  auto output = zlu_runner::read_profile_output(env);
+  if (!output) return std::unexpected(output.error());
+  config.profile_output = std::move(*output);
 
   auto jitter = zlu_runner::read_jitter_settings(env);
   if (!jitter) return std::unexpected(jitter.error());

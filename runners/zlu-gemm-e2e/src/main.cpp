@@ -13,12 +13,12 @@ int main() {
   const zlu_runner::EnvLookup env = zlu_runner::process_environment();
   const auto name = zlu_runner::report_name(RUNNER, env);
   if (!name) return zlu_runner::finish(RUNNER, std::unexpected(name.error()));
-  auto actions = zlu_runner::take_sim_faults(RUNNER, env, is_gemm_action);
-  if (!actions) return zlu_runner::finish(*name, std::unexpected(actions.error()));
-  const auto card_options = zlu_runner::card_options(env);
+  auto faults = zlu_runner::take_sim_faults(RUNNER, env, is_gemm_action);
+  if (!faults) return zlu_runner::finish(*name, std::unexpected(faults.error()));
+  const auto card_options = zlu_runner::with_card_fault(zlu_runner::card_options(*faults), env);
   if (!card_options) return zlu_runner::finish(*name, std::unexpected(card_options.error()));
   zlu_card::Card card(*card_options);
-  auto config = read_gemm_config(env, *actions, card.tile_count());
+  auto config = read_gemm_config(env, faults->runner_actions, card.tile_count());
   if (!config) return zlu_runner::finish(*name, std::unexpected(config.error()));
   zlu_runner::HostWriteJitter jitter(config->jitter);
   return zlu_runner::finish(*name, run_gemm(card, *config, jitter));

@@ -14,3 +14,11 @@ add_executable(hardware_e2e_health_bench bench/health_bench.cpp)
 target_compile_definitions(hardware_e2e_health_bench PRIVATE MODEL_SUITE="$<TARGET_FILE:hardware_e2e>")
 target_link_libraries(hardware_e2e_health_bench PRIVATE fmt::fmt zlu_settings)
 add_dependencies(hardware_e2e_health_bench hardware_e2e)
+# What the cycle gate costs: the suite on the card model with and without it,
+# and one profile's writing, reading and summarising.
+add_executable(hardware_e2e_cycles_bench bench/cycles_bench.cpp src/launch/runner_dir.cpp)
+target_compile_definitions(hardware_e2e_cycles_bench PRIVATE ZLU_RUNNER_DIR_PATH="${ZLU_RUNNER_DIR}"
+                                                             ZLU_CARD_KIND="card model")
+target_link_libraries(hardware_e2e_cycles_bench PRIVATE hardware_e2e_launch zlu_settings)
+add_dependencies(hardware_e2e_cycles_bench hardware_e2e zlu-hardware-e2e zlu-host-e2e zlu-randomized-e2e zlu-gemm-e2e
+                 zlu-attention-f16-e2e)

@@ -59,6 +59,7 @@ zlu_test(hardware_e2e_standin_tests
     tests/e2e/retries_test.cpp
     tests/e2e/runner_output_test.cpp
     tests/e2e/hostile_files_test.cpp
+    tests/e2e/cycle_gate_test.cpp
     ${PROJECT_SOURCE_DIR}/harness/tests/formats/xml_document.cpp
   LIBS fmt::fmt nlohmann_json::nlohmann_json)
 # The JUnit report is checked with the harness's own XML parser wrapper.
@@ -66,13 +67,15 @@ target_include_directories(hardware_e2e_standin_tests PRIVATE ${CMAKE_CURRENT_SO
                                                               ${PROJECT_SOURCE_DIR}/harness/tests/formats)
 target_compile_definitions(hardware_e2e_standin_tests PRIVATE
   STANDIN_SUITE="$<TARGET_FILE:hardware_e2e_standin>"
+  MODEL_SUITE="$<TARGET_FILE:hardware_e2e>"
   BROKEN_SUITE="$<TARGET_FILE:hardware_e2e_broken>"
   STANDIN_RUNNER_DIR="${standin_runner_dir}"
   JUNIT_SCHEMA_PATH="${ZLU_JUNIT_SCHEMA}"
   ZLU_PROFILE="$<TARGET_FILE:zlu-profile>"
   GEMM_RUNNER="$<TARGET_FILE:zlu-gemm-e2e>")
 add_dependencies(hardware_e2e_standin_tests hardware_e2e_standin hardware_e2e_broken hardware_e2e_standin_runner
-                 zlu-profile zlu-gemm-e2e)
+                 zlu-profile hardware_e2e zlu-hardware-e2e zlu-host-e2e zlu-randomized-e2e zlu-gemm-e2e
+                 zlu-attention-f16-e2e)
 
 # Card health against the suite built for the real runners on the model, and
 # the companion tool that quarantines and releases cards.

@@ -17,7 +17,6 @@
 #include "launch/runner_command.hpp"
 #include "zlu-package/src/error.hpp"
 #include "zlu-profile/src/check.hpp"
-#include "zlu-profile/src/summary.hpp"
 
 namespace hardware_e2e {
 
@@ -26,18 +25,6 @@ std::string gemm_profile_path(const char* tmpdir, pid_t pid) {
   if (path.back() != '/') path += '/';
   path += fmt::format("zlu-stack-gemm-profile-{}.capnp", pid);
   return path;
-}
-
-harness::CycleSummary cycle_summary(const zlu_package::ProfileReport& profile) {
-  const zlu_profile::Summary summary = zlu_profile::summarize(profile, 0, "");
-  harness::CycleSummary cycles{.cycles_by_kind = summary.statistics.kind_cycles,
-                               .span = summary.statistics.span_cycles()};
-  if (!summary.busiest.empty()) {
-    // A profile that passed its check names only tiles of the card.
-    cycles.busiest_tile = static_cast<std::uint16_t>(summary.busiest.front().physical_tile);
-    cycles.busiest_tile_cycles = summary.busiest.front().busy_cycles;
-  }
-  return cycles;
 }
 
 namespace {

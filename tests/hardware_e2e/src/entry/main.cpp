@@ -14,6 +14,7 @@
 #include "catalogue/table.hpp"
 #include "harness/src/reports/io_error.hpp"
 #include "launch/runner_process.hpp"
+#include "launch/runner_profile.hpp"
 #include "launch/runner_timeout.hpp"
 #include "timeline/timeline.hpp"
 #include "zlu-base/src/atomic_file.hpp"
@@ -85,6 +86,7 @@ int run(int argc, char** argv) {
   // signal) may leave tests running: none may start a runner now, and the
   // runners already started are stopped before the process ends.
   stop_runners_and_wait();
+  remove_profile_folder();
   if (settings->timeline) write_timeline(*settings->timeline);
   return status;
 }

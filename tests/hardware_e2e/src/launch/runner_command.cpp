@@ -13,6 +13,7 @@
 #include "harness/src/lib.hpp"
 #include "system/os_error.hpp"
 #include "launch/runner_process.hpp"
+#include "launch/runner_profile.hpp"
 #include "launch/runner_timeout.hpp"
 #include "timeline/timeline.hpp"
 
@@ -102,6 +103,16 @@ std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& co
   const HeldCard& card = command.card;
   std::vector<EnvPair> additions = command.additions;
   if (card.announce) additions.push_back({zlu_contract::CARD_ID, std::to_string(card.card)});
+  // A command that names its own profile (the GEMM test's) reads it itself.
+  const bool names_profile = std::ranges::any_of(
+      command.additions, [](const EnvPair& pair) { return pair.name == zlu_contract::PROFILE_OUTPUT; });
+  std::optional<std::string> profile;
+  if (!names_profile) {
+    auto path = next_profile_path();
+    if (!path) return std::unexpected(LaunchError{path.error()});
+    profile = std::move(*path);
+  }
+  if (profile) additions.push_back({zlu_contract::PROFILE_OUTPUT, *profile});
   std::vector<std::string> environment = runner_environment(environ, additions);
   std::vector<char*> envp;
   envp.reserve(environment.size() + 1);
@@ -125,6 +136,7 @@ std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& co
   attach_output(*runner, command.path);
   if (!status) return std::unexpected(LaunchError{status.error()});
   note_runner(card.card, start, std::chrono::steady_clock::now(), render_exit_status(*status));
+  if (profile) collect_profile(*profile, *status);
   return *status;
 }
 

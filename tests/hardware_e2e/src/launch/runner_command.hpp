@@ -68,7 +68,10 @@ std::expected<ExitStatus, LaunchError> run_to_completion(const RunnerCommand& co
 // directory, on its card (told in ZLU_CARD_ID, after the additions, when
 // the pool announces cards; keeping the card's host-wide lock while it
 // lives), the signal dispositions and mask reset to their defaults, and
-// waits for it to terminate. When the run captures runner output, its
+// waits for it to terminate. When the run wants cycle summaries and the
+// command names no profile path of its own, the runner is given one after
+// the additions (ZLU_PROFILE_OUTPUT) and its profile's summary is added to
+// the current attempt (see runner_profile.hpp). When the run captures runner output, its
 // standard output and error go to a pipe instead, and what is kept of them
 // (see output_pipe.hpp) is attached to the current attempt. It waits
 // without a time limit unless runner_timeout() sets one, at which the runner
