@@ -280,6 +280,9 @@ TEST(CardFaults, AStuckBitSetsThatBitOfEveryWordWrittenToItsTileOnly) {
     put(card, 118, 0x100, {0, 0, 0});
     EXPECT_EQ(read_back(card, 116, 0x100, 3), std::vector<std::uint32_t>(3, 0));
     EXPECT_EQ(read_back(card, 118, 0x100, 3), std::vector<std::uint32_t>(3, 0));
+  }
+}
+
 // Cycles of each kind that tile 40 (logical) recorded on a card slowed by
 // `percent` after one host write, one exchange and one compute step.
 std::array<std::uint64_t, 4> slowed_cycles(std::uint32_t percent) {
