@@ -17,6 +17,7 @@
 #include "options/options.hpp"
 #include "run/properties.hpp"
 #include "reports/report_stream.hpp"
+#include "run/extension.hpp"
 #include "run/run_loop.hpp"
 #include "options/selection.hpp"
 #include "options/shuffle.hpp"
@@ -85,11 +86,7 @@ std::optional<CardHealthWatch>& installed_card_health() {
   return watch;
 }
 
-}  // namespace
-
-void watch_card_health(CardHealthWatch watch) { installed_card_health() = std::move(watch); }
-
-int test_main_static(std::span<const std::string> args, std::span<const TestDescAndFn> tests) {
+int run_main(std::span<const std::string> args, std::span<const TestDescAndFn> tests, RunExtension* extension) {
   // A closed standard output, and a report or log past the file-size limit,
   // must end the run with an io error (EPIPE, EFBIG), not kill it.
   std::signal(SIGPIPE, SIG_IGN);
@@ -118,6 +115,12 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
 
   auto workers = worker_count(opts, env);
   if (!workers) return fail_with(workers.error() + "\n");
+  if (extension != nullptr) {
+    const std::size_t selected = selection.tests.size();
+    if (auto planned = extension->plan(selection.tests, RunPlan{*workers, seed->has_value(), opts.retries}); !planned)
+      return fail_with(planned.error() + "\n");
+    selection.filtered_out += selected - std::min(selected, selection.tests.size());
+  }
   auto warn_interval = warn_after(env);
   if (!warn_interval) return fail_with(warn_interval.error());
 
@@ -134,9 +137,12 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   if (!log) return fail_with(log.error());
   if (*log) listeners.add(std::make_unique<LogFormatter>(std::move(**log)));
   if (opts.events_file) {
-    auto events = EventsFile::open(*opts.events_file, opts.show_output);
+    auto events = EventsFile::open(*opts.events_file, opts.show_output, settings.executable_name);
     if (!events) return fail_with(events.error());
     listeners.add(std::make_unique<EventsFile>(std::move(*events)));
+  }
+  if (extension != nullptr) {
+    if (auto listener = extension->listener()) listeners.add(std::move(listener));
   }
 
   // The baseline is read before any test starts: a run that cannot be
@@ -169,6 +175,19 @@ int test_main_static(std::span<const std::string> args, std::span<const TestDesc
   // Interrupted runs end as a shell reports a process the signal ended.
   if (const int signal = interrupt_signal(); signal != 0) return 128 + signal;
   return *passed ? 0 : failure_status;
+}
+
+}  // namespace
+
+void watch_card_health(CardHealthWatch watch) { installed_card_health() = std::move(watch); }
+
+int test_main_static(std::span<const std::string> args, std::span<const TestDescAndFn> tests) {
+  return run_main(args, tests, nullptr);
+}
+
+int test_main_extended(std::span<const std::string> args, std::span<const TestDescAndFn> tests,
+                       RunExtension& extension) {
+  return run_main(args, tests, &extension);
 }
 
 }  // namespace harness

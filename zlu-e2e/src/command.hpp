@@ -16,6 +16,7 @@ struct Invocation {
   // The command line with the tool's own options taken out.
   std::vector<std::string> args;        // after the subcommand's name
   std::optional<std::string> history;   // --history, else ZLU_TEST_HISTORY
+  std::string_view history_source = "--history";  // which of the two, for messages
   bool json = false;                    // --json: JSON for scripts instead of text
 };
 

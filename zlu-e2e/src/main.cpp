@@ -39,7 +39,10 @@ int run(int argc, char** argv) {
   }
   if (!name) return usage_error("no command given");
   if (!invocation.history) {
-    if (const char* value = std::getenv(zlu_history::HISTORY_VARIABLE.data())) invocation.history = value;
+    if (const char* value = std::getenv(zlu_history::HISTORY_VARIABLE.data())) {
+      invocation.history = value;
+      invocation.history_source = zlu_history::HISTORY_VARIABLE;
+    }
   }
   for (const auto& command : commands()) {
     if (command.name == *name) return command.run(invocation);

@@ -84,8 +84,9 @@ int run_show(const Invocation& invocation) {
   if (!run->task.empty()) text += fmt::format("task {}\n", run->task);
   for (const auto& attempt : *attempts) {
     const std::string card = attempt.card ? fmt::format("card {}", *attempt.card) : std::string("no card");
-    text += fmt::format("{:<9}  {}  try {}  {}  {}  {}\n", attempt.outcome, attempt.test, attempt.try_number, card,
-                        format_duration(attempt.duration), first_line(attempt.message));
+    text += fmt::format("{:<9}  {}  try {}  {}  {}", attempt.outcome, attempt.test, attempt.try_number, card,
+                        format_duration(attempt.duration));
+    text += attempt.message.empty() ? "\n" : fmt::format("  {}\n", first_line(attempt.message));
   }
   return write_out(text) ? 0 : store_error("standard output cannot be written");
 }

@@ -17,7 +17,7 @@ std::expected<std::unique_ptr<zlu_history::Database>, int> open_history(const In
   if (!invocation.history)
     return std::unexpected(store_error(fmt::format("no history: give --history or set {}",
                                                    zlu_history::HISTORY_VARIABLE)));
-  auto location = zlu_history::parse_location(*invocation.history, "--history");
+  auto location = zlu_history::parse_location(*invocation.history, invocation.history_source);
   if (!location) return std::unexpected(store_error(location.error()));
   auto db = zlu_history::open_store(*location, zlu_history::Purpose::Read);
   if (!db) return std::unexpected(store_error(db.error()));

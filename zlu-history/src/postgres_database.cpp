@@ -69,11 +69,11 @@ class PostgresDatabase : public Database {
       if (status == PGRES_SINGLE_TUPLE) {
         cells.resize(static_cast<std::size_t>(PQnfields(result.get())));
         for (int column = 0; column < PQnfields(result.get()); ++column) {
+          const auto length = static_cast<std::size_t>(PQgetlength(result.get(), 0, column));
           cells[static_cast<std::size_t>(column)] =
               PQgetisnull(result.get(), 0, column) != 0
                   ? std::nullopt
-                  : std::optional<std::string_view>(std::string_view(
-                        PQgetvalue(result.get(), 0, column), static_cast<std::size_t>(PQgetlength(result.get(), 0, column))));
+                  : std::optional<std::string_view>(std::string_view(PQgetvalue(result.get(), 0, column), length));
         }
         if (outcome) sink(cells);
       } else if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK && outcome) {

@@ -100,7 +100,8 @@ std::expected<RunSummary, std::string> find_run(Database& db, std::string_view i
   const Param prefix = id;
   auto runs = runs_where(db,
                          "WHERE substr(r.run_id, 1, length(CAST($1 AS TEXT))) = CAST($1 AS TEXT) "
-                         "ORDER BY r.started_us DESC LIMIT 2",
+                         "ORDER BY CASE WHEN r.run_id = CAST($1 AS TEXT) THEN 0 ELSE 1 END, r.started_us DESC "
+                         "LIMIT 2",
                          std::span(&prefix, 1));
   if (!runs) return std::unexpected(runs.error());
   for (const auto& run : *runs) {
@@ -130,10 +131,8 @@ std::expected<std::vector<FlakyTest>, std::string> flaky_tests(Database& db, Mic
   const Param from = since;
   std::map<std::pair<std::string, std::string>, FlakyTest> tests;
   auto done = db.query(
-      "SELECT r.build_id, a.test, a.host, coalesce(a.card, -1), count(*), "
-      "sum(CASE WHEN a.outcome = 'passed' THEN 0 ELSE 1 END) "
-      "FROM attempts a JOIN runs r ON r.run_key = a.run_key WHERE a.started_us >= $1 "
-      "GROUP BY r.build_id, a.test, a.host, coalesce(a.card, -1)",
+      "SELECT build_id, test, host, coalesce(card, -1), count(*), sum(CASE WHEN outcome = 'passed' THEN 0 ELSE 1 END) "
+      "FROM attempts WHERE started_us >= $1 GROUP BY build_id, test, host, card",
       std::span(&from, 1), [&](Row row) {
         auto& test = tests[{text_cell(row[0]), text_cell(row[1])}];
         const Tally tally{integer_cell(row[4]), integer_cell(row[5])};
@@ -160,9 +159,8 @@ std::expected<std::vector<CardFailures>, std::string> card_failures(Database& db
   std::vector<CardFailures> cards;
   Tally everything;
   auto done = db.query(
-      "SELECT a.host, a.card, count(*), sum(CASE WHEN a.outcome = 'passed' THEN 0 ELSE 1 END) "
-      "FROM attempts a WHERE a.card IS NOT NULL AND a.started_us >= $1 GROUP BY a.host, a.card "
-      "ORDER BY a.host, a.card",
+      "SELECT host, card, count(*), sum(CASE WHEN outcome = 'passed' THEN 0 ELSE 1 END) "
+      "FROM attempts WHERE card IS NOT NULL AND started_us >= $1 GROUP BY host, card ORDER BY host, card",
       std::span(&from, 1), [&](Row row) {
         CardFailures card{.host = text_cell(row[0]),
                           .card = integer_cell(row[1]),

@@ -137,6 +137,10 @@ std::expected<std::unique_ptr<Database>, std::string> open_sqlite(const std::fil
   sqlite3_extended_result_codes(handle, 1);
   sqlite3_busy_timeout(handle, BUSY_TIMEOUT_MS);
   auto db = std::make_unique<SqliteDatabase>(handle);
+  // A suite's run is short, and a checkpoint when it closes would cost it a
+  // file sync or two each time: the log is left for the next writer, which
+  // checkpoints once the log has grown (SQLite's automatic checkpoint).
+  sqlite3_db_config(handle, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   // The log mode stays with the file, so a reader leaves it as the writers set it.
   if (create == CreateFile::Yes) {
     if (auto wal = use_write_ahead_log(handle); !wal) return std::unexpected(wal.error());

@@ -67,22 +67,23 @@ std::expected<RunWriter, std::string> RunWriter::begin(std::unique_ptr<Database>
       "planned, ended_us) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) RETURNING run_key",
       params, [&](Row row) { run_key = integer_cell(row[0]); });
   if (!inserted) return std::unexpected(inserted.error());
-  return RunWriter(std::move(db), run_key, run.host);
+  return RunWriter(std::move(db), run_key, run.host, run.build_id);
 }
 
 std::expected<void, std::string> RunWriter::record(const AttemptRecord& attempt) {
   const auto optional_param = [](const std::optional<std::int64_t>& value) -> Param {
     return value ? Param(*value) : Param(std::monostate{});
   };
-  const std::array<Param, 11> params = {run_key_,         attempt.test,
+  const std::array<Param, 12> params = {run_key_,         build_id_,        attempt.test,
                                         attempt.try_number, optional_param(attempt.card),
                                         host_,            attempt.started,
                                         attempt.duration, optional_param(attempt.card_wait),
                                         outcome_name(attempt.outcome), attempt.message,
                                         attempt.measurements};
   return db_->query(
-      "INSERT INTO attempts (run_key, test, try_number, card, host, started_us, duration_us, card_wait_us, outcome, "
-      "message, measurements) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) ON CONFLICT DO NOTHING",
+      "INSERT INTO attempts (run_key, build_id, test, try_number, card, host, started_us, duration_us, card_wait_us, "
+      "outcome, message, measurements) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) "
+      "ON CONFLICT DO NOTHING",
       params, [](Row) {});
 }
 

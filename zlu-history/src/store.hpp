@@ -36,13 +36,18 @@ class RunWriter {
   // Marks the run as ended at `ended` with the process's exit status.
   std::expected<void, std::string> finish(Micros ended, int exit_status);
 
+  // Hands the connection back, for a filler of histories (a benchmark, an
+  // import) that writes many runs in one transaction.
+  std::unique_ptr<Database> release() && { return std::move(db_); }
+
  private:
-  RunWriter(std::unique_ptr<Database> db, std::int64_t run_key, std::string host)
-      : db_(std::move(db)), run_key_(run_key), host_(std::move(host)) {}
+  RunWriter(std::unique_ptr<Database> db, std::int64_t run_key, std::string host, std::string build_id)
+      : db_(std::move(db)), run_key_(run_key), host_(std::move(host)), build_id_(std::move(build_id)) {}
 
   std::unique_ptr<Database> db_;
   std::int64_t run_key_;
   std::string host_;
+  std::string build_id_;
 };
 
 }  // namespace zlu_history

@@ -52,19 +52,26 @@ class FakeJob:
         return test_names(subprocess.run([self.suite, "--list", *self.suite_args], env=env, capture_output=True,
                                          text=True, check=True).stdout)
 
-    def run_task(self, index):
-        """Runs partition `index` on card `index - 1` as a task does; its report's bytes."""
-        run = subprocess.run([self.suite, "-Zunstable-options", "--format", "junit", *self.suite_args],
+    def run_task(self, index, *arguments, env=None):
+        """Runs partition `index` on card `index - 1` as a task does, with `arguments` and `env` added;
+        its report's bytes and its events file's."""
+        events = os.path.join(self.scratch, f"task-{index}.events.json")
+        run = subprocess.run([self.suite, "-Zunstable-options", "--format", "junit", *arguments, *self.suite_args],
                              env=dict(self.env, ZLU_TEST_PARTITION=self.partition(index),
-                                      ZLU_TEST_CARDS=str(index - 1)),
-                             capture_output=True, check=True)
-        return run.stdout
+                                      ZLU_TEST_CARDS=str(index - 1), ZLU_TEST_EVENTS=events, **(env or {})),
+                             capture_output=True)
+        if run.returncode not in (0, 101):  # 101: some test failed
+            raise SystemExit(f"task {index} ended with {run.returncode}: {run.stderr.decode(errors='replace')}")
+        with open(events, "rb") as written:
+            return run.stdout, written.read()
 
-    def leave(self, index, report=None, meta=None):
-        """Leaves task `index`'s report bytes and .env text in the job folder (None: leaves none)."""
-        if report is not None:
-            with open(os.path.join(self.dir, f"task-{index}.xml"), "wb") as out:
-                out.write(report)
+    def leave(self, index, report=None, meta=None, events=None):
+        """Leaves task `index`'s report bytes, .env text and events bytes in the job folder (None: leaves
+        none, or for the .env the one a task writes)."""
+        for name, data in ((f"task-{index}.xml", report), (f"task-{index}.events.json", events)):
+            if data is not None:
+                with open(os.path.join(self.dir, name), "wb") as out:
+                    out.write(data)
         if meta is None:
             meta = f"host=node{index}\ncards={index - 1}\npartition={self.partition(index)}\nstatus=0\n"
         with open(os.path.join(self.dir, f"task-{index}.env"), "w", encoding="utf-8") as out:

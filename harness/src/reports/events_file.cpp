@@ -7,12 +7,13 @@
 
 namespace harness {
 
-std::expected<EventsFile, std::string> EventsFile::open(const std::string& path, bool show_output) {
+std::expected<EventsFile, std::string> EventsFile::open(const std::string& path, bool show_output,
+                                                        std::string executable) {
   const zlu_base::ReplaceOptions options{.new_file_mode = 0644,
                                          .fifo_without_reader = zlu_base::FifoWithoutReader::Refuse};
   auto file = zlu_base::FileReplacer::open(path, options);
   if (!file) return std::unexpected(fmt::format("error: {} is `{}`: {}\n", EVENTS_VAR, path, file.error().describe()));
-  return EventsFile(std::move(*file), show_output);
+  return EventsFile(std::move(*file), show_output, std::move(executable));
 }
 
 void EventsFile::write(std::string_view lines) {

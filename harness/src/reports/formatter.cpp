@@ -44,6 +44,10 @@ void FanOut::test_result(const ResultEvent& event) {
   for (const auto& formatter : formatters_) formatter->test_result(event);
 }
 
+void FanOut::try_failed(const ResultEvent& event) {
+  for (const auto& formatter : formatters_) formatter->try_failed(event);
+}
+
 void FanOut::run_finished(const RunEnd& event) {
   for (const auto& formatter : formatters_) formatter->run_finished(event);
 }

@@ -57,6 +57,7 @@ struct RunEnd {
   // the run's time, and each card's verdict when the run watched card health.
   EventStamp stamp;
   const RunCounts& counts;
+  int stopping_signal = 0;  // the signal that stopped the run early; 0 when none did
   std::span<const CardVerdict> card_verdicts{};
 };
 
@@ -83,6 +84,12 @@ class Formatter {
   virtual void test_started(const TestEvent& event) = 0;
   virtual void still_running(const TestEvent& event) = 0;
   virtual void test_result(const ResultEvent& event) = 0;
+  // A try failed and its test runs again: `event.test` holds the tries so
+  // far, the last being the one that failed, and the counts do not include
+  // the test yet. Comes as soon as the try ends, before the next try
+  // starts, for a listener that keeps every try as it happens; the reports
+  // show the tries with the test's result instead.
+  virtual void try_failed(const ResultEvent& event) { (void)event; }
   virtual void run_finished(const RunEnd& event) = 0;
   // The errno of the first write this formatter could not make, or 0.
   virtual int error() const = 0;
@@ -110,6 +117,7 @@ class FanOut : public Formatter {
   void test_started(const TestEvent& event) override;
   void still_running(const TestEvent& event) override;
   void test_result(const ResultEvent& event) override;
+  void try_failed(const ResultEvent& event) override;
   void run_finished(const RunEnd& event) override;
   int error() const override;
 

@@ -94,8 +94,17 @@ JsonLine& JsonLine::runner_output(std::string_view key_name, const std::vector<R
 }
 
 std::string JsonEvents::line(JsonLine& event, const EventStamp& stamp) const {
-  if (stamped_) event.text("run_id", stamp.run_id).text("timestamp", render_utc_time(stamp.at, true));
+  if (events_file_) {
+    event.text("run_id", stamp.run_id).text("timestamp", render_utc_time(stamp.at, UtcDigits::Microseconds));
+  }
   return event.line();
+}
+
+void JsonEvents::add_try_fields(JsonLine& event, const Attempt& attempt) const {
+  if (!events_file_) return;
+  if (outcome_of(attempt.result).note) event.boolean("note", true);
+  event.text("started", render_utc_time(attempt.started, UtcDigits::Nanoseconds));
+  event.text("ended", render_utc_time(attempt.ended, UtcDigits::Nanoseconds));
 }
 
 std::string JsonEvents::run_started(const RunStart& start) const {
@@ -103,6 +112,7 @@ std::string JsonEvents::run_started(const RunStart& start) const {
   event.text("type", "suite").text("event", "started").number("test_count", start.test_count);
   event.number("filtered_out", start.filtered_out);
   if (start.shuffle_seed) event.number("shuffle_seed", *start.shuffle_seed);
+  if (events_file_) event.text("executable", executable_);
   return line(event, {start.run_id, start.started_at});
 }
 
@@ -132,6 +142,7 @@ std::string JsonEvents::test_result(const ResultEvent& result) const {
     if (failed_try.exec_time) event.seconds("exec_time", failed_try.exec_time->duration);
     if (!failed_try.stdout_bytes.empty()) event.text("stdout", failed_try.stdout_bytes);
     if (!failed_try.runner_output.empty()) event.runner_output("runner_output", failed_try.runner_output);
+    add_try_fields(event, failed_try);
     lines += line(event, result.stamp);
   }
 
@@ -174,6 +185,7 @@ std::string JsonEvents::test_result(const ResultEvent& result) const {
   if (with_output && !last.runner_output.empty()) event.runner_output("runner_output", last.runner_output);
   if (const TestProperties shown = reported_properties(test.properties, last.measurements); !shown.empty())
     event.object("properties", shown);
+  add_try_fields(event, last);
   return lines + line(event, result.stamp);
 }
 
@@ -184,6 +196,9 @@ std::string JsonEvents::run_finished(const RunEnd& end) const {
   event.number("passed", counts.passed).number("failed", counts.failed).number("ignored", counts.ignored);
   event.number("measured", counts.measured).number("filtered_out", counts.filtered_out);
   if (counts.exec_time) event.seconds("exec_time", counts.exec_time->duration);
+  if (events_file_ && end.stopping_signal != 0) {
+    event.number("stopped_by_signal", static_cast<std::uint64_t>(end.stopping_signal));
+  }
   std::string lines;
   for (const CardVerdict& verdict : end.card_verdicts) {
     JsonLine card;

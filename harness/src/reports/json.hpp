@@ -82,11 +82,25 @@ class JsonLine {
 // (ZLU_TEST_QUARANTINE=on) gives one "card" line per card just before the
 // suite's last line: "suspect" is a card that could not be quarantined, and
 // "message" says why.
-// With `stamped` (the events file of ZLU_TEST_EVENTS) every line ends with
-// "run_id":ID,"timestamp":"<UTC time to the microsecond>", the event's.
+// The lines of the events file (ZLU_TEST_EVENTS) are those lines with fields
+// of their own before the closing brace, so that a reader can rebuild the
+// JUnit report of the run from them alone:
+//   the suite's "started": ,"executable":NAME, the program's file name;
+//   a "try_failed" or a result: [,"note":true],"started":T,"ended":T, the
+//     try's start and end in UTC to the nanosecond (the epoch's for a test
+//     that was not run), and "note" when its failure's message is the
+//     harness's note (Outcome::note) rather than the body's;
+//   the suite's "ok" or "failed", when a signal stopped the run:
+//     ,"stopped_by_signal":N;
+//   every line, last: ,"run_id":ID,"timestamp":"<UTC time to the microsecond>",
+//     the event's.
 class JsonEvents {
  public:
-  JsonEvents(bool show_output, bool stamped) : show_output_(show_output), stamped_(stamped) {}
+  // The lines of the report.
+  explicit JsonEvents(bool show_output) : show_output_(show_output) {}
+  // The lines of the events file of a run of the program named `executable`.
+  JsonEvents(bool show_output, std::string executable)
+      : show_output_(show_output), events_file_(true), executable_(std::move(executable)) {}
 
   std::string run_started(const RunStart& start) const;
   std::string test_started(const TestEvent& event) const;
@@ -97,16 +111,19 @@ class JsonEvents {
 
  private:
   std::string line(JsonLine& event, const EventStamp& stamp) const;
+  // Adds the events file's fields of a try to `event`.
+  void add_try_fields(JsonLine& event, const Attempt& attempt) const;
 
   bool show_output_;
-  bool stamped_;
+  bool events_file_ = false;
+  std::string executable_{};
 };
 
 class JsonFormatter : public ReportFormatter {
   // The JSON lines of every event, without stamps, on the report's output.
  public:
   JsonFormatter(ConsoleOutput& out, FormatterSettings settings)
-      : ReportFormatter(out, std::move(settings)), events_(settings_.show_output, false) {}
+      : ReportFormatter(out, std::move(settings)), events_(settings_.show_output) {}
 
   void run_started(const RunStart& start) override { out_.write(events_.run_started(start)); }
   void test_started(const TestEvent& event) override { out_.write(events_.test_started(event)); }

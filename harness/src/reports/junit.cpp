@@ -160,7 +160,7 @@ void JunitFormatter::run_finished(const RunEnd& event) {
   document += fmt::format(
       "  <testsuite name=\"{}\" tests=\"{}\" failures=\"{}\" errors=\"0\" skipped=\"{}\" time=\"{}\" "
       "timestamp=\"{}\">\n",
-      executable, reported_, counts.failed, counts.ignored, elapsed, render_utc_time(run_start_, false));
+      executable, reported_, counts.failed, counts.ignored, elapsed, render_utc_time(run_start_, UtcDigits::Seconds));
   std::string properties = properties_;
   for (const CardVerdict& verdict : event.card_verdicts) {
     properties += fmt::format("      <property name=\"card.{}\" value=\"{}\"/>\n", verdict.card,

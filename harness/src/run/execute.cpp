@@ -91,7 +91,8 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
   return execute_test(id, test, settings, AttemptContext{test.desc.name, 1, {}});
 }
 
-CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings) {
+CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings,
+                                   const RetryObserver& before_retry) {
   std::vector<Attempt> tries;
   std::vector<unsigned> failed_cards;
   while (true) {
@@ -108,6 +109,7 @@ CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const E
     const auto card = completed.last_try().card();
     if (card && std::ranges::find(failed_cards, card->card) == failed_cards.end()) failed_cards.push_back(card->card);
     tries.push_back(std::move(completed.last_try()));
+    if (before_retry) before_retry(tries);
   }
 }
 

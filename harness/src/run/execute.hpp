@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
+#include <span>
 
 #include "cycles/cycle_gate.hpp"
 #include "options/report_options.hpp"
@@ -38,8 +40,12 @@ CompletedTest execute_test(TestId id, const TestDescAndFn& test, const ExecuteSe
 // `settings.retries` allow and the failure is worth another try (see
 // worth_retrying), until a try passes. No try starts after a stop was
 // requested: an interrupted test is not run again. The tries are kept in
-// order, the last one being the result.
-CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings);
+// order, the last one being the result. `before_retry`, when given, is
+// called on the calling thread with the tries so far each time a failed try
+// is about to be run again.
+using RetryObserver = std::function<void(std::span<const Attempt> tries)>;
+CompletedTest execute_with_retries(TestId id, const TestDescAndFn& test, const ExecuteSettings& settings,
+                                   const RetryObserver& before_retry = {});
 
 // The result of a test that is not run: ignored.
 CompletedTest ignored_test(TestId id, const TestDesc& desc);

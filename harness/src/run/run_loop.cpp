@@ -17,7 +17,14 @@ namespace harness {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using ResultChannel = Channel<CompletedTest>;
+
+struct WorkerMessage {
+  // A test's result; or, with `retrying`, its tries so far when a failed
+  // one is about to be run again.
+  CompletedTest test;
+  bool retrying = false;
+};
+using ResultChannel = Channel<WorkerMessage>;
 
 class SteadyRunClock : public RunClock {
  public:
@@ -35,7 +42,7 @@ class ResultPromise {
   ~ResultPromise() {
     if (!sent_) {
       const auto ended_early = TestResult::failed_with_note("the test's thread ended before the test finished");
-      channel_->send(single_try(id_, desc_, ended_early));
+      channel_->send({single_try(id_, desc_, ended_early)});
     }
   }
   ResultPromise(const ResultPromise&) = delete;
@@ -43,7 +50,7 @@ class ResultPromise {
 
   void send(CompletedTest completed) {
     sent_ = true;
-    channel_->send(std::move(completed));
+    channel_->send({std::move(completed)});
   }
 
  private:
@@ -73,7 +80,7 @@ class Run {
  private:
   std::optional<std::string> report_error() const;
   std::optional<std::string> start_test(TestId id);
-  std::expected<CompletedTest, std::string> next_result();
+  std::expected<WorkerMessage, std::string> next_result();
   bool is_concurrent() const { return config_.workers > 1; }
   EventStamp stamp() const { return {run_id_, WallClock::now()}; }
   void judge_cards(CompletedTest& completed);
@@ -127,12 +134,15 @@ std::optional<std::string> Run::start_test(TestId id) {
   if (auto error = report_error()) return error;
 
   if (test.desc.ignore || !config_.run_tests) {
-    channel_->send(ignored_test(id, test.desc));
+    channel_->send({ignored_test(id, test.desc)});
     return std::nullopt;
   }
   auto job = [channel = channel_, test, settings = config_.execute, id] {
     ResultPromise promise(channel, id, test.desc);
-    promise.send(execute_with_retries(id, test, settings));
+    const auto retrying = [&](std::span<const Attempt> tries) {
+      channel->send({CompletedTest{id, test.desc, {tries.begin(), tries.end()}}, true});
+    };
+    promise.send(execute_with_retries(id, test, settings, retrying));
   };
   auto thread = spawn_worker(job, test.desc.name, config_.stack_size);
   if (thread) {
@@ -145,7 +155,7 @@ std::optional<std::string> Run::start_test(TestId id) {
   return std::nullopt;
 }
 
-std::expected<CompletedTest, std::string> Run::next_result() {
+std::expected<WorkerMessage, std::string> Run::next_result() {
   if (!is_concurrent()) return channel_->receive();
   while (true) {
     if (deadlines_.empty()) return channel_->receive();
@@ -178,7 +188,12 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
     }
     auto received = next_result();
     if (!received) return std::unexpected(received.error());
-    CompletedTest completed = std::move(*received);
+    if (received->retrying) {
+      formatter_.try_failed({stamp(), received->test, counts_});
+      if (auto error = report_error()) return std::unexpected(*error);
+      continue;
+    }
+    CompletedTest completed = std::move(received->test);
     --in_flight;
 
     if (auto worker = running_.find(completed.id); worker != running_.end()) {
@@ -206,7 +221,7 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
   counts_.exec_time =
       TestSuiteExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started_at)};
   const auto verdicts = config_.card_health ? card_verdicts() : std::vector<CardVerdict>{};
-  formatter_.run_finished({stamp(), counts_, verdicts});
+  formatter_.run_finished({stamp(), counts_, interrupt_signal(), verdicts});
   if (auto error = report_error()) return std::unexpected(*error);
   return counts_.succeeded();
 }

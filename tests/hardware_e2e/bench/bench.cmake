@@ -22,3 +22,10 @@ target_compile_definitions(hardware_e2e_cycles_bench PRIVATE ZLU_RUNNER_DIR_PATH
 target_link_libraries(hardware_e2e_cycles_bench PRIVATE hardware_e2e_launch zlu_settings)
 add_dependencies(hardware_e2e_cycles_bench hardware_e2e zlu-hardware-e2e zlu-host-e2e zlu-randomized-e2e zlu-gemm-e2e
                  zlu-attention-f16-e2e)
+# The run history: a run with and without a store, and the longest-first
+# order against table order, on a table of stand-in tests.
+add_executable(hardware_e2e_history_bench bench/history_bench.cpp)
+target_compile_definitions(hardware_e2e_history_bench PRIVATE
+  STANDIN_RUNNER="${CMAKE_BINARY_DIR}/standin-runners/zlu-hardware-e2e")
+target_link_libraries(hardware_e2e_history_bench PRIVATE hardware_e2e_history harness fmt::fmt zlu_settings)
+add_dependencies(hardware_e2e_history_bench hardware_e2e_standin_runner)

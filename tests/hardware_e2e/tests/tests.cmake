@@ -34,13 +34,15 @@ zlu_test(hardware_e2e_unit_tests
     tests/device_test.cpp
     tests/exit_status_test.cpp
     tests/gemm_profile_unit_test.cpp
+    tests/history_plan_test.cpp
     tests/rng_test.cpp
     tests/runner_environment_test.cpp
     tests/output_pipe_test.cpp
     tests/runner_timeout_test.cpp
     tests/table_test.cpp
     src/launch/runner_dir.cpp
-  LIBS hardware_e2e_catalogue zlu_profile_testing)
+  LIBS hardware_e2e_catalogue hardware_e2e_history zlu_history_testing zlu_profile_testing)
+target_include_directories(hardware_e2e_unit_tests PRIVATE ${PROJECT_SOURCE_DIR}/zlu-history/tests)
 target_compile_definitions(hardware_e2e_unit_tests PRIVATE ZLU_RUNNER_DIR_PATH="${standin_runner_dir}")
 
 zlu_test(hardware_e2e_standin_tests
@@ -60,11 +62,13 @@ zlu_test(hardware_e2e_standin_tests
     tests/e2e/runner_output_test.cpp
     tests/e2e/hostile_files_test.cpp
     tests/e2e/cycle_gate_test.cpp
+    tests/e2e/history_test.cpp
     ${PROJECT_SOURCE_DIR}/harness/tests/formats/xml_document.cpp
-  LIBS fmt::fmt nlohmann_json::nlohmann_json)
+  LIBS fmt::fmt nlohmann_json::nlohmann_json zlu_history zlu_history_testing)
 # The JUnit report is checked with the harness's own XML parser wrapper.
 target_include_directories(hardware_e2e_standin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e
-                                                              ${PROJECT_SOURCE_DIR}/harness/tests/formats)
+                                                              ${PROJECT_SOURCE_DIR}/harness/tests/formats
+                                                              ${PROJECT_SOURCE_DIR}/zlu-history/tests)
 target_compile_definitions(hardware_e2e_standin_tests PRIVATE
   STANDIN_SUITE="$<TARGET_FILE:hardware_e2e_standin>"
   MODEL_SUITE="$<TARGET_FILE:hardware_e2e>"

@@ -13,6 +13,7 @@
 #include "cards/quarantine_watch.hpp"
 #include "catalogue/table.hpp"
 #include "harness/src/reports/io_error.hpp"
+#include "history/history_run.hpp"
 #include "launch/runner_process.hpp"
 #include "launch/runner_profile.hpp"
 #include "launch/runner_timeout.hpp"
@@ -79,15 +80,26 @@ int run(int argc, char** argv) {
     zlu_base::write_stderr_line(settings.error());
     return SETTINGS_REFUSED;
   }
+  const zlu_base::EnvLookup env = zlu_base::process_environment();
+  auto history_settings = read_history_settings(env);
+  if (!history_settings) {
+    zlu_base::write_stderr_line(history_settings.error());
+    return SETTINGS_REFUSED;
+  }
   if (settings->timeline) enable_timeline();
   std::vector<std::string> args(argv, argv + argc);
-  const int status = harness::test_main_static(args, tests());
+  std::optional<HistoryRun> history;
+  if (history_settings->store)
+    history.emplace(*history_settings->store, history_settings->rerun_failed, run_facts(args, env));
+  const int status =
+      history ? harness::test_main_extended(args, tests(), *history) : harness::test_main_static(args, tests());
   // A run that ended early (fail-fast, a report that cannot be written, a
   // signal) may leave tests running: none may start a runner now, and the
   // runners already started are stopped before the process ends.
   stop_runners_and_wait();
   remove_profile_folder();
   if (settings->timeline) write_timeline(*settings->timeline);
+  if (history) history->run_ended(status);
   return status;
 }
 

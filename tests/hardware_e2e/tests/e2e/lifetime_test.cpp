@@ -173,7 +173,9 @@ TEST_F(Lifetime, SignalsToTheSuiteStopItsRunnersAndStartNoMore) {
     std::filesystem::remove(pid_path());
     const std::size_t processes = std::string(how) == "with-child" ? 2 : 1;
     Clock::time_point signalled;
-    const auto run = run_suite({"--test-threads", "4"}, hanging(how), [&](int pid) {
+    const std::filesystem::path events = dir() / "events.json";
+    const auto run = run_suite({"--test-threads", "4"}, hanging(how, {{"ZLU_TEST_EVENTS", events.string()}}),
+                               [&](int pid) {
       EXPECT_TRUE(wait_for_pids(processes));
       signalled = Clock::now();
       kill(pid, signal);
@@ -184,6 +186,12 @@ TEST_F(Lifetime, SignalsToTheSuiteStopItsRunnersAndStartNoMore) {
     EXPECT_NE(run.out.find(": interrupted, the runner ended with signal: "), std::string::npos) << run.out;
     EXPECT_EQ(pids().size(), processes) << signal;
     EXPECT_TRUE(all_gone()) << signal;
+    // The events file's last line, the run's end, names the signal that stopped it.
+    std::ifstream written(events);
+    std::string line, last;
+    while (std::getline(written, line)) last = line;
+    EXPECT_NE(last.find(",\"stopped_by_signal\":" + std::to_string(signal) + ",\"run_id\":"), std::string::npos)
+        << signal << ": " << last;
   }
 }
 
