@@ -44,7 +44,7 @@ CycleJudgement CycleGate::judge(std::string_view test, const Measurements& measu
 void CycleGate::keep(std::string_view test, const Measurements& measurements, WallClock::time_point blessed_at) {
   const CycleSummary* summary = cycle_summary_of(measurements);
   if (!options_.bless || summary == nullptr) return;
-  BaselineEntry entry{quantities_of(*summary), {build_, summary->card, render_utc_time(blessed_at, false)}};
+  BaselineEntry entry{quantities_of(*summary), {build_, summary->card, render_utc_time(blessed_at, UtcDigits::Seconds)}};
   const std::lock_guard lock(mutex_);
   kept_.insert_or_assign(std::string(test), std::move(entry));
 }
