@@ -9,6 +9,7 @@
 #include "subcommands.hpp"
 #include "tool.hpp"
 #include "zlu-history/src/queries.hpp"
+#include "zlu-history/src/run_identity.hpp"
 
 namespace zlu_e2e {
 
@@ -32,20 +33,24 @@ int run_cards(const Invocation& invocation) {
     figures = std::move(*cards);
   }
   if (invocation.json) {
-    nlohmann::json out = {{"lock_folder", lock_dir}, {"cards", card_states_json(states)}};
-    if (figures) {
-      auto list = nlohmann::json::array();
-      for (const auto& card : *figures) {
-        list.push_back({{"host", card.host},
-                        {"card", card.card},
-                        {"attempts", card.own.attempts},
-                        {"failures", card.own.failures},
-                        {"other_attempts", card.others.attempts},
-                        {"other_failures", card.others.failures}});
+    const auto local = card_states_json(states);
+    if (!figures) return write_json(local);
+    // The history's figures, each of this host's cards with its state beside.
+    const std::string host = zlu_history::host_name(zlu_base::process_environment());
+    auto list = nlohmann::json::array();
+    for (const auto& card : *figures) {
+      nlohmann::json entry = {{"host", card.host},
+                              {"card", card.card},
+                              {"attempts", card.own.attempts},
+                              {"failures", card.own.failures},
+                              {"other_attempts", card.others.attempts},
+                              {"other_failures", card.others.failures}};
+      for (const auto& state : local) {
+        if (card.host == host && state["card"] == card.card) entry.update(state);
       }
-      out["history"] = std::move(list);
+      list.push_back(std::move(entry));
     }
-    return write_json(out);
+    return write_json(list);
   }
   std::string text = render_card_states(lock_dir, states);
   if (figures) {
