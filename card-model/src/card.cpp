@@ -30,6 +30,9 @@ std::vector<StepMetadata> host_metadata(std::uint32_t address, std::size_t bytes
 
 Card::Card(CardOptions options) : options_(options), topology_(zlu_exchange::Topology::n700()) {
   tiles_.resize(topology_.tile_count());
+  if (const auto& stuck = options_.faults.stuck_bit) {
+    if (const auto physical = physical_of(stuck->logical_tile)) tiles_[*physical].sram.stick_bit(stuck->bit);
+  }
 }
 
 std::uint16_t Card::tile_count() const { return topology_.tile_count(); }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -30,6 +31,12 @@ struct HostRoute {
   friend bool operator==(const HostRoute&, const HostRoute&) = default;
 };
 
+struct StuckBit {
+  std::uint16_t logical_tile = 0;
+  unsigned bit = 0;  // 0 to 31
+  friend bool operator==(const StuckBit&, const StuckBit&) = default;
+};
+
 struct CardFaults {
   // Deliberate defects of the model, for tests that show a scenario catches a
   // broken card. The runners set only exchange_slowdown_percent, from their
@@ -44,6 +51,10 @@ struct CardFaults {
   // Exchange messages are delivered one after another, so a send reads data
   // that an earlier receive of the same phase already overwrote.
   bool receive_before_send = false;
+  // One tile whose SRAM has a bit stuck high in every word (see
+  // TileSram::stick_bit): the defect of a real card, set for one card of a
+  // host through the runners' ZLU_SIM_CARD_FAULT.
+  std::optional<StuckBit> stuck_bit;
   // Every exchange step (exchange phases, H2D and D2H packets) takes this
   // many percent more cycles, rounded up: a slower exchange that still moves
   // the right data, for a gate on cycle counts to catch.

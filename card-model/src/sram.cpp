@@ -42,7 +42,22 @@ std::expected<void, ExchangeError> TileSram::write(std::uint32_t address, std::s
     std::memcpy(page->data() + offset, data.data() + done, chunk);
     done += chunk;
   }
+  if (stuck_bit_) apply_stuck_bit(address, data.size());
   return {};
+}
+
+void TileSram::stick_bit(unsigned bit) { stuck_bit_ = bit; }
+
+void TileSram::apply_stuck_bit(std::uint32_t address, std::size_t size) {
+  // Words are little-endian: bit b of a word lives in its byte b / 8.
+  const std::uint32_t byte_in_word = *stuck_bit_ / 8;
+  const auto mask = static_cast<std::byte>(1u << (*stuck_bit_ % 8));
+  const std::uint64_t end = std::uint64_t{address} + size;
+  for (std::uint64_t word = address & ~std::uint32_t{3}; word < end; word += 4) {
+    const std::uint64_t at = word + byte_in_word;
+    if (at < address || at >= end) continue;
+    pages_[at / PAGE_BYTES]->at(at % PAGE_BYTES) |= mask;
+  }
 }
 
 std::uint32_t TileSram::pages_allocated() const {

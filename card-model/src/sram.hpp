@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "zlu-exchange/src/lib.hpp"
@@ -43,9 +44,15 @@ class TileSram {
   // Number of pages that have been allocated.
   std::uint32_t pages_allocated() const;
 
+  // From now on, bit `bit` (0 to 31) of every 32-bit word written reads as
+  // one, as in an SRAM with a cell stuck high in that column.
+  void stick_bit(unsigned bit);
+
  private:
   using Page = std::array<std::byte, PAGE_BYTES>;
+  void apply_stuck_bit(std::uint32_t address, std::size_t size);
   std::array<std::unique_ptr<Page>, PAGE_COUNT> pages_{};
+  std::optional<unsigned> stuck_bit_;
 };
 
 // Checks that [address, address + bytes) lies in a tile's SRAM. On failure the

@@ -253,6 +253,36 @@ TEST(CardFaults, EachFaultBreaksTheBehaviourItNames) {
   }
 }
 
+TEST(CardFaults, AStuckBitSetsThatBitOfEveryWordWrittenToItsTileOnly) {
+  struct Case {
+    unsigned bit;
+    std::uint32_t address;  // of a write of `bytes` zero bytes
+    std::size_t bytes;
+    std::vector<std::uint32_t> words_at_0x100;  // the three words from 0x100 afterwards
+  };
+  const std::vector<Case> cases = {
+      {0, 0x100, 12, {0x1, 0x1, 0x1}},
+      {5, 0x100, 12, {0x20, 0x20, 0x20}},
+      {31, 0x100, 12, {0x80000000, 0x80000000, 0x80000000}},
+      // A write that leaves the stuck bit's byte alone leaves that byte as it was.
+      {5, 0x101, 7, {0, 0x20, 0}},
+      {15, 0x101, 2, {0x8000, 0, 0}},
+      {31, 0x101, 2, {0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    CardOptions options;
+    options.faults.stuck_bit = zlu_card::StuckBit{117, c.bit};
+    Card card(options);
+    const std::vector<std::byte> zeros(c.bytes);
+    ASSERT_TRUE((*card.sram(117))->write(c.address, zeros));
+    EXPECT_EQ(read_back(card, 117, 0x100, 3), c.words_at_0x100) << "bit " << c.bit << " at " << c.address;
+    put(card, 116, 0x100, {0, 0, 0});
+    put(card, 118, 0x100, {0, 0, 0});
+    EXPECT_EQ(read_back(card, 116, 0x100, 3), std::vector<std::uint32_t>(3, 0));
+    EXPECT_EQ(read_back(card, 118, 0x100, 3), std::vector<std::uint32_t>(3, 0));
+  }
+}
+
 // Cycles of each kind that tile 40 (logical) recorded on a card slowed by
 // `percent` after one host write, one exchange and one compute step.
 std::array<std::uint64_t, 4> slowed_cycles(std::uint32_t percent) {

@@ -6,6 +6,8 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <expected>
+#include <functional>
 #include <optional>
 #include <source_location>
 #include <span>
@@ -124,6 +126,37 @@ struct RunnerOutput {
 // Keeps `output` with the attempt that runs on the calling thread, after any
 // kept before; outside a test body it does nothing.
 void attach_runner_output(RunnerOutput output);
+
+// Card health: which cards a run's failures follow. A suite with a card
+// pool that quarantines suspect cards installs a watch before
+// test_main_static; without one the run reports no card verdict.
+struct CardEvidence {
+  // A test that failed on a card and then passed on another.
+  std::string test;
+  unsigned passed_on = 0;
+};
+
+struct CardVerdict {
+  unsigned card = 0;
+  std::vector<CardEvidence> evidence;  // empty for a healthy card
+  bool quarantined = false;
+  std::string not_quarantined;  // why a suspect card could not be quarantined
+
+  bool suspect() const { return !evidence.empty(); }
+};
+
+struct CardHealthWatch {
+  // The pool's cards, each given a verdict even when no test ran on it.
+  std::vector<unsigned> cards;
+  // Quarantines `card` on the evidence so far, called on the run loop's
+  // thread each time its evidence grows; the error says why it could not.
+  std::function<std::expected<void, std::string>(unsigned card, std::span<const CardEvidence> evidence)> quarantine;
+};
+
+// Installs `watch` for the next run: a test that failed on a suspect card
+// and passed on another then passes marked with the card, counted apart
+// from flaky tests, and the reports carry each card's verdict.
+void watch_card_health(CardHealthWatch watch);
 
 // The attempt running on the calling thread: its test's name, its try number
 // (from 1), and the cards on which this test's earlier tries of this run

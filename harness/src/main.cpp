@@ -80,6 +80,12 @@ int list_tests(const TestOpts& opts, const Selection& selection) {
   return 0;
 }
 
+// The watch a suite installed for its runs, if any.
+std::optional<CardHealthWatch>& installed_card_health() {
+  static std::optional<CardHealthWatch> watch;
+  return watch;
+}
+
 int run_main(std::span<const std::string> args, std::span<const TestDescAndFn> tests, RunExtension* extension) {
   // A closed standard output, and a report or log past the file-size limit,
   // must end the run with an io error (EPIPE, EFBIG), not kill it.
@@ -157,6 +163,7 @@ int run_main(std::span<const std::string> args, std::span<const TestDescAndFn> t
   config.workers = *workers;
   config.stack_size = worker_stack_size(env);
   config.warn_after = *warn_interval;
+  config.card_health = installed_card_health();
 
   install_interrupt_handlers();
   const RunStart start{selection.tests.size(), selection.filtered_out, *seed, new_run_id()};
@@ -171,6 +178,8 @@ int run_main(std::span<const std::string> args, std::span<const TestDescAndFn> t
 }
 
 }  // namespace
+
+void watch_card_health(CardHealthWatch watch) { installed_card_health() = std::move(watch); }
 
 int test_main_static(std::span<const std::string> args, std::span<const TestDescAndFn> tests) {
   return run_main(args, tests, nullptr);

@@ -22,6 +22,9 @@ inline constexpr char ATTENTION_RUNNER[] = "zlu-attention-f16-e2e";
 // deliberate misbehaviour the runner's own tests ask of it.
 inline constexpr char CARD_ID[] = "ZLU_CARD_ID";
 inline constexpr char SIM_FAULT[] = "ZLU_SIM_FAULT";
+// Defects of the model card, each on the card of one number, so that a host
+// of model cards can have one that breaks like a real card.
+inline constexpr char SIM_CARD_FAULT[] = "ZLU_SIM_CARD_FAULT";
 // The delay before each host write: its bound in microseconds and the seed
 // of the delays.
 inline constexpr char HOST_WRITE_JITTER_MAX_US[] = "ZLU_HOST_WRITE_JITTER_MAX_US";

@@ -16,6 +16,7 @@
 //   }
 #pragma once
 
+#include "card_fault.hpp"
 #include "card_id.hpp"
 #include "contract.hpp"
 #include "card_io.hpp"

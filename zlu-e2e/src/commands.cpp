@@ -18,7 +18,11 @@ constexpr std::array COMMANDS = {
     Command{"failures", "", "what did not pass in the latest run", run_failures},
     Command{"flaky", "[--since WHEN]",
             "tests that both failed and passed on one build, with rates by host and card", run_flaky},
-    Command{"cards", "[--since WHEN]", "each host and card's failures against the other cards'", run_cards},
+    Command{"cards", "[--since WHEN]",
+            "each card's state in the lock folder; with a history, its failures against the other cards'", run_cards},
+    Command{"quarantine", "N --reason TEXT", "keeps every suite on this host off card N until it is released",
+            run_quarantine},
+    Command{"release", "N", "removes card N's quarantine record", run_release},
     Command{"export", "[--jsonl | --csv]", "every attempt, as JSON lines (the default) or CSV", run_export},
     Command{"report", "-o FILE INPUTS", "one HTML page of a run or a fleet job (its inputs: zlu-e2e report)", run_report},
 };
@@ -31,7 +35,8 @@ std::string usage_text() {
   std::string text =
       "Usage: zlu-e2e [--history STORE] [--json] COMMAND [ARGS]\n"
       "\n"
-      "Reads the run history the test suite records (ZLU_TEST_HISTORY).\n"
+      "Reads the run history the test suite records (ZLU_TEST_HISTORY) and the\n"
+      "cards' lock folder (ZLU_TEST_LOCK_DIR, default /tmp/zlu-card-locks).\n"
       "\n"
       "Options:\n"
       "  --history STORE  the history: an SQLite file or a postgresql:// URL\n"
@@ -48,7 +53,8 @@ std::string usage_text() {
   text +=
       "\n"
       "WHEN is a span back from now (7d, 12h, 30m) or a UTC date (2026-01-31).\n"
-      "Exit status: 0 done, 2 a usage error or a history that cannot be read.\n";
+      "Exit status: 0 done, 2 a usage error or a history or lock folder that\n"
+      "cannot be used.\n";
   return text;
 }
 

@@ -16,6 +16,10 @@ int run_flaky(const Invocation& invocation);
 // cards.cpp
 int run_cards(const Invocation& invocation);
 
+// quarantine.cpp
+int run_quarantine(const Invocation& invocation);
+int run_release(const Invocation& invocation);
+
 // export.cpp
 int run_export(const Invocation& invocation);
 

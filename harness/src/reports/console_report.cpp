@@ -5,6 +5,7 @@
 #include <fmt/ranges.h>
 
 #include "reports/time_format.hpp"
+#include "run/card_health.hpp"
 #include "run/outcome.hpp"
 #include "zlu-base/src/utf8.hpp"
 
@@ -82,7 +83,8 @@ std::string render_flaky_line(const std::vector<TestDesc>& flaky) {
   return fmt::format("flaky test{}: {}\n\n", names.size() == 1 ? "" : "s", fmt::join(names, ", "));
 }
 
-void write_summary(ConsoleOutput& out, const RunCounts& counts, const SummaryLists& lists, bool show_output) {
+void write_summary(ConsoleOutput& out, const RunCounts& counts, const SummaryLists& lists, bool show_output,
+                   std::span<const CardVerdict> card_verdicts) {
   if (show_output) write_block(out, "successes", lists.passes);
   if (!lists.failures.empty()) write_block(out, "failures", lists.failures);
   for (const ReasonBlock& block : lists.reason_failures)
@@ -99,6 +101,7 @@ void write_summary(ConsoleOutput& out, const RunCounts& counts, const SummaryLis
   out.write(fmt::format(". {} passed; {} failed; {} ignored; {} measured; {} filtered out{}\n\n", counts.passed,
                         counts.failed, counts.ignored, counts.measured, counts.filtered_out, elapsed));
   if (!lists.flaky.empty()) out.write(render_flaky_line(lists.flaky));
+  if (!card_verdicts.empty()) out.write(render_card_verdicts(card_verdicts) + "\n");
 
   if (counts.total == 1 && counts.ignored == 1 && lists.last_ignored && lists.last_ignored->ignore_message) {
     out.write(fmt::format("test: {}, ignore_message: {}\n\n", lists.last_ignored->name,

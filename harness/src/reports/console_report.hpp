@@ -57,6 +57,7 @@ std::string render_flaky_line(const std::vector<TestDesc>& flaky);
 // The summary after the last result: the successes block when `show_output`,
 // the failures blocks, the result line, the flaky tests when there are any
 // and, for a run of one test that was ignored with a message, that message.
-void write_summary(ConsoleOutput& out, const RunCounts& counts, const SummaryLists& lists, bool show_output);
+void write_summary(ConsoleOutput& out, const RunCounts& counts, const SummaryLists& lists, bool show_output,
+                   std::span<const CardVerdict> card_verdicts = {});
 
 }  // namespace harness

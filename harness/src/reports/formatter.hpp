@@ -5,6 +5,7 @@
 #include <expected>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,10 +54,11 @@ struct ResultEvent {
 
 struct RunEnd {
   // The run finished, or stopped early (fail-fast): the final counts, with
-  // the run's time.
+  // the run's time, and each card's verdict when the run watched card health.
   EventStamp stamp;
   const RunCounts& counts;
   int stopping_signal = 0;  // the signal that stopped the run early; 0 when none did
+  std::span<const CardVerdict> card_verdicts{};
 };
 
 struct FormatterSettings {

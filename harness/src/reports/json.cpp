@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "run/card_health.hpp"
 #include "cycles/cycle_report.hpp"
 #include "run/outcome.hpp"
 #include "reports/time_format.hpp"
@@ -80,17 +81,16 @@ JsonLine& JsonLine::object(std::string_view key_name, const TestProperties& fiel
   return *this;
 }
 
+JsonLine& JsonLine::card_evidence(std::string_view key_name, const std::vector<CardEvidence>& evidence) {
+  return array_of(key_name, evidence, [](JsonLine& item, const CardEvidence& test) {
+    item.text("test", test.test).number("passed_on", test.passed_on);
+  });
+}
+
 JsonLine& JsonLine::runner_output(std::string_view key_name, const std::vector<RunnerOutput>& outputs) {
-  key(key_name);
-  body_ += '[';
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    if (i > 0) body_ += ',';
-    JsonLine runner;
-    runner.text("program", outputs[i].program).text("text", outputs[i].text).boolean("cut", outputs[i].cut);
-    body_ += runner.body_ + '}';
-  }
-  body_ += ']';
-  return *this;
+  return array_of(key_name, outputs, [](JsonLine& runner, const RunnerOutput& output) {
+    runner.text("program", output.program).text("text", output.text).boolean("cut", output.cut);
+  });
 }
 
 std::string JsonEvents::line(JsonLine& event, const EventStamp& stamp) const {
@@ -179,6 +179,7 @@ std::string JsonEvents::test_result(const ResultEvent& result) const {
   }
   if (test.attempts.size() > 1) event.number("tries", test.attempts.size());
   if (is_flaky(test)) event.boolean("flaky", true);
+  if (test.card_fault) event.number("card_fault", *test.card_fault);
   if (last.exec_time) event.seconds("exec_time", last.exec_time->duration);
   if (with_output && !last.stdout_bytes.empty()) event.text("stdout", last.stdout_bytes);
   if (with_output && !last.runner_output.empty()) event.runner_output("runner_output", last.runner_output);
@@ -198,7 +199,15 @@ std::string JsonEvents::run_finished(const RunEnd& end) const {
   if (events_file_ && end.stopping_signal != 0) {
     event.number("stopped_by_signal", static_cast<std::uint64_t>(end.stopping_signal));
   }
-  return line(event, end.stamp);
+  std::string lines;
+  for (const CardVerdict& verdict : end.card_verdicts) {
+    JsonLine card;
+    card.text("type", "card").text("event", card_verdict_word(verdict)).number("card", verdict.card);
+    if (!verdict.not_quarantined.empty()) card.text("message", verdict.not_quarantined);
+    if (verdict.suspect()) card.card_evidence("evidence", verdict.evidence);
+    lines += line(card, end.stamp);
+  }
+  return lines + line(event, end.stamp);
 }
 
 }  // namespace harness

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "reports/formatter.hpp"
 
@@ -27,12 +28,28 @@ class JsonLine {
   JsonLine& seconds(std::string_view key, std::chrono::nanoseconds value);
   // An object of the texts of `fields`, by their names.
   JsonLine& object(std::string_view key, const TestProperties& fields);
+  // An array of one object per test: {"test":...,"passed_on":N}.
+  JsonLine& card_evidence(std::string_view key, const std::vector<CardEvidence>& evidence);
   // An array of one object per runner: {"program":...,"text":...,"cut":bool}.
   JsonLine& runner_output(std::string_view key, const std::vector<RunnerOutput>& outputs);
   std::string line() const { return body_ + "}\n"; }
 
  private:
   void key(std::string_view name);
+  // An array of one object per item, each filled in by `fill`.
+  template <typename Item, typename Fill>
+  JsonLine& array_of(std::string_view key_name, const std::vector<Item>& items, Fill fill) {
+    key(key_name);
+    body_ += '[';
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (i > 0) body_ += ',';
+      JsonLine object;
+      fill(object, items[i]);
+      body_ += object.body_ + '}';
+    }
+    body_ += ']';
+    return *this;
+  }
 
   std::string body_ = "{";
 };
@@ -46,6 +63,8 @@ class JsonLine {
 //   {"type":"test","event":"ok"|"failed"|"ignored","name":...
 //    [,"reason":"time limit exceeded"][,"message":...][,"tries":N][,"flaky":true]
 //    [,"exec_time":s][,"stdout":...][,"runner_output":[...]][,"properties":{NAME:VALUE,...}]}
+//   {"type":"card","event":"healthy"|"quarantined"|"suspect","card":N
+//    [,"message":...][,"evidence":[{"test":...,"passed_on":N},...]]}
 //   {"type":"suite","event":"ok"|"failed","passed":N,"failed":N,"ignored":N,
 //    "measured":N,"filtered_out":N,"exec_time":s}
 // A result carries "stdout" for failures with output, and for passes with
@@ -58,7 +77,11 @@ class JsonLine {
 // A test that failed a try and was run again (ZLU_TEST_RETRIES) has one
 // "try_failed" event per failed try, in order, just before its result; the
 // result then tells how many tries were made, and whether the last passed
-// ("flaky"). Its other fields are those of the last try.
+// ("flaky"), or "card_fault":N when the failed tries were suspect card N's.
+// Its other fields are those of the last try. A run that watches card health
+// (ZLU_TEST_QUARANTINE=on) gives one "card" line per card just before the
+// suite's last line: "suspect" is a card that could not be quarantined, and
+// "message" says why.
 // The lines of the events file (ZLU_TEST_EVENTS) are those lines with fields
 // of their own before the closing brace, so that a reader can rebuild the
 // JUnit report of the run from them alone:

@@ -5,6 +5,7 @@
 
 #include "cycles/cycle_report.hpp"
 #include "run/outcome.hpp"
+#include "run/card_health.hpp"
 #include "run/properties.hpp"
 #include "run/runner_output.hpp"
 #include "reports/time_format.hpp"
@@ -160,7 +161,12 @@ void JunitFormatter::run_finished(const RunEnd& event) {
       "  <testsuite name=\"{}\" tests=\"{}\" failures=\"{}\" errors=\"0\" skipped=\"{}\" time=\"{}\" "
       "timestamp=\"{}\">\n",
       executable, reported_, counts.failed, counts.ignored, elapsed, render_utc_time(run_start_, UtcDigits::Seconds));
-  if (!properties_.empty()) document += fmt::format("    <properties>\n{}    </properties>\n", properties_);
+  std::string properties = properties_;
+  for (const CardVerdict& verdict : event.card_verdicts) {
+    properties += fmt::format("      <property name=\"card.{}\" value=\"{}\"/>\n", verdict.card,
+                              xml_escape(render_card_verdict(verdict), XmlPlace::Attribute));
+  }
+  if (!properties.empty()) document += fmt::format("    <properties>\n{}    </properties>\n", properties);
   document += testcases_;
   document += "  </testsuite>\n</testsuites>\n";
   out_.write(document);

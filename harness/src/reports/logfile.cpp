@@ -80,7 +80,8 @@ std::string render_log_line(const CompletedTest& test) {
   }
   const std::optional<TestExecTime>& exec_time = test.last_try().exec_time;
   const std::string time = exec_time ? fmt::format(" <{}>", render_exec_time(*exec_time)) : "";
-  const std::string flaky = is_flaky(test) ? fmt::format(" ({})", flaky_note(test)) : "";
+  const std::string note = retry_note(test);
+  const std::string flaky = note.empty() ? "" : fmt::format(" ({})", note);
   return fmt::format("{} {}{}{}\n", word, test.desc.name, time, flaky);
 }
 

@@ -31,7 +31,7 @@ void PrettyFormatter::test_result(const ResultEvent& event) {
 }
 
 void PrettyFormatter::run_finished(const RunEnd& event) {
-  write_summary(out_, event.counts, summary_, settings_.show_output);
+  write_summary(out_, event.counts, summary_, settings_.show_output, event.card_verdicts);
 }
 
 std::string PrettyFormatter::render_result_word(const CompletedTest& test) const {
@@ -39,7 +39,9 @@ std::string PrettyFormatter::render_result_word(const CompletedTest& test) const
   const Outcome outcome = outcome_of(test.result());
   switch (outcome.verdict) {
     case Verdict::Passed:
-      if (is_flaky(test)) return palette.paint(Color::Green, "ok") + fmt::format(" ({})", flaky_note(test));
+      if (const std::string note = retry_note(test); !note.empty()) {
+        return palette.paint(Color::Green, "ok") + fmt::format(" ({})", note);
+      }
       return palette.paint(Color::Green, "ok");
     case Verdict::Failed:
       if (!outcome.reason.empty()) return palette.paint(Color::Red, fmt::format("FAILED ({})", outcome.reason));

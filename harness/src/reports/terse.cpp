@@ -30,7 +30,7 @@ void TerseFormatter::test_result(const ResultEvent& event) {
 }
 
 void TerseFormatter::run_finished(const RunEnd& event) {
-  write_summary(out_, event.counts, summary_, settings_.show_output);
+  write_summary(out_, event.counts, summary_, settings_.show_output, event.card_verdicts);
 }
 
 void TerseFormatter::write_character(Color color, std::string_view character) {

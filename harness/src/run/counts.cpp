@@ -9,6 +9,7 @@ void RunCounts::count(const CompletedTest& test) {
     case Verdict::Passed:
       ++passed;
       if (is_flaky(test)) ++flaky;
+      if (test.card_fault) ++card_faults;
       break;
     case Verdict::Failed: ++failed; break;
     case Verdict::Ignored: ++ignored; break;

@@ -17,6 +17,8 @@ struct RunCounts {
   std::size_t measured = 0;
   std::size_t filtered_out = 0;
   std::size_t flaky = 0;  // of the passed, those that failed a try first (see is_flaky)
+  // Of the passed, those that failed on a suspect card first (CompletedTest::card_fault).
+  std::size_t card_faults = 0;
   // The whole run's time, known once the run has finished.
   std::optional<TestSuiteExecTime> exec_time;
 

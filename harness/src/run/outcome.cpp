@@ -28,11 +28,23 @@ std::string_view failure_message_of(const Attempt& attempt, const Outcome& outco
 
 bool worth_retrying(const Outcome& outcome) { return outcome.failed() && outcome.reason.empty(); }
 
-bool is_flaky(const CompletedTest& test) { return test.attempts.size() > 1 && outcome_of(test.result()).passed(); }
+bool is_flaky(const CompletedTest& test) {
+  return test.attempts.size() > 1 && outcome_of(test.result()).passed() && !test.card_fault;
+}
 
 std::string flaky_note(const CompletedTest& test) {
   if (!is_flaky(test)) return {};
   return fmt::format("flaky: passed on try {} of {}", test.attempts.size(), test.tries_allowed);
+}
+
+std::string card_fault_note(const CompletedTest& test) {
+  if (!test.card_fault || !outcome_of(test.result()).passed()) return {};
+  return fmt::format("card {} at fault: passed on try {} of {}", *test.card_fault, test.attempts.size(),
+                     test.tries_allowed);
+}
+
+std::string retry_note(const CompletedTest& test) {
+  return is_flaky(test) ? flaky_note(test) : card_fault_note(test);
 }
 
 std::string output_of_tries(const CompletedTest& test) {

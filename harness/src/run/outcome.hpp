@@ -52,6 +52,14 @@ bool is_flaky(const CompletedTest& test);
 // "flaky: passed on try <k> of <n>" for a flaky test, empty for any other.
 std::string flaky_note(const CompletedTest& test);
 
+// "card <c> at fault: passed on try <k> of <n>" for a test whose earlier
+// failures were a suspect card's (CompletedTest::card_fault), empty for any
+// other; the note a flaky test would have had, in its place.
+std::string card_fault_note(const CompletedTest& test);
+
+// Whichever of flaky_note and card_fault_note applies, empty when neither.
+std::string retry_note(const CompletedTest& test);
+
 // The output to show for `test` in a summary block, each try's being what
 // its body printed followed by its runners' output (output_with_runners):
 // the last try's when it had only one try or none wrote anything, else each

@@ -98,6 +98,9 @@ struct CompletedTest {
   TestProperties properties{};
   // How many tries the test was allowed: one more than the retries.
   std::size_t tries_allowed = 1;
+  // The suspect card the test failed on before it passed on another, when
+  // the run watches card health: the failure was the card's, not the test's.
+  std::optional<unsigned> card_fault{};
 
   const Attempt& last_try() const { return attempts.back(); }
   Attempt& last_try() { return attempts.back(); }

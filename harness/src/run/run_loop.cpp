@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 
+#include "run/card_health.hpp"
 #include "run/channel.hpp"
 #include "run/interrupt.hpp"
 #include "reports/io_error.hpp"
@@ -82,6 +83,8 @@ class Run {
   std::expected<WorkerMessage, std::string> next_result();
   bool is_concurrent() const { return config_.workers > 1; }
   EventStamp stamp() const { return {run_id_, WallClock::now()}; }
+  void judge_cards(CompletedTest& completed);
+  std::vector<CardVerdict> card_verdicts() const;
 
   const std::vector<TestDescAndFn>& tests_;
   const RunConfig& config_;
@@ -91,7 +94,33 @@ class Run {
   std::shared_ptr<ResultChannel> channel_ = std::make_shared<ResultChannel>();
   std::map<TestId, pthread_t> running_;
   std::deque<std::pair<TestId, Clock::time_point>> deadlines_;  // in start order
+  CardHealth card_health_;
+  std::map<unsigned, std::string> not_quarantined_;  // why, for each suspect card the watch could not quarantine
 };
+
+void Run::judge_cards(CompletedTest& completed) {
+  const auto tries = card_tries(completed);
+  for (const unsigned card : card_health_.record(completed.desc.name, tries)) {
+    auto quarantined = config_.card_health->quarantine(card, *card_health_.evidence(card));
+    if (quarantined) {
+      not_quarantined_.erase(card);
+    } else {
+      not_quarantined_[card] = quarantined.error();
+    }
+  }
+  completed.card_fault = card_health_.blamed_card(tries);
+}
+
+std::vector<CardVerdict> Run::card_verdicts() const {
+  auto verdicts = card_health_.verdicts(config_.card_health->cards);
+  for (CardVerdict& verdict : verdicts) {
+    if (!verdict.suspect()) continue;
+    const auto why = not_quarantined_.find(verdict.card);
+    verdict.quarantined = why == not_quarantined_.end();
+    if (!verdict.quarantined) verdict.not_quarantined = why->second;
+  }
+  return verdicts;
+}
 
 std::optional<std::string> Run::report_error() const {
   if (const int error = formatter_.error(); error != 0) return io_error_message(error);
@@ -182,6 +211,7 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
       completed.last_try().result = TestResult::failed_with_note("interrupted");
     }
     const bool failed = outcome_of(completed.result()).failed();
+    if (config_.card_health) judge_cards(completed);
     counts_.count(completed);
     formatter_.test_result({stamp(), completed, counts_});
     if (auto error = report_error()) return std::unexpected(*error);
@@ -190,7 +220,8 @@ std::expected<bool, std::string> Run::run(const RunStart& start) {
 
   counts_.exec_time =
       TestSuiteExecTime{std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started_at)};
-  formatter_.run_finished({stamp(), counts_, interrupt_signal()});
+  const auto verdicts = config_.card_health ? card_verdicts() : std::vector<CardVerdict>{};
+  formatter_.run_finished({stamp(), counts_, interrupt_signal(), verdicts});
   if (auto error = report_error()) return std::unexpected(*error);
   return counts_.succeeded();
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <expected>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ struct RunConfig {
   // warning; 60 seconds except in the harness's own tests.
   std::chrono::milliseconds warn_after{std::chrono::seconds(60)};
   const RunClock* clock = &steady_run_clock();
+  // Which cards the run's failures follow (see watch_card_health); none
+  // without a card pool that quarantines.
+  std::optional<CardHealthWatch> card_health;
 };
 
 // Runs `tests` in their order, at most `config.workers` at a time, emitting

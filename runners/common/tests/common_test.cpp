@@ -109,6 +109,49 @@ TEST(SimFault, UnknownActionsAndMalformedItemsAreConfigurationErrors) {
   EXPECT_TRUE(zlu_runner::parse_sim_fault("r", "other:bogus", zlu_runner::no_runner_actions).has_value());
 }
 
+TEST(CardFault, TheStuckBitAppliesOnlyToTheNamedCard) {
+  using zlu_card::StuckBit;
+  struct Case {
+    std::optional<unsigned> card;
+    const char* value;
+    std::optional<StuckBit> stuck;
+  };
+  const Case cases[] = {
+      {2, "2:tile=117:stuck-bit=5", StuckBit{117, 5}},
+      {1, "2:tile=117:stuck-bit=5", std::nullopt},
+      {std::nullopt, "2:tile=117:stuck-bit=5", std::nullopt},
+      {3, "0:tile=0:stuck-bit=0,3:tile=1471:stuck-bit=31", StuckBit{1471, 31}},
+      {0, "0:tile=0:stuck-bit=0,3:tile=1471:stuck-bit=31", StuckBit{0, 0}},
+      {4095, "4095:tile=9:stuck-bit=1", StuckBit{9, 1}},
+      {2, "", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const auto stuck = zlu_runner::parse_card_fault(c.card, c.value);
+    ASSERT_TRUE(stuck.has_value()) << c.value << ": " << stuck.error().message;
+    EXPECT_EQ(*stuck, c.stuck) << c.value;
+  }
+}
+
+TEST(CardFault, MalformedValuesAreRefusedWhicheverCardTheyName) {
+  for (const char* bad :
+       {"2", "2:tile=117", "2:tile=1472:stuck-bit=5", "2:tile=117:stuck-bit=32", "4096:tile=1:stuck-bit=1",
+        "x:tile=1:stuck-bit=1", "2:stuck-bit=5:tile=117", "2:tile=117:stuck-bit=5:", "2:tile=117:stuck-bit=5,",
+        "2:tile=1:stuck-bit=1,2:tile=2:stuck-bit=2", "2:tile= 1:stuck-bit=1", "-2:tile=1:stuck-bit=1"}) {
+    const auto stuck = zlu_runner::parse_card_fault(0, bad);
+    ASSERT_FALSE(stuck.has_value()) << bad;
+    EXPECT_EQ(stuck.error().code, ExitCode::ConfigInvalid);
+    EXPECT_TRUE(stuck.error().message.starts_with("ZLU_SIM_CARD_FAULT=")) << stuck.error().message;
+  }
+  const auto bad_card = zlu_runner::with_card_fault({}, lookup({{"ZLU_SIM_CARD_FAULT", "2:tile=1:stuck-bit=1"},
+                                                         {"ZLU_CARD_ID", "two"}}));
+  ASSERT_FALSE(bad_card.has_value());
+  EXPECT_TRUE(bad_card.error().message.starts_with("ZLU_CARD_ID=")) << bad_card.error().message;
+  const auto applied = zlu_runner::with_card_fault({}, lookup({{"ZLU_SIM_CARD_FAULT", "2:tile=1:stuck-bit=1"},
+                                                        {"ZLU_CARD_ID", "2"}}));
+  ASSERT_TRUE(applied.has_value());
+  EXPECT_EQ(applied->faults.stuck_bit, (zlu_card::StuckBit{1, 1}));
+}
+
 // Runs `plan` in a child and returns its raw wait status.
 int wait_status_of(const zlu_runner::FaultPlan& plan) {
   const pid_t child = fork();

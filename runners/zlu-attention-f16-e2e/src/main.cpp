@@ -17,6 +17,8 @@ int main() {
   if (!faults) return zlu_runner::finish(*name, std::unexpected(faults.error()));
   const auto profile = zlu_runner::read_profile_output(env);
   if (!profile) return zlu_runner::finish(*name, std::unexpected(profile.error()));
-  zlu_card::Card card(zlu_runner::card_options(*faults));
+  const auto card_options = zlu_runner::with_card_fault(zlu_runner::card_options(*faults), env);
+  if (!card_options) return zlu_runner::finish(*name, std::unexpected(card_options.error()));
+  zlu_card::Card card(*card_options);
   return zlu_runner::finish(*name, zlu_runner::with_profile(run_attention(card, encoder_shapes()), card, *profile));
 }

@@ -15,7 +15,9 @@ int main() {
   if (!name) return zlu_runner::finish(RUNNER, std::unexpected(name.error()));
   auto faults = zlu_runner::take_sim_faults(RUNNER, env, is_gemm_action);
   if (!faults) return zlu_runner::finish(*name, std::unexpected(faults.error()));
-  zlu_card::Card card(zlu_runner::card_options(*faults));
+  const auto card_options = zlu_runner::with_card_fault(zlu_runner::card_options(*faults), env);
+  if (!card_options) return zlu_runner::finish(*name, std::unexpected(card_options.error()));
+  zlu_card::Card card(*card_options);
   auto config = read_gemm_config(env, faults->runner_actions, card.tile_count());
   if (!config) return zlu_runner::finish(*name, std::unexpected(config.error()));
   zlu_runner::HostWriteJitter jitter(config->jitter);

@@ -19,7 +19,9 @@ int main() {
   if (!seed) return zlu_runner::finish(*name, std::unexpected(seed.error()));
   const auto profile = zlu_runner::read_profile_output(env);
   if (!profile) return zlu_runner::finish(*name, std::unexpected(profile.error()));
-  zlu_card::Card card(zlu_runner::card_options(*faults));
+  const auto card_options = zlu_runner::with_card_fault(zlu_runner::card_options(*faults), env);
+  if (!card_options) return zlu_runner::finish(*name, std::unexpected(card_options.error()));
+  zlu_card::Card card(*card_options);
   auto outcome = run_random_graph(make_random_graph(*seed, card.tile_count()), card);
   return zlu_runner::finish(*name, zlu_runner::with_profile(std::move(outcome), card, *profile));
 }

@@ -9,6 +9,11 @@ add_executable(hardware_e2e_cards_bench bench/cards_bench.cpp)
 target_compile_definitions(hardware_e2e_cards_bench PRIVATE STANDIN_SUITE="$<TARGET_FILE:hardware_e2e_standin>")
 target_link_libraries(hardware_e2e_cards_bench PRIVATE fmt::fmt zlu_settings)
 add_dependencies(hardware_e2e_cards_bench hardware_e2e_standin)
+# The suite on the model with four good cards against one bad card of four.
+add_executable(hardware_e2e_health_bench bench/health_bench.cpp)
+target_compile_definitions(hardware_e2e_health_bench PRIVATE MODEL_SUITE="$<TARGET_FILE:hardware_e2e>")
+target_link_libraries(hardware_e2e_health_bench PRIVATE fmt::fmt zlu_settings)
+add_dependencies(hardware_e2e_health_bench hardware_e2e)
 # What the cycle gate costs: the suite on the card model with and without it,
 # and one profile's writing, reading and summarising.
 add_executable(hardware_e2e_cycles_bench bench/cycles_bench.cpp src/launch/runner_dir.cpp)

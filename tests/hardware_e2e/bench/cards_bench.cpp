@@ -3,67 +3,31 @@
 //
 // Usage: hardware_e2e_cards_bench [ROUNDS]   (default 1)
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include <fmt/format.h>
 
-extern char** environ;
+#include "timed_suite.hpp"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Seconds for one run of the suite with ZLU_TEST_CARDS=`cards`, or a
 // negative figure when it did not pass.
 double suite_seconds(const std::string& cards, const std::string& lock_dir) {
-  std::vector<std::string> env_text;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (!std::string_view(*entry).starts_with("ZLU_")) env_text.emplace_back(*entry);
-  }
-  env_text.push_back("ZLU_TEST_CARDS=" + cards);
-  env_text.push_back("ZLU_TEST_LOCK_DIR=" + lock_dir);
-  env_text.push_back("ZLU_STANDIN_SLEEP_MS=250");
-  std::vector<char*> envp;
-  for (auto& entry : env_text) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  std::string program = STANDIN_SUITE;
-  std::string threads = "--test-threads";
-  std::string eight = "8";
-  char* argv[] = {program.data(), threads.data(), eight.data(), nullptr};
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  const auto start = Clock::now();
-  pid_t pid = 0;
-  const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+  return hardware_e2e_bench::timed_suite_run(STANDIN_SUITE, {"--test-threads", "8"},
+                                             {"ZLU_TEST_CARDS=" + cards, "ZLU_TEST_LOCK_DIR=" + lock_dir,
+                                              "ZLU_STANDIN_SLEEP_MS=250"});
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
-  std::string scratch = (std::filesystem::temp_directory_path() / "cards-bench-XXXXXX").string();
-  if (mkdtemp(scratch.data()) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
+  const std::string scratch = hardware_e2e_bench::scratch_folder("cards-bench");
+  const int rounds = hardware_e2e_bench::rounds_asked(argc, argv, 1);
   const std::vector<std::pair<int, std::string>> pools = {{1, "0"}, {2, "0-1"}, {4, "0-3"}};
   std::vector<double> best(pools.size(), 1e9);
   for (int round = 0; round < rounds; ++round) {

@@ -8,13 +8,14 @@
 #include <vector>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "cards/card_choice.hpp"
 
 namespace hardware_e2e {
 namespace {
 
-enum class On { free, held, held_by_us, left_behind, unusable };
+enum class On { free, held, held_by_us, left_behind, unusable, quarantined };
 
 class TableHost final : public HostCards {
   // Each card's state on the host, missing meaning free; a card taken here
@@ -41,6 +42,8 @@ class TableHost final : public HostCards {
         return Held{};
       case On::unusable:
         return Unusable{fmt::format("card {} lock file is gone", card)};
+      case On::quarantined:
+        return Quarantined{};
     }
     return Unusable{"unreachable"};
   }
@@ -67,6 +70,9 @@ std::string render(const CardChoice::Outcome& outcome) {
     return fmt::format("take back {}", take_back->card);
   }
   if (auto* unusable = std::get_if<HostCards::Unusable>(&outcome)) return "unusable: " + unusable->why;
+  if (auto* quarantined = std::get_if<CardChoice::AllQuarantined>(&outcome)) {
+    return fmt::format("all quarantined: {}", fmt::join(quarantined->cards, ","));
+  }
   const auto& none = std::get<CardChoice::Unavailable>(outcome);
   return none.held_on_host ? "held on host: " + none.news : "all lent here";
 }
@@ -103,13 +109,29 @@ TEST(CardChoice, GrantsTheFirstCardItMayTakePreferringOnesNotExcluded) {
       {"a retry after failing on 0 and 1", {}, {}, {0, 1}, "granted 2 (lock 102 at 7)", {{2, true}}},
       {"every card excluded", {}, {}, {0, 1, 2}, "granted 0 (lock 100 at 7)", {{0, true}}},
       {"every card excluded, 0 lent", {0}, {}, {2, 1, 0}, "granted 1 (lock 101 at 7)", {{1, true}}},
-      {"the others lent", {1, 2}, {}, {0}, "granted 0 (lock 100 at 7)", {{0, true}}},
+      // A retry waits for a card it has not failed on rather than run again on one it has.
+      {"the others lent", {1, 2}, {}, {0}, "all lent here", {}},
       {"the others held on the host",
        {},
        {{1, On::held}, {2, On::held}},
        {0},
-       "granted 0 (lock 100 at 7)",
+       "held on host: card 1 is held by process 42 (other); waiting for it",
+       {{1, true}, {2, true}}},
+      {"the others quarantined", {}, {{1, On::quarantined}, {2, On::quarantined}}, {0}, "granted 0 (lock 100 at 7)",
        {{1, true}, {2, true}, {0, true}}},
+      {"one other quarantined, the other lent",
+       {2},
+       {{1, On::quarantined}},
+       {0},
+       "all lent here",
+       {{1, true}}},
+      {"the first quarantined", {}, {{0, On::quarantined}}, {}, "granted 1 (lock 101 at 7)", {{0, true}, {1, true}}},
+      {"every card quarantined",
+       {},
+       {{0, On::quarantined}, {1, On::quarantined}, {2, On::quarantined}},
+       {1},
+       "all quarantined: 0,1,2",
+       {{0, true}, {2, true}, {1, true}}},
       {"all lent here", {0, 1, 2}, {}, {1}, "all lent here", {}},
       {"held on the host, the first news told",
        {0},
@@ -167,7 +189,31 @@ TEST(CardChoice, ACardBeingTakenBackOrLentIsSkippedUntilItIsFreeAgain) {
   EXPECT_EQ(render(choice.choose({}, host)), "all lent here");
   choice.release(0);
   host.give_back({100, 7});
-  EXPECT_EQ(render(choice.choose(failed_on({0}), host)), "granted 0 (lock 100 at 7)");
+  EXPECT_EQ(render(choice.choose(failed_on({0}), host)), "all lent here") << "a retry waits for card 1";
+  choice.release(1);
+  host.give_back({101, 7});
+  EXPECT_EQ(render(choice.choose(failed_on({0}), host)), "granted 1 (lock 101 at 7)");
+}
+
+TEST(CardChoice, ACardQuarantinedInTheRunIsNeverGrantedAgain) {
+  CardChoice choice({0, 1});
+  TableHost host({});
+  lend(choice, host, 1);
+  choice.quarantine(1);
+  choice.release(1);
+  host.give_back({101, 7});
+  EXPECT_EQ(render(choice.choose({}, host)), "granted 0 (lock 100 at 7)");
+  EXPECT_EQ(render(choice.choose(failed_on({0}), host)), "all lent here") << "card 1 is out, card 0 lent";
+  choice.quarantine(0);
+  EXPECT_EQ(render(choice.choose({}, host)), "all quarantined: 0,1") << "a holder keeps it, but nobody waits for it";
+}
+
+TEST(CardChoice, ARecordReleasedOnTheHostBringsTheCardBack) {
+  CardChoice choice({0, 1});
+  TableHost host({{0, On::quarantined}, {1, On::quarantined}});
+  EXPECT_EQ(render(choice.choose({}, host)), "all quarantined: 0,1");
+  host.set(1, On::free);
+  EXPECT_EQ(render(choice.choose({}, host)), "granted 1 (lock 101 at 7)");
 }
 
 }  // namespace

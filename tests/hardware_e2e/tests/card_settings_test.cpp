@@ -90,5 +90,28 @@ TEST(CardSettings, AnInheritedCardIdIsThePoolUnlessCardsAreListed) {
   }
 }
 
+TEST(CardSettings, QuarantineIsOnOrOffAndOffUnlessSet) {
+  struct Case {
+    std::optional<std::string> value;
+    std::optional<bool> quarantine;  // empty: refused
+  };
+  const std::vector<Case> cases = {
+      {std::nullopt, false}, {"off", false}, {"on", true}, {"", std::nullopt}, {"ON", std::nullopt},
+      {"1", std::nullopt},   {"on ", std::nullopt}, {"yes", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    Variables variables;
+    if (c.value) variables.emplace("ZLU_TEST_QUARANTINE", *c.value);
+    const auto settings = read_card_settings(lookup_in(variables));
+    if (c.quarantine) {
+      ASSERT_TRUE(settings) << *c.value;
+      EXPECT_EQ(settings->quarantine, *c.quarantine);
+    } else {
+      ASSERT_FALSE(settings) << *c.value;
+      EXPECT_EQ(settings.error(), fmt::format("ZLU_TEST_QUARANTINE=\"{}\": expected on or off", *c.value));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace hardware_e2e

@@ -67,7 +67,12 @@ class HostCards {
     std::string why;
   };
 
-  using Outcome = std::variant<Taken, Held, std::unique_ptr<Reclaim>, Unusable>;
+  struct Quarantined {
+    // The card has a quarantine record on the host (see quarantine.hpp):
+    // no suite takes it until the record is removed.
+  };
+
+  using Outcome = std::variant<Taken, Held, std::unique_ptr<Reclaim>, Unusable, Quarantined>;
 
   virtual ~HostCards() = default;
 
@@ -86,10 +91,13 @@ class HostCards {
 
 class CardChoice {
   // The pool's cards, in their order, each free, lent to a test of this
-  // process, or being taken back from what an ended suite left behind. A
-  // test is granted the first free card it does not exclude that the host
-  // lets it take; failing that, the first free excluded one, so that an
-  // exclusion never makes a test wait that would not wait without it.
+  // process, being taken back from what an ended suite left behind, or
+  // quarantined. A test is granted the first free card it does not exclude
+  // that the host lets it take. It waits for one rather than take a card it
+  // excludes while any card it does not exclude may still be granted: a
+  // retry that ran again on the card it failed on could not tell a fault
+  // that follows the card from one that follows the test. Only when every
+  // card still in use is excluded is the first free excluded one granted.
   // Not synchronised: the pool calls it under its lock.
 
  public:
@@ -117,11 +125,21 @@ class CardChoice {
     std::string news;  // the first line a waiting user should read, if any
   };
 
-  using Outcome = std::variant<Granted, TakeBack, Unavailable, HostCards::Unusable>;
+  struct AllQuarantined {
+    // Every card of the pool is quarantined, in this run or on the host:
+    // nothing is left to wait for.
+
+    std::vector<unsigned> cards;
+  };
+
+  using Outcome = std::variant<Granted, TakeBack, Unavailable, HostCards::Unusable, AllQuarantined>;
 
   Outcome choose(std::span<const Exclusion> exclusions, HostCards& host);
   // One pass over the cards in the order of preference. A card found left
   // behind is taken back only when no card can be granted.
+
+  void quarantine(unsigned card);
+  // Grants `card` no more in this run; a test holding it keeps it.
 
   void release(unsigned card);
   // The card's test is done with it.
@@ -134,8 +152,11 @@ class CardChoice {
  private:
   enum class State { free, lent, reclaiming };
   std::size_t index_of(unsigned card) const;
+  bool quarantined(std::size_t i) const { return quarantined_here_[i] || quarantined_on_host_[i]; }
   std::vector<unsigned> cards_;
   std::vector<State> states_;
+  std::vector<bool> quarantined_here_;
+  std::vector<bool> quarantined_on_host_;  // as the host last said
 };
 
 }  // namespace hardware_e2e

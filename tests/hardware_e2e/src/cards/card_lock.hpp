@@ -25,6 +25,8 @@ class LockFolder {
   ~LockFolder();
 
   const std::string& path() const { return path_; }
+  int descriptor() const { return fd_; }
+  // The open folder, for files beside the lock files (see quarantine.hpp).
   std::string lock_file_path(unsigned card) const;
 
   std::expected<int, std::string> open_card(unsigned card) const;

@@ -103,6 +103,12 @@ std::expected<CardSettings, std::string> read_card_settings(const SettingLookup&
     if (value->empty()) return std::unexpected(fmt::format("{}=\"\": expected a file path", TIMELINE_VARIABLE));
     settings.timeline = *value;
   }
+  if (auto value = lookup(QUARANTINE_VARIABLE)) {
+    if (*value != "on" && *value != "off") {
+      return std::unexpected(fmt::format("{}={}: expected on or off", QUARANTINE_VARIABLE, quoted(*value)));
+    }
+    settings.quarantine = *value == "on";
+  }
   return settings;
 }
 

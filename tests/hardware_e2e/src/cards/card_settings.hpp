@@ -1,6 +1,6 @@
 // The suite's card settings, read once from the environment at start-up:
-// which cards the host has, where their host-wide locks live and where the
-// run's timeline goes.
+// which cards the host has, where their host-wide locks live, where the
+// run's timeline goes and whether a suspect card is quarantined.
 #pragma once
 
 #include <expected>
@@ -17,6 +17,7 @@ namespace hardware_e2e {
 inline constexpr std::string_view CARDS_VARIABLE = "ZLU_TEST_CARDS";
 inline constexpr std::string_view LOCK_DIR_VARIABLE = "ZLU_TEST_LOCK_DIR";
 inline constexpr std::string_view TIMELINE_VARIABLE = "ZLU_TEST_TIMELINE";
+inline constexpr std::string_view QUARANTINE_VARIABLE = "ZLU_TEST_QUARANTINE";
 inline constexpr std::string_view CARD_ID_VARIABLE = zlu_contract::CARD_ID;
 // What the suite tells each runner; inherited from whoever started the
 // suite, it names the one card the run may use unless ZLU_TEST_CARDS says
@@ -35,6 +36,9 @@ struct CardSettings {
   std::string lock_dir = std::string(DEFAULT_LOCK_DIR);
   bool lock_dir_given = false;
   std::optional<std::string> timeline;
+  bool quarantine = false;
+  // ZLU_TEST_QUARANTINE=on: a card found suspect is quarantined on the host,
+  // and a test it failed that passed on a healthy card is counted its fault.
 };
 
 std::expected<std::vector<unsigned>, std::string> parse_card_list(std::string_view value);

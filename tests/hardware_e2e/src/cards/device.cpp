@@ -4,6 +4,9 @@
 #include <mutex>
 #include <unistd.h>
 
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
 #include "harness/src/run/interrupt.hpp"
 #include "harness/src/lib.hpp"
 #include "cards/host_cards.hpp"
@@ -56,6 +59,10 @@ std::optional<CardChoice::Granted> CardPool::acquire(std::span<const Exclusion> 
     auto outcome = state_->choice.choose(exclusions, *state_->host);
     if (auto* granted = std::get_if<CardChoice::Granted>(&outcome)) return *granted;
     if (auto* unusable = std::get_if<HostCards::Unusable>(&outcome)) harness::fail(std::move(unusable->why));
+    if (auto* quarantined = std::get_if<CardChoice::AllQuarantined>(&outcome)) {
+      harness::fail(fmt::format("every card of the pool is quarantined ({}): no test can run until one is released",
+                                fmt::join(quarantined->cards, ", ")));
+    }
     if (auto* take_back = std::get_if<CardChoice::TakeBack>(&outcome)) {
       // The grace period must not hold up the other threads of the pool.
       lock.unlock();
@@ -80,6 +87,16 @@ std::optional<CardChoice::Granted> CardPool::acquire(std::span<const Exclusion> 
     state_->freed.wait_for(lock, RETRY_INTERVAL);
   }
 }
+
+void CardPool::quarantine(unsigned card) {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->choice.quarantine(card);
+  }
+  state_->freed.notify_all();
+}
+
+const std::vector<unsigned>& CardPool::cards() const { return state_->choice.cards(); }
 
 void CardPool::release(const CardChoice::Granted& grant) {
   {

@@ -43,6 +43,12 @@ class CardPool {
 
   bool announces_card() const { return announce_card_; }
 
+  void quarantine(unsigned card);
+  // Grants `card` no more in this run; a test that waits for a card fails
+  // at once when every card is quarantined.
+
+  const std::vector<unsigned>& cards() const;
+
  private:
   friend class DeviceGuard;
   std::optional<CardChoice::Granted> acquire(std::span<const Exclusion> exclusions);

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "cards/card_reclaim.hpp"
+#include "cards/quarantine.hpp"
 
 namespace hardware_e2e {
 
@@ -57,6 +58,7 @@ class LockFileCards final : public HostCards {
   }
 
   Outcome try_take(unsigned card, bool look_for_reclaim) override {
+    if (is_quarantined(folder_, card)) return Quarantined{};
     auto fd = folder_.open_card(card);
     // The lock files were usable at start-up, so someone has since replaced
     // this one: the test fails rather than run unlocked or wait for ever.

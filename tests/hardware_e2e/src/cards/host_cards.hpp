@@ -15,7 +15,7 @@ std::unique_ptr<HostCards> in_process_cards();
 
 std::unique_ptr<HostCards> lock_file_cards(LockFolder folder, bool reclaim_left_behind);
 // Cards taken through their lock files in `folder`, recording this process
-// as the holder. A card held elsewhere is reported with its holder's record.
+// as the holder; a card with a quarantine record there is never taken. A card held elsewhere is reported with its holder's record.
 // With `reclaim_left_behind`, a card whose lock is kept by a runner group
 // that outlived its suite (see card_reclaim.hpp) comes back as a Reclaim.
 

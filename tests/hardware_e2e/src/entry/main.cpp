@@ -10,6 +10,7 @@
 
 #include "cards/card_settings.hpp"
 #include "cards/device.hpp"
+#include "cards/quarantine_watch.hpp"
 #include "catalogue/table.hpp"
 #include "harness/src/reports/io_error.hpp"
 #include "history/history_run.hpp"
@@ -42,6 +43,11 @@ std::expected<CardSettings, std::string> prepare_cards() {
   // without that, a run on the default card would wait for them forever.
   auto pool = std::make_unique<CardPool>(settings->cards, std::move(*folder), settings->cards_listed, true);
   if (auto usable = pool->check_lock_files(); !usable) return std::unexpected(usable.error());
+  if (settings->quarantine) {
+    auto records = LockFolder::open(settings->lock_dir, !settings->lock_dir_given);
+    if (!records) return std::unexpected(records.error());
+    harness::watch_card_health(quarantine_watch(*pool, std::move(*records)));
+  }
   install_device_pool(std::move(pool));
   return settings;
 }

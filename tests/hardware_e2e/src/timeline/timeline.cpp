@@ -31,6 +31,7 @@ struct Span {
   // The test the span belongs to and which try of it (0: none known).
   std::string test;
   unsigned try_number = 0;
+  bool instant = false;  // a marker at `start`, not a span
 };
 
 class Recorder {
@@ -84,6 +85,11 @@ class Recorder {
       if (std::find(retried.begin(), retried.end(), span.test) != retried.end()) {
         name += " (try " + std::to_string(span.try_number) + ")";
         args["try"] = span.try_number;
+      }
+      if (span.instant) {
+        events.push_back({{"ph", "i"}, {"s", "t"}, {"name", name}, {"cat", span.category}, {"pid", span.process},
+                          {"tid", span.track}, {"ts", microseconds(span.start - epoch_)}, {"args", args}});
+        continue;
       }
       events.push_back({{"ph", "X"}, {"name", name}, {"cat", span.category}, {"pid", span.process},
                         {"tid", span.track}, {"ts", microseconds(span.start - epoch_)},
@@ -173,6 +179,13 @@ void note_runner(unsigned card, Clock::time_point start, Clock::time_point end, 
   const std::string test = current_test ? std::string(current_test->name) : "";
   const unsigned try_number = current_test ? current_test->try_number : 0;
   active->add(Span{CARDS_TRACKS, card, test, "runner", start, end, {{"result", outcome}}, test, try_number});
+}
+
+void note_card_quarantined(unsigned card, const std::vector<std::string>& evidence) {
+  Recorder* active = recorder.load();
+  if (active == nullptr) return;
+  const auto now = Clock::now();
+  active->add(Span{CARDS_TRACKS, card, "quarantined", "health", now, now, {{"evidence", evidence}}, "", 0, true});
 }
 
 }  // namespace hardware_e2e

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace hardware_e2e {
 
@@ -44,5 +45,8 @@ void note_card_wait(std::chrono::steady_clock::time_point asked, std::chrono::na
 void note_runner(unsigned card, std::chrono::steady_clock::time_point start, std::chrono::steady_clock::time_point end,
                  const std::string& outcome);
 // One runner on `card` for the test running on this thread, ended as `outcome` says.
+
+void note_card_quarantined(unsigned card, const std::vector<std::string>& evidence);
+// A marker on the card's track: the run quarantined it now, on `evidence`.
 
 }  // namespace hardware_e2e
