@@ -1,5 +1,6 @@
 #include "run_data.hpp"
 
+#include <cstdio>
 #include <algorithm>
 #include <fstream>
 #include <map>
@@ -56,6 +57,41 @@ std::int32_t card_of(const json& event) {
   return std::stoi(card);
 }
 
+// A card's verdict line: its state, and the tests that failed on it and
+// passed on another card as its evidence.
+void add_card_verdict(RunData& data, const json& event, std::uint32_t host) {
+  const auto card = event.find("card");
+  if (card == event.end() || !card->is_number_unsigned()) return;
+  std::string reason = string_field(event, "message");
+  if (const auto evidence = event.find("evidence"); evidence != event.end() && evidence->is_array()) {
+    for (const json& item : *evidence) {
+      if (!item.is_object()) continue;
+      if (!reason.empty()) reason += "; ";
+      reason += fmt::format("failed {}, which passed on card {}", string_field(item, "test"),
+                            item.value("passed_on", 0u));
+    }
+  }
+  const std::string state = string_field(event, "event");
+  if (state == "healthy") return;
+  data.cards.push_back({host, card->get<std::int32_t>(), state, reason});
+}
+
+// The cycle changes a test's message or improvement lists, one per line:
+// "exchange cycles 117760 -> 129536 (+10.0%, allowed +0%)".
+void add_cycle_changes(RunData& data, std::uint32_t test, std::string_view text) {
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    const std::size_t end = std::min(text.find('\n', begin), text.size());
+    const std::string line(text.substr(begin, end - begin));
+    begin = end + 1;
+    char kind[32] = {};
+    unsigned long long before = 0;
+    unsigned long long after = 0;
+    if (std::sscanf(line.c_str(), " %31[a-z] cycles %llu -> %llu", kind, &before, &after) == 3)
+      data.cycles.push_back({test, kind, before, after});
+  }
+}
+
 struct Pending {
   // A test that started on a host and has not reported a result yet.
   std::uint32_t test;
@@ -84,6 +120,10 @@ std::expected<void, std::string> add_events(RunData& data, std::string_view text
     json event = json::parse(line, nullptr, false);
     if (event.is_discarded() || !event.is_object() || !event.contains("type") || !event.contains("event"))
       return std::unexpected(fmt::format("line {} is not an event of the suite", line_number));
+    if (event["type"] == "card") {
+      add_card_verdict(data, event, host);
+      continue;
+    }
     if (event["type"] != "test") {
       if (event["type"] == "suite" && event["event"] == "started") test_count = event.value("test_count", 0u);
       continue;
@@ -111,6 +151,10 @@ std::expected<void, std::string> add_events(RunData& data, std::string_view text
       attempt.try_number = event.value("tries", 1u);
       attempt.flaky = event.value("flaky", false);
       attempt.card = card_of(event);
+      if (const auto fault = event.find("card_fault"); fault != event.end() && fault->is_number_unsigned())
+        attempt.message = fmt::format("its failed tries were card {}'s, not the software's", fault->get<unsigned>());
+      add_cycle_changes(data, test, attempt.message);
+      add_cycle_changes(data, test, string_field(event, "cycle_changes"));
       running.erase(name);
     } else {
       return std::unexpected(fmt::format("line {}: unknown test event \"{}\"", line_number, kind));

@@ -69,6 +69,30 @@ TEST(Events, WhatIsNotAnEventIsRefusedWithItsLine) {
   }
 }
 
+TEST(Events, CardVerdictsAndCycleChangesAreKept) {
+  constexpr std::string_view lines =
+      R"line({"type":"test","event":"failed","name":"gemm","reason":"cycle regression","message":"exchange cycles 117760 -> 129536 (+10.0%, allowed +0%)\nspan cycles 888 -> 940 (+5.9%, allowed +0%)"})line" "\n"
+      R"line({"type":"test","event":"ok","name":"reduce","cycles":"improved","cycle_changes":"idle cycles 730320 -> 683200 (-6.5%)"})line" "\n"
+      R"line({"type":"test","event":"ok","name":"relay","tries":2,"card_fault":2})line" "\n"
+      R"line({"type":"card","event":"healthy","card":0})line" "\n"
+      R"line({"type":"card","event":"quarantined","card":2,"evidence":[{"test":"relay","passed_on":0},{"test":"reduce","passed_on":3}]})line" "\n";
+  RunData data;
+  ASSERT_TRUE(add_events(data, lines, "h").has_value());
+  ASSERT_EQ(data.cycles.size(), 3u);
+  const CycleDelta expected[] = {{0, "exchange", 117760, 129536}, {0, "span", 888, 940}, {1, "idle", 730320, 683200}};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(data.cycles[i].test, expected[i].test);
+    EXPECT_EQ(data.cycles[i].kind, expected[i].kind);
+    EXPECT_EQ(data.cycles[i].baseline, expected[i].baseline);
+    EXPECT_EQ(data.cycles[i].measured, expected[i].measured);
+  }
+  EXPECT_EQ(data.attempts[2].message, "its failed tries were card 2's, not the software's");
+  ASSERT_EQ(data.cards.size(), 1u);  // a healthy card needs no mark
+  EXPECT_EQ(data.cards[0].card, 2);
+  EXPECT_EQ(data.cards[0].state, "quarantined");
+  EXPECT_EQ(data.cards[0].reason, "failed relay, which passed on card 0; failed reduce, which passed on card 3");
+}
+
 TEST(Timeline, GivesEachTryItsCardWorkerAndTime) {
   RunData data;
   ASSERT_TRUE(add_events(data, RUN_EVENTS, "host-a").has_value());
