@@ -96,7 +96,9 @@ class SqliteDatabase : public Database {
     if (const auto* integer = std::get_if<std::int64_t>(&param)) {
       sqlite3_bind_int64(statement, slot, *integer);
     } else if (const auto* text = std::get_if<std::string_view>(&param)) {
-      sqlite3_bind_text64(statement, slot, text->data(), text->size(), SQLITE_STATIC, SQLITE_UTF8);
+      // An empty view may have no data at all, which SQLite would bind as NULL.
+      const char* bytes = text->data() != nullptr ? text->data() : "";
+      sqlite3_bind_text64(statement, slot, bytes, text->size(), SQLITE_STATIC, SQLITE_UTF8);
     } else {
       sqlite3_bind_null(statement, slot);
     }

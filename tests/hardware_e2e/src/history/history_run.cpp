@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "harness/src/run/outcome.hpp"
 #include "zlu-base/src/fd.hpp"
 #include "zlu-history/src/queries.hpp"
 #include "zlu-history/src/run_identity.hpp"
@@ -24,13 +25,19 @@ Micros micros(std::chrono::nanoseconds span) {
   return std::chrono::duration_cast<std::chrono::microseconds>(span).count();
 }
 
-zlu_history::Outcome outcome_of(const harness::TestResult& result) {
+// Every kind is named, so that a new kind of ending cannot be recorded as a
+// pass by default.
+zlu_history::Outcome recorded_outcome(const harness::TestResult& result) {
   switch (result.kind) {
     case harness::TestResult::Kind::Failed:
-    case harness::TestResult::Kind::FailedWithNote: return zlu_history::Outcome::Failed;
+    case harness::TestResult::Kind::FailedWithNote:
+    case harness::TestResult::Kind::CycleRegression: return zlu_history::Outcome::Failed;
     case harness::TestResult::Kind::TimeLimitExceeded: return zlu_history::Outcome::TimedOut;
-    default: return zlu_history::Outcome::Passed;
+    case harness::TestResult::Kind::Ok:
+    case harness::TestResult::Kind::Ignored:
+    case harness::TestResult::Kind::Bench: return zlu_history::Outcome::Passed;
   }
+  return zlu_history::Outcome::Failed;
 }
 
 // The measurements as one JSON object, keyed by kind.
@@ -156,6 +163,11 @@ void HistoryRun::attempt_ended(std::string_view test, std::size_t try_number, co
   if (!writer_ || attempt.result.kind == harness::TestResult::Kind::Ignored) return;
   const auto card = attempt.card();
   const std::string measurements = measurements_json(attempt.measurements);
+  // The message the reports give: a note (a regression's changes) before the
+  // body's own failure, and a failure of a kind of its own named by its kind.
+  const harness::Outcome outcome = harness::outcome_of(attempt.result);
+  std::string_view message = harness::failure_message_of(attempt, outcome);
+  if (message.empty()) message = outcome.reason;
   const zlu_history::AttemptRecord record{
       .test = test,
       .try_number = static_cast<std::int64_t>(try_number),
@@ -163,8 +175,8 @@ void HistoryRun::attempt_ended(std::string_view test, std::size_t try_number, co
       .started = micros(attempt.started),
       .duration = micros(attempt.ended - attempt.started),
       .card_wait = card ? std::optional<Micros>(micros(card->wait)) : std::nullopt,
-      .outcome = outcome_of(attempt.result),
-      .message = attempt.failure_message,
+      .outcome = recorded_outcome(attempt.result),
+      .message = message,
       .measurements = measurements};
   if (auto written = writer_->record(record); !written)
     give_up("the run's further attempts are not recorded", written.error());

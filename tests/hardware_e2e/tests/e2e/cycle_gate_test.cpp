@@ -13,6 +13,8 @@
 #include <nlohmann/json.hpp>
 
 #include "suite_process.hpp"
+#include "zlu-history/src/queries.hpp"
+#include "zlu-history/src/store.hpp"
 
 namespace hardware_e2e_tests {
 namespace {
@@ -57,6 +59,7 @@ class CycleGateRun : public SuiteTest {
     return run_program(MODEL_SUITE, {"-Zunstable-options", "--format", "json"}, environment, dir());
   }
   fs::path baseline() const { return dir() / "cycles.json"; }
+  fs::path history() const { return dir() / "history.db"; }
 };
 
 TEST_F(CycleGateRun, ASlowerExchangeFailsExactlyTheTestsItSlowsUntilItIsBlessed) {
@@ -77,8 +80,23 @@ TEST_F(CycleGateRun, ASlowerExchangeFailsExactlyTheTestsItSlowsUntilItIsBlessed)
   const json slowed = read_json(slowed_file)["tests"];
 
   const auto gated =
-      run_model({{"ZLU_TEST_CYCLE_BASELINE", baseline().string()}, {"ZLU_SIM_FAULT", SLOW_GRAPH_EXCHANGE}});
+      run_model({{"ZLU_TEST_CYCLE_BASELINE", baseline().string()}, {"ZLU_SIM_FAULT", SLOW_GRAPH_EXCHANGE},
+                 {"ZLU_TEST_HISTORY", history().string()}});
   EXPECT_EQ(gated.exit_code(), 101);
+  // The history records a regression as the failure it is, with its changes.
+  auto db = zlu_history::open_store({zlu_history::StoreLocation::Kind::SqliteFile, history().string()},
+                                    zlu_history::Purpose::Read);
+  ASSERT_TRUE(db.has_value()) << db.error();
+  const auto runs = zlu_history::latest_runs(**db, 1);
+  ASSERT_TRUE(runs.has_value() && runs->size() == 1u);
+  const auto recorded = zlu_history::attempts_of_run(**db, runs->front().run_id);
+  ASSERT_TRUE(recorded.has_value());
+  ASSERT_EQ(recorded->size(), 23u);
+  for (const auto& attempt : *recorded) {
+    const bool regressed = GRAPH_RUNNER_TESTS.contains(attempt.test);
+    EXPECT_EQ(attempt.outcome, regressed ? "failed" : "passed") << attempt.test;
+    EXPECT_EQ(attempt.message.find("exchange cycles") != std::string::npos, regressed) << attempt.message;
+  }
   const auto results = results_of(gated);
   ASSERT_EQ(results.size(), 23u) << gated.out;
   for (const auto& [name, event] : results) {
