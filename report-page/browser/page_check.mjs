@@ -5,7 +5,7 @@ import { readFileSync } from "node:fs";
 import { pathToFileURL } from "node:url";
 import { chromium } from "playwright-core";
 
-const [runPage, runEvents, hostilePage, screenshot] = process.argv.slice(2);
+const [runPage, runEvents, hostilePage, screenshot, recordedPage] = process.argv.slice(2);
 
 function check(condition, what) {
   if (!condition) {
@@ -77,6 +77,16 @@ try {
   check(await hostile.locator("#attempts img, #detail img, #attempts b, #detail b").count() === 0, "the run's text became elements");
   await hostile.click("#filter-flaky");
   check(await hostile.locator("#attempts .row").count() === 2, "a flaky test shows both its tries");
+  // The run as the history keeps it: the same counts, and a strip per test.
+  const recorded = await browser.newPage();
+  await recorded.goto(pathToFileURL(recordedPage).href);
+  await recorded.waitForFunction(() => window.pageReady !== undefined);
+  const recordedCount = async (name) => Number(await recorded.locator(`#summary [data-count="${name}"] b`).textContent());
+  check(await recordedCount("passed") === finished.passed, "the recorded run's passes");
+  check(await recordedCount("failed") === finished.failed, "the recorded run's failures");
+  check(await recorded.locator("#history .strip").count() === finished.passed + finished.failed,
+        "a history strip per test");
+  check(await recorded.locator("#history .strip .c1").count() === finished.failed, "the strips' failures");
   console.log("report page checks passed");
 } finally {
   await browser.close();
