@@ -14,6 +14,9 @@
 //     zlu_card::Card card(zlu_runner::card_options(*faults));
 //     return zlu_runner::finish("zlu-x-e2e", zlu_runner::with_profile(run(*config, card), card, *profile));
 //   }
+//
+// A runner that reads one scenario and runs it on a model card has all of
+// that in one call, run_on_model_card (model_runner.hpp).
 #pragma once
 
 #include "card_fault.hpp"

@@ -1,26 +1,9 @@
 // zlu-hardware-e2e: runs the graph scenario named by ZLU_GRAPH_TEST on the
 // card model.
-#include <csignal>
-
-#include "card.hpp"
 #include "graph_scenarios.hpp"
-#include "runner.hpp"
+#include "model_runner.hpp"
 
 int main() {
-  using namespace zlu_graph;
-  // A profile past the file-size limit is a failed write, not a death.
-  std::signal(SIGXFSZ, SIG_IGN);
-  const auto env = zlu_runner::process_environment();
-  const auto name = zlu_runner::report_name(RUNNER, env);
-  if (!name) return zlu_runner::finish(RUNNER, std::unexpected(name.error()));
-  const auto faults = zlu_runner::take_sim_faults(RUNNER, env, zlu_runner::no_runner_actions);
-  if (!faults) return zlu_runner::finish(*name, std::unexpected(faults.error()));
-  const auto scenario = read_graph_scenario(env);
-  if (!scenario) return zlu_runner::finish(*name, std::unexpected(scenario.error()));
-  const auto profile = zlu_runner::read_profile_output(env);
-  if (!profile) return zlu_runner::finish(*name, std::unexpected(profile.error()));
-  const auto card_options = zlu_runner::with_card_fault(zlu_runner::card_options(*faults), env);
-  if (!card_options) return zlu_runner::finish(*name, std::unexpected(card_options.error()));
-  zlu_card::Card card(*card_options);
-  return zlu_runner::finish(*name, zlu_runner::with_profile(run_graph_scenario(*scenario, card), card, *profile));
+  return zlu_runner::run_on_model_card(zlu_graph::RUNNER, zlu_graph::read_graph_scenario,
+                                       zlu_graph::run_graph_scenario);
 }

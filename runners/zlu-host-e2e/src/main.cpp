@@ -1,27 +1,9 @@
 // zlu-host-e2e: H2D and D2H round trips and their compositions on the card
 // model, configured by the ZLU_HOST_TEST_ variables.
-#include <csignal>
-
-#include "card.hpp"
 #include "host_config.hpp"
 #include "host_program.hpp"
-#include "runner.hpp"
+#include "model_runner.hpp"
 
 int main() {
-  using namespace zlu_host;
-  // A profile past the file-size limit is a failed write, not a death.
-  std::signal(SIGXFSZ, SIG_IGN);
-  const auto env = zlu_runner::process_environment();
-  const auto name = zlu_runner::report_name(RUNNER, env);
-  if (!name) return zlu_runner::finish(RUNNER, std::unexpected(name.error()));
-  const auto faults = zlu_runner::take_sim_faults(RUNNER, env, zlu_runner::no_runner_actions);
-  if (!faults) return zlu_runner::finish(*name, std::unexpected(faults.error()));
-  const auto config = read_host_config(env);
-  if (!config) return zlu_runner::finish(*name, std::unexpected(config.error()));
-  const auto profile = zlu_runner::read_profile_output(env);
-  if (!profile) return zlu_runner::finish(*name, std::unexpected(profile.error()));
-  const auto card_options = zlu_runner::with_card_fault(zlu_runner::card_options(*faults), env);
-  if (!card_options) return zlu_runner::finish(*name, std::unexpected(card_options.error()));
-  zlu_card::Card card(*card_options);
-  return zlu_runner::finish(*name, zlu_runner::with_profile(run_host_program(*config, card), card, *profile));
+  return zlu_runner::run_on_model_card(zlu_host::RUNNER, zlu_host::read_host_config, zlu_host::run_host_program);
 }

@@ -1,27 +1,11 @@
 // zlu-randomized-e2e: runs the static D2D exchange graph chosen by
 // ZLU_RANDOM_SEED on the card model and checks it against a host replay.
-#include <csignal>
-
-#include "card.hpp"
+#include "model_runner.hpp"
 #include "random_graph.hpp"
-#include "runner.hpp"
 
 int main() {
   using namespace zlu_random;
-  // A profile past the file-size limit is a failed write, not a death.
-  std::signal(SIGXFSZ, SIG_IGN);
-  const auto env = zlu_runner::process_environment();
-  const auto name = zlu_runner::report_name(RUNNER, env);
-  if (!name) return zlu_runner::finish(RUNNER, std::unexpected(name.error()));
-  const auto faults = zlu_runner::take_sim_faults(RUNNER, env, zlu_runner::no_runner_actions);
-  if (!faults) return zlu_runner::finish(*name, std::unexpected(faults.error()));
-  const auto seed = read_random_seed(env);
-  if (!seed) return zlu_runner::finish(*name, std::unexpected(seed.error()));
-  const auto profile = zlu_runner::read_profile_output(env);
-  if (!profile) return zlu_runner::finish(*name, std::unexpected(profile.error()));
-  const auto card_options = zlu_runner::with_card_fault(zlu_runner::card_options(*faults), env);
-  if (!card_options) return zlu_runner::finish(*name, std::unexpected(card_options.error()));
-  zlu_card::Card card(*card_options);
-  auto outcome = run_random_graph(make_random_graph(*seed, card.tile_count()), card);
-  return zlu_runner::finish(*name, zlu_runner::with_profile(std::move(outcome), card, *profile));
+  return zlu_runner::run_on_model_card(RUNNER, read_random_seed, [](std::uint64_t seed, zlu_card::Card& card) {
+    return run_random_graph(make_random_graph(seed, card.tile_count()), card);
+  });
 }
