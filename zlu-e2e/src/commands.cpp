@@ -24,6 +24,8 @@ constexpr std::array COMMANDS = {
             run_quarantine},
     Command{"release", "N", "removes card N's quarantine record", run_release},
     Command{"export", "[--jsonl | --csv]", "every attempt, as JSON lines (the default) or CSV", run_export},
+    Command{"record-missing", "TASK ...",
+            "records a batch task that left no report as a run that never ended", run_record_missing},
     Command{"report", "-o FILE INPUTS", "one HTML page of a run or a fleet job (its inputs: zlu-e2e report)", run_report},
 };
 

@@ -23,6 +23,9 @@ int run_release(const Invocation& invocation);
 // export.cpp
 int run_export(const Invocation& invocation);
 
+// record_missing.cpp: a batch task that left no record.
+int run_record_missing(const Invocation& invocation);
+
 // report.cpp: the report page.
 int run_report(const Invocation& invocation);
 

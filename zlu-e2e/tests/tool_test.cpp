@@ -124,6 +124,14 @@ TEST_F(Tool, UsageAndStoreErrorsEndWithStatusTwoAndSayWhatWasWrong) {
       {{"runs"}, "", "ZLU_TEST_HISTORY=\"\""},
       {{"runs", "--history", "mysql://db"}, std::nullopt, "--history=mysql://db: a URL of scheme \"mysql\""},
       {{"runs"}, missing, "history " + missing + ": unable to open"},
+      {{"record-missing"}, missing, "record-missing takes TASK"},
+      {{"record-missing", "--host", "h"}, missing, "record-missing takes TASK"},
+      {{"record-missing", "slurm:9_2", "--host"}, missing, "record-missing takes TASK"},
+      {{"record-missing", "slurm:9_2", "--build", "b"}, missing, "record-missing takes TASK"},
+      {{"record-missing", "slurm:9_2", "--host", "a\tb"}, missing, "\"a\\tb\" is not one line"},
+      {{"record-missing", "slurm:9_2", "--", "a\nb"}, missing, "test \"a\\nb\" is not a test name"},
+      {{"record-missing", "slurm:9_2", "--", ""}, missing, "test \"\" is not a test name"},
+      {{"record-missing", "slurm:9_2"}, std::nullopt, "no history: give --history or set ZLU_TEST_HISTORY"},
   };
   for (const auto& c : cases) {
     const auto result = run(c.args, c.history);
@@ -193,6 +201,39 @@ TEST_F(Tool, FlakyCardsAndExportCountEveryAttempt) {
     EXPECT_EQ(attempt["measurements"]["card"]["card"], 1);
   }
   EXPECT_EQ(count, 5u);
+}
+
+TEST_F(Tool, RecordMissingWritesATaskThatNeverRecordedOnceAndLeavesOneThatDid) {
+  const std::string history = recorded_history();
+  struct Case {
+    std::string task;
+    std::string said;
+    std::size_t runs_after;
+  };
+  // slurm:7_2 recorded its own run before it died; slurm:7_3 never did.
+  const std::vector<Case> cases = {
+      {"slurm:7_2", "task slurm:7_2: already in the history\n", 2},
+      {"slurm:7_3", "task slurm:7_3: recorded as unfinished, 2 tests never ended\n", 3},
+      {"slurm:7_3", "task slurm:7_3: already in the history\n", 3},
+  };
+  for (const auto& c : cases) {
+    const auto recorded = run({"record-missing", c.task, "--partition", "count:3/3", "--host", "node3", "--cards", "2",
+                               "--", "never", "broken"},
+                              history);
+    EXPECT_EQ(recorded.status, 0) << recorded.err;
+    EXPECT_EQ(recorded.out, c.said);
+    const auto runs = nlohmann::json::parse(run({"--json", "runs"}, history).out);
+    EXPECT_EQ(runs.size(), c.runs_after) << c.task;
+  }
+  const auto latest = nlohmann::json::parse(run({"--json", "runs", "--limit", "1"}, history).out).at(0);
+  EXPECT_EQ(latest.at("task"), "slurm:7_3");
+  EXPECT_EQ(latest.at("host"), "node3");
+  EXPECT_EQ(latest.at("partition"), "count:3/3");
+  EXPECT_EQ(latest.at("attempts"), 0);
+  EXPECT_EQ(latest.at("not_finished"), 2);
+  EXPECT_TRUE(latest.at("ended_us").is_null());
+  const std::string failures = run({"failures"}, history).out;
+  EXPECT_EQ(failures.substr(failures.find('\n') + 1), "never ended  never\nnever ended  broken\n");
 }
 
 TEST(When, ReadsSpansBackFromNowAndUtcDates) {

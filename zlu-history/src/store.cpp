@@ -27,6 +27,22 @@ std::expected<std::unique_ptr<Database>, std::string> connect(const StoreLocatio
   return open_sqlite(location.text, purpose == Purpose::Record ? CreateFile::Yes : CreateFile::No);
 }
 
+// Writes the run's row, not yet ended, and returns its key.
+std::expected<std::int64_t, std::string> insert_run(Database& db, const RunRecord& run) {
+  const std::string arguments = nlohmann::json(run.arguments).dump();
+  const std::string planned = joined_lines(run.planned);
+  const std::array<Param, 11> params = {run.run_id,    run.started, run.host,     run.build_id,
+                                        arguments,     run.partition, run.cards,  run.retries,
+                                        run.task,      planned,     std::monostate{}};
+  std::int64_t run_key = -1;
+  auto inserted = db.query(
+      "INSERT INTO runs (run_id, started_us, host, build_id, arguments, partition_spec, cards, retries, task, "
+      "planned, ended_us) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) RETURNING run_key",
+      params, [&](Row row) { run_key = integer_cell(row[0]); });
+  if (!inserted) return std::unexpected(inserted.error());
+  return run_key;
+}
+
 }  // namespace
 
 std::string_view outcome_name(Outcome outcome) {
@@ -56,18 +72,19 @@ std::expected<std::unique_ptr<Database>, std::string> open_store(const StoreLoca
 }
 
 std::expected<RunWriter, std::string> RunWriter::begin(std::unique_ptr<Database> db, const RunRecord& run) {
-  const std::string arguments = nlohmann::json(run.arguments).dump();
-  const std::string planned = joined_lines(run.planned);
-  const std::array<Param, 11> params = {run.run_id,    run.started, run.host,     run.build_id,
-                                        arguments,     run.partition, run.cards,  run.retries,
-                                        run.task,      planned,     std::monostate{}};
-  std::int64_t run_key = -1;
-  auto inserted = db->query(
-      "INSERT INTO runs (run_id, started_us, host, build_id, arguments, partition_spec, cards, retries, task, "
-      "planned, ended_us) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) RETURNING run_key",
-      params, [&](Row row) { run_key = integer_cell(row[0]); });
-  if (!inserted) return std::unexpected(inserted.error());
-  return RunWriter(std::move(db), run_key, run.host, run.build_id);
+  auto run_key = insert_run(*db, run);
+  if (!run_key) return std::unexpected(run_key.error());
+  return RunWriter(std::move(db), *run_key, run.host, run.build_id);
+}
+
+std::expected<bool, std::string> record_unfinished_run(Database& db, const RunRecord& run) {
+  const Param task = run.task;
+  auto runs_of_task = query_integers(db, "SELECT count(*) FROM runs WHERE task = $1", std::span(&task, 1));
+  if (!runs_of_task) return std::unexpected(runs_of_task.error());
+  if (!runs_of_task->empty() && runs_of_task->front() > 0) return false;
+  auto written = insert_run(db, run);
+  if (!written) return std::unexpected(written.error());
+  return true;
 }
 
 std::expected<void, std::string> RunWriter::record(const AttemptRecord& attempt) {

@@ -21,6 +21,12 @@ enum class Purpose { Record, Read };
 // (Read: a missing or newer schema is an error); the error names the store.
 std::expected<std::unique_ptr<Database>, std::string> open_store(const StoreLocation& location, Purpose purpose);
 
+// Writes `run` as a run that never ended and recorded no attempt, for a batch
+// task that died before it could record itself: its planned tests then read
+// as never finished. False, and nothing written, when the history already
+// holds a run of `run.task`, so that recording a task again changes nothing.
+std::expected<bool, std::string> record_unfinished_run(Database& db, const RunRecord& run);
+
 class RunWriter {
   // Writes one run: its row when it starts, each attempt's row as soon as the
   // attempt ends (each its own transaction, so a killed run keeps every
