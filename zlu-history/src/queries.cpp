@@ -229,4 +229,18 @@ std::expected<std::map<std::string, Micros>, std::string> recent_durations(Datab
   return durations;
 }
 
+std::expected<std::vector<StoredAttempt>, std::string> cycle_attempts(Database& db, std::string_view test,
+                                                                      std::int64_t limit) {
+  const std::array<Param, 2> params = {Param(test), Param(limit)};
+  std::vector<StoredAttempt> attempts;
+  // The summary is the only measurement written under the key "cycles".
+  auto done = db.query(std::string(ATTEMPT_COLUMNS) +
+                           "WHERE a.test = $1 AND a.measurements LIKE '%\"cycles\":%' "
+                           "ORDER BY a.started_us DESC, a.try_number DESC LIMIT $2",
+                       params, [&](Row row) { attempts.push_back(attempt_of_row(row)); });
+  if (!done) return std::unexpected(done.error());
+  std::ranges::reverse(attempts);
+  return attempts;
+}
+
 }  // namespace zlu_history

@@ -113,4 +113,9 @@ std::expected<std::optional<RunSummary>, std::string> latest_run_of_build(Databa
 std::expected<std::map<std::string, Micros>, std::string> recent_durations(Database& db,
                                                                            const std::vector<std::string>& tests);
 
+// The latest `limit` attempts of `test` that carry a cycle summary, latest
+// last.
+std::expected<std::vector<StoredAttempt>, std::string> cycle_attempts(Database& db, std::string_view test,
+                                                                      std::int64_t limit);
+
 }  // namespace zlu_history
