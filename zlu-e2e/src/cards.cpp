@@ -2,6 +2,8 @@
 // host and card's failures against the other cards'.
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
@@ -25,13 +27,24 @@ int run_cards(const Invocation& invocation) {
     states = card_states(*folder);
   }
   std::optional<std::vector<zlu_history::CardFailures>> figures;
+  std::vector<zlu_history::StoredVerdict> verdicts;
   if (invocation.history) {
     auto db = open_history(invocation);
     if (!db) return db.error();
     auto cards = zlu_history::card_failures(**db, *since);
     if (!cards) return store_error(fmt::format("history {}: {}", *invocation.history, cards.error()));
     figures = std::move(*cards);
+    auto latest = zlu_history::latest_card_verdicts(**db);
+    if (!latest) return store_error(fmt::format("history {}: {}", *invocation.history, latest.error()));
+    verdicts = std::move(*latest);
   }
+  // The latest verdict recorded for a host's card, if any run judged it.
+  const auto verdict_of = [&](const zlu_history::CardFailures& card) -> const zlu_history::StoredVerdict* {
+    const auto found = std::ranges::find_if(verdicts, [&](const zlu_history::StoredVerdict& verdict) {
+      return verdict.host == card.host && verdict.card == card.card;
+    });
+    return found == verdicts.end() ? nullptr : &*found;
+  };
   if (invocation.json) {
     const auto local = card_states_json(states);
     if (!figures) return write_json(local);
@@ -45,6 +58,13 @@ int run_cards(const Invocation& invocation) {
                               {"failures", card.own.failures},
                               {"other_attempts", card.others.attempts},
                               {"other_failures", card.others.failures}};
+      if (const auto* verdict = verdict_of(card)) {
+        entry["verdict"] = verdict->verdict;
+        entry["verdict_evidence"] = nlohmann::json::parse(verdict->evidence, nullptr, false);
+        entry["verdict_run"] = verdict->run_id;
+      } else {
+        entry["verdict"] = nullptr;
+      }
       for (const auto& state : local) {
         if (card.host == host && state["card"] == card.card) entry.update(state);
       }
@@ -54,12 +74,13 @@ int run_cards(const Invocation& invocation) {
   }
   std::string text = render_card_states(lock_dir, states);
   if (figures) {
-    text += fmt::format("\n{:<16}  {:>4}  {:>9}  {:>8}  {:>7}  {:>7}\n", "HOST", "CARD", "ATTEMPTS", "FAILURES", "RATE",
-                        "OTHERS");
+    text += fmt::format("\n{:<16}  {:>4}  {:>9}  {:>8}  {:>7}  {:>7}  {}\n", "HOST", "CARD", "ATTEMPTS", "FAILURES",
+                        "RATE", "OTHERS", "LAST VERDICT");
     for (const auto& card : *figures) {
-      text += fmt::format("{:<16}  {:>4}  {:>9}  {:>8}  {:>6.1f}%  {:>6.1f}%\n", card.host, card.card,
+      const auto* verdict = verdict_of(card);
+      text += fmt::format("{:<16}  {:>4}  {:>9}  {:>8}  {:>6.1f}%  {:>6.1f}%  {}\n", card.host, card.card,
                           card.own.attempts, card.own.failures, failure_percent(card.own),
-                          failure_percent(card.others));
+                          failure_percent(card.others), verdict ? verdict->verdict : std::string("-"));
     }
   }
   return write_out(text) ? 0 : store_error("standard output cannot be written");
