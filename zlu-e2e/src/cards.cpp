@@ -15,6 +15,28 @@
 
 namespace zlu_e2e {
 
+namespace {
+
+// Adds to `figures` each card a run judged that no attempt ran on (a pool's
+// spare card), with no attempts of its own, keeping host and card order.
+void with_judged_cards(std::vector<zlu_history::CardFailures>& figures,
+                       const std::vector<zlu_history::StoredVerdict>& verdicts) {
+  zlu_history::Tally everything;
+  for (const auto& card : figures) {
+    everything.attempts += card.own.attempts;
+    everything.failures += card.own.failures;
+  }
+  for (const auto& verdict : verdicts) {
+    if (std::ranges::none_of(figures, [&](const auto& card) {
+          return card.host == verdict.host && card.card == verdict.card;
+        }))
+      figures.push_back({.host = verdict.host, .card = verdict.card, .own = {}, .others = everything});
+  }
+  std::ranges::sort(figures, {}, [](const auto& card) { return std::pair(card.host, card.card); });
+}
+
+}  // namespace
+
 int run_cards(const Invocation& invocation) {
   auto since = since_option(invocation.args);
   if (!since) return usage_error(since.error());
@@ -37,6 +59,7 @@ int run_cards(const Invocation& invocation) {
     auto latest = zlu_history::latest_card_verdicts(**db);
     if (!latest) return store_error(fmt::format("history {}: {}", *invocation.history, latest.error()));
     verdicts = std::move(*latest);
+    with_judged_cards(*figures, verdicts);
   }
   // The latest verdict recorded for a host's card, if any run judged it.
   const auto verdict_of = [&](const zlu_history::CardFailures& card) -> const zlu_history::StoredVerdict* {
