@@ -25,19 +25,21 @@ struct CycleRow {
 // The summary in `attempt`'s measurements; the error names the run and try
 // whose record is not one.
 std::expected<CycleRow, std::string> cycle_row(const zlu_history::StoredAttempt& attempt) {
-  const auto measurements = nlohmann::json::parse(attempt.measurements, nullptr, false);
-  const auto* cycles = measurements.is_object() && measurements.contains("cycles") ? &measurements["cycles"] : nullptr;
-  if (cycles == nullptr || !cycles->is_object() || !(*cycles)["by_kind"].is_array() ||
-      (*cycles)["by_kind"].size() != zlu_profile::STEP_KINDS.size() || !(*cycles)["span"].is_number_unsigned())
+  const auto malformed = [&] {
     return std::unexpected(fmt::format("run {} try {} of {}: its cycle summary is malformed", attempt.run_id,
                                        attempt.try_number, attempt.test));
-  CycleRow row{.attempt = &attempt, .by_kind = {}, .span = (*cycles)["span"].get<std::uint64_t>()};
+  };
+  const auto measurements = nlohmann::json::parse(attempt.measurements, nullptr, false);
+  const auto cycles = measurements.is_object() ? measurements.value("cycles", nlohmann::json()) : nlohmann::json();
+  if (!cycles.is_object()) return malformed();
+  const auto by_kind = cycles.value("by_kind", nlohmann::json());
+  const auto span = cycles.value("span", nlohmann::json());
+  if (!by_kind.is_array() || by_kind.size() != zlu_profile::STEP_KINDS.size() || !span.is_number_unsigned())
+    return malformed();
+  CycleRow row{.attempt = &attempt, .by_kind = {}, .span = span.get<std::uint64_t>()};
   for (std::size_t kind = 0; kind < row.by_kind.size(); ++kind) {
-    const auto& count = (*cycles)["by_kind"][kind];
-    if (!count.is_number_unsigned())
-      return std::unexpected(fmt::format("run {} try {} of {}: its cycle summary is malformed", attempt.run_id,
-                                         attempt.try_number, attempt.test));
-    row.by_kind[kind] = count.get<std::uint64_t>();
+    if (!by_kind[kind].is_number_unsigned()) return malformed();
+    row.by_kind[kind] = by_kind[kind].get<std::uint64_t>();
   }
   return row;
 }

@@ -65,13 +65,6 @@ TEST_F(CycleTrendTest, TheToolShowsTheExchangeCyclesGrowByTheFaultsTenPercent) {
   EXPECT_EQ(latest[0]["cycles"], after);
   EXPECT_EQ(tool({"cycles", "no_such_test"}).out,
             "no recorded cycles of no_such_test (the suite records them with ZLU_TEST_CYCLES=on)\n");
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"cycles"}, {"cycles", "--limit", "1"}, {"cycles", GRAPH_TEST, "--limit", "0"},
-        {"cycles", GRAPH_TEST, "--limit"}, {"cycles", GRAPH_TEST, "extra"}}) {
-    const auto refused = tool(bad);
-    EXPECT_EQ(refused.exit_code(), 2);
-    EXPECT_TRUE(refused.err.starts_with("zlu-e2e: cycles")) << refused.err;
-  }
 }
 
 }  // namespace
