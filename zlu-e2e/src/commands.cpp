@@ -23,6 +23,8 @@ constexpr std::array COMMANDS = {
     Command{"quarantine", "N --reason TEXT", "keeps every suite on this host off card N until it is released",
             run_quarantine},
     Command{"release", "N", "removes card N's quarantine record", run_release},
+    Command{"cycles", "TEST [--limit N]",
+            "TEST's cycles per step kind and span in its latest recorded tries (20 unless --limit)", run_cycles},
     Command{"export", "[--jsonl | --csv]", "every attempt, as JSON lines (the default) or CSV", run_export},
     Command{"record-missing", "TASK ...",
             "records a batch task that left no report as a run that never ended", run_record_missing},

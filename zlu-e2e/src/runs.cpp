@@ -1,5 +1,4 @@
 // runs, show and failures: what the recorded runs did.
-#include <charconv>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -38,17 +37,11 @@ std::string first_line(std::string_view text) { return std::string(text.substr(0
 }  // namespace
 
 int run_runs(const Invocation& invocation) {
-  std::int64_t limit = DEFAULT_RUN_LIMIT;
-  const auto& args = invocation.args;
-  if (!args.empty()) {
-    const std::string_view count = args.size() == 2 && args[0] == "--limit" ? std::string_view(args[1]) : "";
-    const auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), limit);
-    if (count.empty() || error != std::errc() || end != count.data() + count.size() || limit < 1)
-      return usage_error("runs takes only --limit N, N a whole number from 1");
-  }
+  const auto limit = limit_option(invocation.args, DEFAULT_RUN_LIMIT, "runs");
+  if (!limit) return usage_error(limit.error());
   auto db = open_history(invocation);
   if (!db) return db.error();
-  auto runs = zlu_history::latest_runs(**db, limit);
+  auto runs = zlu_history::latest_runs(**db, *limit);
   if (!runs) return store_error(fmt::format("history {}: {}", *invocation.history, runs.error()));
   if (invocation.json) {
     auto list = nlohmann::json::array();

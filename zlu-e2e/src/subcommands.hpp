@@ -20,6 +20,9 @@ int run_cards(const Invocation& invocation);
 int run_quarantine(const Invocation& invocation);
 int run_release(const Invocation& invocation);
 
+// cycles.cpp
+int run_cycles(const Invocation& invocation);
+
 // export.cpp
 int run_export(const Invocation& invocation);
 

@@ -70,6 +70,17 @@ std::expected<Micros, std::string> since_option(const std::vector<std::string>& 
   return since;
 }
 
+std::expected<std::int64_t, std::string> limit_option(std::span<const std::string> args, std::int64_t fallback,
+                                                      std::string_view command) {
+  if (args.empty()) return fallback;
+  std::int64_t limit = 0;
+  const std::string_view count = args.size() == 2 && args[0] == "--limit" ? std::string_view(args[1]) : "";
+  const auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), limit);
+  if (count.empty() || error != std::errc() || end != count.data() + count.size() || limit < 1)
+    return std::unexpected(fmt::format("{} takes only --limit N, N a whole number from 1", command));
+  return limit;
+}
+
 Micros now_micros() {
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();

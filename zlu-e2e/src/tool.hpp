@@ -5,6 +5,7 @@
 #include <expected>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,12 @@ std::expected<zlu_history::Micros, std::string> parse_when(std::string_view when
 // The value of `--since WHEN` among `args` (0 when absent: every attempt);
 // any other argument is an error.
 std::expected<zlu_history::Micros, std::string> since_option(const std::vector<std::string>& args);
+
+// The value of `--limit N` when `args` are exactly those two words, N a
+// whole number from 1; `fallback` when `args` are empty; else an error that
+// `command` takes only that.
+std::expected<std::int64_t, std::string> limit_option(std::span<const std::string> args, std::int64_t fallback,
+                                                      std::string_view command);
 
 // The current time as the history keeps it.
 zlu_history::Micros now_micros();

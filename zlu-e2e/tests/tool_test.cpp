@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -120,6 +121,11 @@ TEST_F(Tool, UsageAndStoreErrorsEndWithStatusTwoAndSayWhatWasWrong) {
       {{"flaky", "--since", "3x"}, missing, "WHEN \"3x\""},
       {{"cards", "--since", "2026-02-30"}, missing, "WHEN \"2026-02-30\""},
       {{"export", "--xml"}, missing, "not --xml"},
+      {{"cycles"}, missing, "cycles takes a TEST"},
+      {{"cycles", "--limit", "2"}, missing, "cycles takes a TEST"},
+      {{"cycles", "t", "--limit", "0"}, missing, "cycles TEST takes only --limit N"},
+      {{"cycles", "t", "--limit"}, missing, "cycles TEST takes only --limit N"},
+      {{"cycles", "t", "extra"}, missing, "cycles TEST takes only --limit N"},
       {{"runs"}, std::nullopt, "no history: give --history or set ZLU_TEST_HISTORY"},
       {{"runs"}, "", "ZLU_TEST_HISTORY=\"\""},
       {{"runs", "--history", "mysql://db"}, std::nullopt, "--history=mysql://db: a URL of scheme \"mysql\""},
@@ -234,6 +240,43 @@ TEST_F(Tool, RecordMissingWritesATaskThatNeverRecordedOnceAndLeavesOneThatDid) {
   EXPECT_TRUE(latest.at("ended_us").is_null());
   const std::string failures = run({"failures"}, history).out;
   EXPECT_EQ(failures.substr(failures.find('\n') + 1), "never ended  never\nnever ended  broken\n");
+}
+
+TEST_F(Tool, CyclesReadsEachStoredSummaryAndNamesTheTryWhoseSummaryIsMalformed) {
+  struct Case {
+    std::string measurements;
+    bool read;
+  };
+  const std::vector<Case> cases = {
+      {R"({"cycles":{"by_kind":[4,3,2,1],"span":5}})", true},
+      {R"({"card":{"card":0},"cycles":{"by_kind":[0,0,0,0],"span":0,"busiest_tile":3}})", true},
+      {R"({"cycles":{"by_kind":[4,3,2],"span":5}})", false},
+      {R"({"cycles":{"by_kind":[4,3,2,1,0],"span":5}})", false},
+      {R"({"cycles":{"by_kind":[4,3,2,-1],"span":5}})", false},
+      {R"({"cycles":{"by_kind":[4,3,2,"1"],"span":5}})", false},
+      {R"({"cycles":{"by_kind":[4,3,2,1]}})", false},
+      {R"({"cycles":{"by_kind":[4,3,2,1],"span":-5}})", false},
+      {R"({"cycles":[4,3,2,1]})", false},
+      {R"({"cycles":)", false},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string path = (scratch_.path() / fmt::format("cycles-{}.db", i)).string();
+    auto writer = RunWriter::begin(std::move(*open_store({StoreLocation::Kind::SqliteFile, path}, Purpose::Record)),
+                                   RunRecord{.run_id = "3333cccc", .started = 1'000, .host = "h1", .build_id = "b",
+                                             .arguments = {}, .partition = "", .cards = "", .retries = 0, .task = "",
+                                             .planned = {"t"}});
+    ASSERT_TRUE(writer->record(AttemptRecord{.test = "t", .try_number = 1, .card = std::nullopt, .started = 1'000,
+                                             .duration = 1, .card_wait = std::nullopt, .outcome = Outcome::Passed,
+                                             .message = "", .measurements = cases[i].measurements}).has_value());
+    const auto result = run({"cycles", "t", "--json"}, path);
+    SCOPED_TRACE(cases[i].measurements);
+    EXPECT_EQ(result.status, cases[i].read ? 0 : 2) << result.err;
+    if (cases[i].read) {
+      EXPECT_EQ(nlohmann::json::parse(result.out).size(), 1U);
+    } else {
+      EXPECT_EQ(result.err, "zlu-e2e: history " + path + ": run 3333cccc try 1 of t: its cycle summary is malformed\n");
+    }
+  }
 }
 
 TEST(When, ReadsSpansBackFromNowAndUtcDates) {

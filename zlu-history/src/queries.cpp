@@ -229,4 +229,56 @@ std::expected<std::map<std::string, Micros>, std::string> recent_durations(Datab
   return durations;
 }
 
+std::expected<std::vector<StoredAttempt>, std::string> cycle_attempts(Database& db, std::string_view test,
+                                                                      std::int64_t limit) {
+  const std::array<Param, 2> params = {Param(test), Param(limit)};
+  std::vector<StoredAttempt> attempts;
+  // The summary is the only measurement written under the key "cycles".
+  auto done = db.query(std::string(ATTEMPT_COLUMNS) +
+                           "WHERE a.test = $1 AND a.measurements LIKE '%\"cycles\":%' "
+                           "ORDER BY a.started_us DESC, a.try_number DESC LIMIT $2",
+                       params, [&](Row row) { attempts.push_back(attempt_of_row(row)); });
+  if (!done) return std::unexpected(done.error());
+  std::ranges::reverse(attempts);
+  return attempts;
+}
+
+std::expected<std::vector<HistoryEvidence>, std::string> recent_card_evidence(Database& db,
+                                                                              std::string_view build_id,
+                                                                              std::string_view host,
+                                                                              std::int64_t runs) {
+  const std::array<Param, 3> params = {Param(build_id), Param(host), Param(runs)};
+  std::vector<HistoryEvidence> evidence;
+  auto done = db.query(
+      "SELECT f.card, f.test, min(p.card) FROM attempts f JOIN attempts p "
+      "ON p.build_id = f.build_id AND p.host = f.host AND p.test = f.test AND p.outcome = 'passed' "
+      "AND p.card IS NOT NULL AND p.card <> f.card "
+      "WHERE f.build_id = $1 AND f.host = $2 AND f.outcome <> 'passed' AND f.card IS NOT NULL "
+      "AND f.run_key IN (SELECT run_key FROM runs WHERE build_id = $1 AND host = $2 "
+      "ORDER BY started_us DESC, run_key DESC LIMIT $3) "
+      "AND p.run_key IN (SELECT run_key FROM runs WHERE build_id = $1 AND host = $2 "
+      "ORDER BY started_us DESC, run_key DESC LIMIT $3) "
+      "GROUP BY f.card, f.test ORDER BY f.card, f.test",
+      params, [&](Row row) {
+        evidence.push_back({integer_cell(row[0]), text_cell(row[1]), integer_cell(row[2])});
+      });
+  if (!done) return std::unexpected(done.error());
+  return evidence;
+}
+
+std::expected<std::vector<StoredVerdict>, std::string> latest_card_verdicts(Database& db) {
+  std::vector<StoredVerdict> verdicts;
+  auto done = db.query(
+      "SELECT v.host, v.card, v.verdict, v.evidence, r.run_id, r.started_us FROM card_verdicts v "
+      "JOIN runs r ON r.run_key = v.run_key "
+      "WHERE v.run_key = (SELECT max(w.run_key) FROM card_verdicts w WHERE w.host = v.host AND w.card = v.card) "
+      "ORDER BY v.host, v.card",
+      {}, [&](Row row) {
+        verdicts.push_back({text_cell(row[0]), integer_cell(row[1]), text_cell(row[2]), text_cell(row[3]),
+                            text_cell(row[4]), integer_cell(row[5])});
+      });
+  if (!done) return std::unexpected(done.error());
+  return verdicts;
+}
+
 }  // namespace zlu_history

@@ -113,4 +113,44 @@ std::expected<std::optional<RunSummary>, std::string> latest_run_of_build(Databa
 std::expected<std::map<std::string, Micros>, std::string> recent_durations(Database& db,
                                                                            const std::vector<std::string>& tests);
 
+// How many of a build's latest runs on a host count as recent for a card's
+// verdict: enough to see a card fail a test twice before it is quarantined,
+// few enough that a card mended and released is judged afresh soon.
+inline constexpr std::int64_t CARD_VERDICT_RUNS = 10;
+
+struct HistoryEvidence {
+  // A test that failed on `card` and passed on another card, `passed_on`
+  // (the lowest such), within the window.
+  std::int64_t card = 0;
+  std::string test;
+  std::int64_t passed_on = 0;
+};
+
+// The evidence against each card of `host` in the latest `runs` runs of
+// `build_id` on that host (the run being written included), by card and
+// test.
+std::expected<std::vector<HistoryEvidence>, std::string> recent_card_evidence(Database& db,
+                                                                              std::string_view build_id,
+                                                                              std::string_view host,
+                                                                              std::int64_t runs);
+
+struct StoredVerdict {
+  // A card's latest recorded verdict, the run that gave it and when.
+  std::string host;
+  std::int64_t card = 0;
+  std::string verdict;
+  std::string evidence;  // JSON array of {test, passed_on}
+  std::string run_id;
+  Micros started = 0;
+};
+
+// Each host × card's verdict in the latest run that judged it, by host and
+// card.
+std::expected<std::vector<StoredVerdict>, std::string> latest_card_verdicts(Database& db);
+
+// The latest `limit` attempts of `test` that carry a cycle summary, latest
+// last.
+std::expected<std::vector<StoredAttempt>, std::string> cycle_attempts(Database& db, std::string_view test,
+                                                                      std::int64_t limit);
+
 }  // namespace zlu_history

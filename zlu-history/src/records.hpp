@@ -50,4 +50,12 @@ struct AttemptRecord {
   std::string_view measurements = "{}";
 };
 
+struct CardVerdictRecord {
+  // A card's verdict at the end of a run: "healthy", "suspect" or
+  // "quarantined", with the evidence as a JSON array of {test, passed_on}.
+  std::int64_t card = 0;
+  std::string_view verdict;
+  std::string_view evidence = "[]";
+};
+
 }  // namespace zlu_history

@@ -16,7 +16,7 @@ namespace {
 // An attempt repeats its run's build and host so that the questions over
 // every attempt (flaky, cards) read one covering index in its own order,
 // without a join or a sort.
-constexpr std::array<std::string_view, 1> MIGRATIONS = {
+constexpr std::array<std::string_view, 2> MIGRATIONS = {
     R"sql(
 CREATE TABLE history_schema (version INTEGER NOT NULL);
 INSERT INTO history_schema (version) VALUES (0);
@@ -55,6 +55,18 @@ CREATE TABLE attempts (
 CREATE INDEX attempts_by_test ON attempts (test, started_us);
 CREATE INDEX attempts_by_build_test ON attempts (build_id, test, host, card, outcome, started_us);
 CREATE INDEX attempts_by_card ON attempts (host, card, outcome, started_us);
+)sql",
+    // Each card's verdict at the end of a run that judged card health.
+    R"sql(
+CREATE TABLE card_verdicts (
+  run_key BIGINT NOT NULL REFERENCES runs (run_key),
+  host TEXT NOT NULL,
+  card INTEGER NOT NULL,
+  verdict TEXT NOT NULL,
+  evidence TEXT NOT NULL,
+  PRIMARY KEY (run_key, card)
+);
+CREATE INDEX card_verdicts_by_card ON card_verdicts (host, card, run_key);
 )sql",
 };
 

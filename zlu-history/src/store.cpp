@@ -104,6 +104,23 @@ std::expected<void, std::string> RunWriter::record(const AttemptRecord& attempt)
       params, [](Row) {});
 }
 
+std::expected<void, std::string> RunWriter::record_verdicts(std::span<const CardVerdictRecord> verdicts) {
+  if (auto begun = db_->execute("BEGIN"); !begun) return begun;
+  for (const auto& verdict : verdicts) {
+    const std::array<Param, 5> params = {run_key_, std::string_view(host_), verdict.card, verdict.verdict,
+                                         verdict.evidence};
+    auto written = db_->query(
+        "INSERT INTO card_verdicts (run_key, host, card, verdict, evidence) VALUES ($1, $2, $3, $4, $5) "
+        "ON CONFLICT DO NOTHING",
+        params, [](Row) {});
+    if (!written) {
+      (void)db_->execute("ROLLBACK");
+      return written;
+    }
+  }
+  return db_->execute("COMMIT");
+}
+
 std::expected<void, std::string> RunWriter::finish(Micros ended, int exit_status) {
   const std::array<Param, 3> params = {ended, std::int64_t{exit_status}, run_key_};
   return db_->query("UPDATE runs SET ended_us = $1, exit_status = $2 WHERE run_key = $3", params, [](Row) {});

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "database.hpp"
@@ -38,6 +39,13 @@ class RunWriter {
   // Writes `attempt` of this run's host; writing the same try of the same
   // test again leaves the first row as it was.
   std::expected<void, std::string> record(const AttemptRecord& attempt);
+
+  // Writes the cards' verdicts at the end of this run, in one transaction;
+  // writing a card's verdict again leaves the first as it was.
+  std::expected<void, std::string> record_verdicts(std::span<const CardVerdictRecord> verdicts);
+
+  // The store, for the questions asked of it while the run is written.
+  Database& database() { return *db_; }
 
   // Marks the run as ended at `ended` with the process's exit status.
   std::expected<void, std::string> finish(Micros ended, int exit_status);

@@ -211,6 +211,80 @@ TEST_P(Store, FlakyIsPassedAndFailedOnOneBuildAndCardsCompareWithTheOthers) {
   EXPECT_EQ(card_1.others.failures, 2);
 }
 
+TEST_P(Store, ACardIsSuspectWhileItsEvidenceIsAmongTheBuildsLatestRunsOnThisHost) {
+  // The run with the evidence: "flaky" failed on card 2 and passed on card 0;
+  // "same" failed and passed on card 1 and "solo" failed on card 3 only,
+  // which blames no card.
+  auto judged = RunWriter::begin(open(), run("e", 100, "gnu:A"));
+  for (const auto& a : {attempt("flaky", 1, Outcome::Failed, 2, 100), attempt("flaky", 2, Outcome::Passed, 0, 100),
+                        attempt("same", 1, Outcome::Failed, 1, 100), attempt("same", 2, Outcome::Passed, 1, 100),
+                        attempt("solo", 1, Outcome::TimedOut, 3, 100)})
+    ASSERT_TRUE(judged->record(a).has_value());
+  // The same evidence on another host and on another build does not count.
+  RunRecord elsewhere = run("h", 150, "gnu:A");
+  elsewhere.host = "host-b";
+  auto other_host = RunWriter::begin(open(), elsewhere);
+  auto other_build = RunWriter::begin(open(), run("b", 160, "gnu:B"));
+  for (auto* writer : {&*other_host, &*other_build}) {
+    ASSERT_TRUE(writer->record(attempt("solo", 1, Outcome::Failed, 3, 150)).has_value());
+    ASSERT_TRUE(writer->record(attempt("solo", 2, Outcome::Passed, 1, 150)).has_value());
+  }
+  const std::vector<HistoryEvidence> expected = {{2, "flaky", 0}};
+  // The evidence holds while its run is among the latest CARD_VERDICT_RUNS
+  // of the build on the host, and is gone one run later.
+  for (std::int64_t later = 1; later <= CARD_VERDICT_RUNS; ++later) {
+    auto clean = RunWriter::begin(open(), run(fmt::format("c{}", later), 200 + later, "gnu:A"));
+    ASSERT_TRUE(clean->record(attempt("flaky", 1, Outcome::Passed, 2, 200 + later)).has_value());
+    auto db = open(Purpose::Read);
+    const auto evidence = recent_card_evidence(*db, "gnu:A", "host-a", CARD_VERDICT_RUNS);
+    ASSERT_TRUE(evidence.has_value()) << evidence.error();
+    const bool in_window = later < CARD_VERDICT_RUNS;
+    ASSERT_EQ(evidence->size(), in_window ? 1U : 0U) << later;
+    if (in_window) {
+      EXPECT_EQ((*evidence)[0].card, expected[0].card);
+      EXPECT_EQ((*evidence)[0].test, expected[0].test);
+      EXPECT_EQ((*evidence)[0].passed_on, expected[0].passed_on);
+    }
+  }
+}
+
+TEST_P(Store, KeepsEachCardsLatestVerdictAndTheFirstOfARun) {
+  auto first = RunWriter::begin(open(), run("v1", 100));
+  const std::vector<CardVerdictRecord> suspect = {{0, "healthy", "[]"},
+                                                  {2, "quarantined", R"([{"test":"t","passed_on":0}])"}};
+  ASSERT_TRUE(first->record_verdicts(suspect).has_value());
+  const std::vector<CardVerdictRecord> again = {{2, "healthy", "[]"}};
+  ASSERT_TRUE(first->record_verdicts(again).has_value());
+  auto second = RunWriter::begin(open(), run("v2", 200));
+  const std::vector<CardVerdictRecord> released = {{0, "suspect", R"([{"test":"u","passed_on":1}])"}};
+  ASSERT_TRUE(second->record_verdicts(released).has_value());
+
+  auto db = open(Purpose::Read);
+  const auto verdicts = latest_card_verdicts(*db);
+  ASSERT_TRUE(verdicts.has_value()) << verdicts.error();
+  ASSERT_EQ(verdicts->size(), 2U);
+  EXPECT_EQ((*verdicts)[0].card, 0);
+  EXPECT_EQ((*verdicts)[0].verdict, "suspect");
+  EXPECT_EQ((*verdicts)[0].run_id, "v2");
+  EXPECT_EQ((*verdicts)[1].card, 2);
+  EXPECT_EQ((*verdicts)[1].verdict, "quarantined");
+  EXPECT_EQ((*verdicts)[1].evidence, R"([{"test":"t","passed_on":0}])");
+  EXPECT_EQ((*verdicts)[1].run_id, "v1");
+}
+
+TEST_P(Store, AHistoryWrittenBeforeCardVerdictsGainsTheirTable) {
+  {
+    auto db = open();
+    ASSERT_TRUE(db->execute("DROP TABLE card_verdicts").has_value());
+    ASSERT_TRUE(db->execute("UPDATE history_schema SET version = 1").has_value());
+    ASSERT_EQ(*schema_version(*db), 1);
+  }
+  auto db = open();
+  EXPECT_EQ(*schema_version(*db), current_schema_version());
+  const auto verdicts = latest_card_verdicts(*db);
+  EXPECT_TRUE(verdicts.has_value() && verdicts->empty());
+}
+
 TEST_P(Store, RefusesASchemaNewerThanItsOwn) {
   {
     auto db = open(Purpose::Record);

@@ -30,6 +30,7 @@ zlu_test(hardware_e2e_unit_tests
     tests/card_choice_test.cpp
     tests/card_reclaim_test.cpp
     tests/card_settings_test.cpp
+    tests/card_verdicts_test.cpp
     tests/quarantine_test.cpp
     tests/device_test.cpp
     tests/exit_status_test.cpp
@@ -81,13 +82,15 @@ add_dependencies(hardware_e2e_standin_tests hardware_e2e_standin hardware_e2e_br
                  zlu-profile hardware_e2e zlu-hardware-e2e zlu-host-e2e zlu-randomized-e2e zlu-gemm-e2e
                  zlu-attention-f16-e2e)
 
-# Card health against the suite built for the real runners on the model, and
-# the companion tool that quarantines and releases cards.
+# Card health and cycle trends against the suite built for the real runners on
+# the model, and the companion tool that quarantines and releases cards and
+# reads the history.
 zlu_test(hardware_e2e_model_tests
   SOURCES
     tests/e2e/suite_process.cpp
     tests/e2e/runner_record.cpp
     tests/e2e/card_health_test.cpp
+    tests/e2e/cycle_trend_test.cpp
   LIBS fmt::fmt nlohmann_json::nlohmann_json)
 target_include_directories(hardware_e2e_model_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e)
 target_compile_definitions(hardware_e2e_model_tests PRIVATE

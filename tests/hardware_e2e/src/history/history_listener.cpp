@@ -1,5 +1,6 @@
 // The history's listener: hands the run's start, each failed try that is
-// run again and every try of every ended test to the HistoryRun it was made by.
+// run again, every try of every ended test and the cards' verdicts to the
+// HistoryRun it was made by.
 #include "history/history_run.hpp"
 
 namespace hardware_e2e {
@@ -23,7 +24,9 @@ class HistoryListener : public harness::Formatter {
     const auto& attempts = event.test.attempts;
     run_.attempt_ended(event.test.desc.name, attempts.size(), attempts.back());
   }
-  void run_finished(const harness::RunEnd&) override {}
+  void run_finished(const harness::RunEnd& end) override {
+    if (!end.card_verdicts.empty()) run_.cards_judged(end.card_verdicts);
+  }
   // The history never ends a run: its failures are named once and dropped.
   int error() const override { return 0; }
 

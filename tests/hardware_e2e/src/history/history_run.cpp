@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "harness/src/run/outcome.hpp"
+#include "history/card_verdicts.hpp"
 #include "zlu-base/src/fd.hpp"
 #include "zlu-history/src/queries.hpp"
 #include "zlu-history/src/run_identity.hpp"
@@ -180,6 +181,19 @@ void HistoryRun::attempt_ended(std::string_view test, std::size_t try_number, co
       .measurements = measurements};
   if (auto written = writer_->record(record); !written)
     give_up("the run's further attempts are not recorded", written.error());
+}
+
+void HistoryRun::cards_judged(std::span<const harness::CardVerdict> verdicts) {
+  if (!writer_) return;
+  auto recent = zlu_history::recent_card_evidence(writer_->database(), facts_.build_id, facts_.host,
+                                                  zlu_history::CARD_VERDICT_RUNS);
+  if (!recent) return give_up("the cards' verdicts are not recorded", recent.error());
+  const auto stored = stored_verdicts(verdicts, *recent);
+  std::vector<zlu_history::CardVerdictRecord> records;
+  for (const auto& verdict : stored)
+    records.push_back({.card = verdict.card, .verdict = verdict.verdict, .evidence = verdict.evidence});
+  if (auto written = writer_->record_verdicts(records); !written)
+    give_up("the cards' verdicts are not recorded", written.error());
 }
 
 void HistoryRun::run_ended(int exit_status) {

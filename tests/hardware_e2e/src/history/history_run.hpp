@@ -6,6 +6,7 @@
 #include <expected>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,10 @@ class HistoryRun : public harness::RunExtension {
   // The listener's events.
   void run_started(const std::string& run_id, harness::WallClock::time_point started);
   void attempt_ended(std::string_view test, std::size_t try_number, const harness::Attempt& attempt);
+
+  // Writes each card's verdict: the run's, made suspect also by the evidence
+  // of the build's recent runs on this host (zlu_history::CARD_VERDICT_RUNS).
+  void cards_judged(std::span<const harness::CardVerdict> verdicts);
 
   // Marks the run ended with the process's exit status.
   void run_ended(int exit_status);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -104,6 +105,39 @@ TEST_F(CardHealthTest, AStuckCardIsQuarantinedKeptOutOfTheNextSuiteAndBackOnceRe
   const SuiteRun released = run_model("2,0,1,3", "");
   EXPECT_EQ(released.exit_code(), 0) << released.err;
   EXPECT_GT(count(released.out, "on card 2: ok"), 0U) << released.out;
+}
+
+TEST_F(CardHealthTest, TheVerdictsGoToTheHistoryWhereARecentFailureKeepsAReleasedCardSuspect) {
+  const std::string history = (dir() / "history.sqlite").string();
+  const auto verdicts = [&] {
+    const SuiteRun cards =
+        run_program(ZLU_E2E, {"--history", history, "--json", "cards"}, {{"ZLU_TEST_LOCK_DIR", lock_dir().string()}},
+                    dir());
+    EXPECT_EQ(cards.exit_code(), 0) << cards.err;
+    std::map<int, nlohmann::json> by_card;
+    for (const auto& card : nlohmann::json::parse(cards.out)) by_card[card["card"].get<int>()] = card;
+    return by_card;
+  };
+  const SuiteRun stuck = run_model("2,0,1,3", std::string("2:") + STUCK_TILE, {{"ZLU_TEST_HISTORY", history}});
+  ASSERT_EQ(stuck.exit_code(), 0) << stuck.out << stuck.err;
+  auto first = verdicts();
+  ASSERT_EQ(first.size(), 4U);
+  EXPECT_EQ(first[2]["verdict"], "quarantined");
+  EXPECT_EQ(first[2]["verdict_evidence"],
+            nlohmann::json::parse(R"([{"test":"all_tile_permutation_works","passed_on":0}])"));
+  for (const int card : {0, 1, 3}) EXPECT_EQ(first[card]["verdict"], "healthy") << card;
+
+  // Released and mended, card 2 passes every test of the next run, yet the
+  // build's recent runs on this host still hold the evidence against it.
+  ASSERT_EQ(tool({"release", "2"}).exit_code(), 0);
+  const SuiteRun mended = run_model("2,0,1,3", "", {{"ZLU_TEST_HISTORY", history}});
+  ASSERT_EQ(mended.exit_code(), 0) << mended.out << mended.err;
+  EXPECT_NE(mended.out.find("cards 0, 1, 2 and 3 healthy\n"), std::string::npos) << mended.out;
+  auto second = verdicts();
+  EXPECT_EQ(second[2]["verdict"], "suspect");
+  EXPECT_EQ(second[2]["verdict_evidence"], first[2]["verdict_evidence"]);
+  EXPECT_NE(second[2]["verdict_run"], first[2]["verdict_run"]);
+  EXPECT_EQ(second[0]["verdict"], "healthy");
 }
 
 TEST_F(CardHealthTest, NoCardIsBlamedForAFaultOnEveryCardOrWithNothingToCompare) {
