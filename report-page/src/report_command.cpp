@@ -1,7 +1,5 @@
 #include "report_command.hpp"
 
-#include <unistd.h>
-
 #include <iostream>
 #include <optional>
 
@@ -28,12 +26,6 @@ const char* const report_usage =
 
 namespace {
 
-std::string this_host() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-  return name;
-}
-
 struct RunInput {
   // One run given on the command line: its events, timeline and host.
   std::string events;
@@ -48,7 +40,7 @@ int usage_error(std::ostream& err, std::string_view what) {
 
 }  // namespace
 
-int report_command(std::span<const std::string> args, RunData data, std::ostream& err) {
+int report_command(std::span<const std::string> args, RunData data, std::string_view this_host, std::ostream& err) {
   std::optional<std::string> output;
   std::optional<std::string> title;
   std::vector<RunInput> runs;
@@ -86,7 +78,7 @@ int report_command(std::span<const std::string> args, RunData data, std::ostream
     return usage_error(err, "nothing to show: give --events, --job-dir or --run");
 
   for (const RunInput& run : runs) {
-    const std::string host = run.host.empty() ? this_host() : run.host;
+    const std::string host = run.host.empty() ? std::string(this_host) : run.host;
     auto events = read_text_file(run.events);
     if (!events) return usage_error(err, events.error());
     if (auto added = add_events(data, *events, host); !added) return usage_error(err, run.events + ": " + added.error());

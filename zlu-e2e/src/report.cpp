@@ -7,6 +7,8 @@
 #include "report_command.hpp"
 #include "subcommands.hpp"
 #include "tool.hpp"
+#include "zlu-base/src/environment.hpp"
+#include "zlu-history/src/run_identity.hpp"
 
 namespace zlu_e2e {
 
@@ -98,7 +100,9 @@ int run_report(const Invocation& invocation) {
     }
     if (auto added = add_strips(data, **db, 20); !added) return store_error(added.error());
   }
-  return report_page::report_command(args, std::move(data), std::cerr);
+  // The host the history would record a run of this host under.
+  const std::string host = zlu_history::host_name(zlu_base::process_environment());
+  return report_page::report_command(args, std::move(data), host, std::cerr);
 }
 
 }  // namespace zlu_e2e
