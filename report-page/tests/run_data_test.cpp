@@ -52,6 +52,16 @@ TEST(Events, EveryTryOfEveryTestBecomesAnAttempt) {
   EXPECT_EQ(data.attempts[0].message, "tile 117 held 0x20");
   EXPECT_EQ(data.attempts[2].output, "out\n--- zlu-gemm-e2e (cut) ---\nbad value");
   EXPECT_NE(data.attempts[3].message.find("never finished"), std::string::npos);
+
+  // The other side of that limit: a run whose every selected test reported
+  // has nothing that never started.
+  RunData whole;
+  ASSERT_TRUE(add_events(whole,
+                         "{\"type\":\"suite\",\"event\":\"started\",\"test_count\":1}\n"
+                         "{\"type\":\"test\",\"event\":\"ok\",\"name\":\"a_works\"}\n",
+                         "host-a")
+                  .has_value());
+  EXPECT_EQ(whole.attempts.size(), 1u);
 }
 
 TEST(Events, WhatIsNotAnEventIsRefusedWithItsLine) {
