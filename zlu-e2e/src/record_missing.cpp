@@ -15,7 +15,7 @@ namespace zlu_e2e {
 namespace {
 
 constexpr const char* RECORD_MISSING_USAGE =
-    "record-missing takes TASK [--partition SPEC] [--host HOST] [--cards CARDS] [-- TEST...]";
+    "record-missing takes TASK [--partition KIND:K/N] [--host HOST] [--cards CARDS] [-- TEST...]";
 
 bool one_printable_line(std::string_view text) {
   return std::all_of(text.begin(), text.end(),
