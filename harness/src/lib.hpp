@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <map>
 #include <optional>
 #include <source_location>
 #include <span>
@@ -131,9 +132,12 @@ void attach_runner_output(RunnerOutput output);
 // pool that quarantines suspect cards installs a watch before
 // test_main_static; without one the run reports no card verdict.
 struct CardEvidence {
-  // A test that failed on a card and then passed on another.
+  // A test that failed on a card and then passed on another: in this run,
+  // or (`recent`) failed on the card alone in this run and passed on another
+  // in the build's recent runs on this host.
   std::string test;
   unsigned passed_on = 0;
+  bool recent = false;
 };
 
 struct CardVerdict {
@@ -151,6 +155,10 @@ struct CardHealthWatch {
   // Quarantines `card` on the evidence so far, called on the run loop's
   // thread each time its evidence grows; the error says why it could not.
   std::function<std::expected<void, std::string>(unsigned card, std::span<const CardEvidence> evidence)> quarantine;
+  // For each test, the cards it passed on in the build's recent runs on
+  // this host, in number order; filled before the run by a suite that keeps
+  // a history.
+  std::map<std::string, std::vector<unsigned>, std::less<>> recent_passes;
 };
 
 // Installs `watch` for the next run: a test that failed on a suspect card

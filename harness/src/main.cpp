@@ -117,8 +117,9 @@ int run_main(std::span<const std::string> args, std::span<const TestDescAndFn> t
   if (!workers) return fail_with(workers.error() + "\n");
   if (extension != nullptr) {
     const std::size_t selected = selection.tests.size();
-    if (auto planned = extension->plan(selection.tests, RunPlan{*workers, seed->has_value(), opts.retries}); !planned)
-      return fail_with(planned.error() + "\n");
+    auto& card_health = installed_card_health();
+    const RunPlan plan{*workers, seed->has_value(), opts.retries, card_health ? &*card_health : nullptr};
+    if (auto planned = extension->plan(selection.tests, plan); !planned) return fail_with(planned.error() + "\n");
     selection.filtered_out += selected - std::min(selected, selection.tests.size());
   }
   auto warn_interval = warn_after(env);

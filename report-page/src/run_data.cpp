@@ -67,8 +67,10 @@ void add_card_verdict(RunData& data, const json& event, std::uint32_t host) {
     for (const json& item : *evidence) {
       if (!item.is_object()) continue;
       if (!reason.empty()) reason += "; ";
-      reason += fmt::format("failed {}, which passed on card {}", string_field(item, "test"),
-                            item.value("passed_on", 0u));
+      const auto recent = item.find("recent");
+      reason += fmt::format("failed {}, which passed on card {}{}", string_field(item, "test"),
+                            item.value("passed_on", 0u),
+                            recent != item.end() && *recent == true ? " in a recent run" : "");
     }
   }
   const std::string state = string_field(event, "event");

@@ -243,27 +243,19 @@ std::expected<std::vector<StoredAttempt>, std::string> cycle_attempts(Database& 
   return attempts;
 }
 
-std::expected<std::vector<HistoryEvidence>, std::string> recent_card_evidence(Database& db,
-                                                                              std::string_view build_id,
-                                                                              std::string_view host,
-                                                                              std::int64_t runs) {
+std::expected<std::map<std::string, std::vector<std::int64_t>, std::less<>>, std::string> recent_card_passes(
+    Database& db, std::string_view build_id, std::string_view host, std::int64_t runs) {
   const std::array<Param, 3> params = {Param(build_id), Param(host), Param(runs)};
-  std::vector<HistoryEvidence> evidence;
+  std::map<std::string, std::vector<std::int64_t>, std::less<>> passes;
   auto done = db.query(
-      "SELECT f.card, f.test, min(p.card) FROM attempts f JOIN attempts p "
-      "ON p.build_id = f.build_id AND p.host = f.host AND p.test = f.test AND p.outcome = 'passed' "
-      "AND p.card IS NOT NULL AND p.card <> f.card "
-      "WHERE f.build_id = $1 AND f.host = $2 AND f.outcome <> 'passed' AND f.card IS NOT NULL "
-      "AND f.run_key IN (SELECT run_key FROM runs WHERE build_id = $1 AND host = $2 "
+      "SELECT DISTINCT a.test, a.card FROM attempts a "
+      "WHERE a.outcome = 'passed' AND a.card IS NOT NULL "
+      "AND a.run_key IN (SELECT run_key FROM runs WHERE build_id = $1 AND host = $2 "
       "ORDER BY started_us DESC, run_key DESC LIMIT $3) "
-      "AND p.run_key IN (SELECT run_key FROM runs WHERE build_id = $1 AND host = $2 "
-      "ORDER BY started_us DESC, run_key DESC LIMIT $3) "
-      "GROUP BY f.card, f.test ORDER BY f.card, f.test",
-      params, [&](Row row) {
-        evidence.push_back({integer_cell(row[0]), text_cell(row[1]), integer_cell(row[2])});
-      });
+      "ORDER BY a.test, a.card",
+      params, [&](Row row) { passes[text_cell(row[0])].push_back(integer_cell(row[1])); });
   if (!done) return std::unexpected(done.error());
-  return evidence;
+  return passes;
 }
 
 std::expected<std::vector<StoredVerdict>, std::string> latest_card_verdicts(Database& db) {

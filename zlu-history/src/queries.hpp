@@ -114,25 +114,14 @@ std::expected<std::map<std::string, Micros>, std::string> recent_durations(Datab
                                                                            const std::vector<std::string>& tests);
 
 // How many of a build's latest runs on a host count as recent for a card's
-// verdict: enough to see a card fail a test twice before it is quarantined,
-// few enough that a card mended and released is judged afresh soon.
+// verdict: enough that most tests have passed on some other card of the
+// host, few enough that what a card did long ago does not count.
 inline constexpr std::int64_t CARD_VERDICT_RUNS = 10;
 
-struct HistoryEvidence {
-  // A test that failed on `card` and passed on another card, `passed_on`
-  // (the lowest such), within the window.
-  std::int64_t card = 0;
-  std::string test;
-  std::int64_t passed_on = 0;
-};
-
-// The evidence against each card of `host` in the latest `runs` runs of
-// `build_id` on that host (the run being written included), by card and
-// test.
-std::expected<std::vector<HistoryEvidence>, std::string> recent_card_evidence(Database& db,
-                                                                              std::string_view build_id,
-                                                                              std::string_view host,
-                                                                              std::int64_t runs);
+// For each test, the cards of `host` it passed on in the latest `runs` runs
+// of `build_id` on that host, in number order.
+std::expected<std::map<std::string, std::vector<std::int64_t>, std::less<>>, std::string> recent_card_passes(
+    Database& db, std::string_view build_id, std::string_view host, std::int64_t runs);
 
 struct StoredVerdict {
   // A card's latest recorded verdict, the run that gave it and when.

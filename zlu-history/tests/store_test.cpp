@@ -211,40 +211,33 @@ TEST_P(Store, FlakyIsPassedAndFailedOnOneBuildAndCardsCompareWithTheOthers) {
   EXPECT_EQ(card_1.others.failures, 2);
 }
 
-TEST_P(Store, ACardIsSuspectWhileItsEvidenceIsAmongTheBuildsLatestRunsOnThisHost) {
-  // The run with the evidence: "flaky" failed on card 2 and passed on card 0;
-  // "same" failed and passed on card 1 and "solo" failed on card 3 only,
-  // which blames no card.
-  auto judged = RunWriter::begin(open(), run("e", 100, "gnu:A"));
-  for (const auto& a : {attempt("flaky", 1, Outcome::Failed, 2, 100), attempt("flaky", 2, Outcome::Passed, 0, 100),
-                        attempt("same", 1, Outcome::Failed, 1, 100), attempt("same", 2, Outcome::Passed, 1, 100),
-                        attempt("solo", 1, Outcome::TimedOut, 3, 100)})
-    ASSERT_TRUE(judged->record(a).has_value());
-  // The same evidence on another host and on another build does not count.
+TEST_P(Store, ATestsRecentPassesAreItsCardsInTheBuildsLatestRunsOnThisHost) {
+  // The oldest run: "t" passed on cards 2 and 0 (a failure is no pass), "u"
+  // on card 1 and "v" on no card.
+  auto oldest = RunWriter::begin(open(), run("e", 100, "gnu:A"));
+  for (const auto& a : {attempt("t", 1, Outcome::Passed, 2, 100), attempt("u", 1, Outcome::Failed, 3, 100),
+                        attempt("u", 2, Outcome::Passed, 1, 100), attempt("t", 2, Outcome::Passed, 0, 100),
+                        attempt("v", 1, Outcome::Passed, std::nullopt, 100)})
+    ASSERT_TRUE(oldest->record(a).has_value());
+  // Passes on another host and of another build do not count.
   RunRecord elsewhere = run("h", 150, "gnu:A");
   elsewhere.host = "host-b";
   auto other_host = RunWriter::begin(open(), elsewhere);
   auto other_build = RunWriter::begin(open(), run("b", 160, "gnu:B"));
-  for (auto* writer : {&*other_host, &*other_build}) {
-    ASSERT_TRUE(writer->record(attempt("solo", 1, Outcome::Failed, 3, 150)).has_value());
-    ASSERT_TRUE(writer->record(attempt("solo", 2, Outcome::Passed, 1, 150)).has_value());
-  }
-  const std::vector<HistoryEvidence> expected = {{2, "flaky", 0}};
-  // The evidence holds while its run is among the latest CARD_VERDICT_RUNS
-  // of the build on the host, and is gone one run later.
+  for (auto* writer : {&*other_host, &*other_build})
+    ASSERT_TRUE(writer->record(attempt("w", 1, Outcome::Passed, 3, 150)).has_value());
+  // The oldest run counts while it is among the latest CARD_VERDICT_RUNS of
+  // the build on the host, and not one run later; the later runs' own pass of
+  // "t" on card 3 always counts.
   for (std::int64_t later = 1; later <= CARD_VERDICT_RUNS; ++later) {
     auto clean = RunWriter::begin(open(), run(fmt::format("c{}", later), 200 + later, "gnu:A"));
-    ASSERT_TRUE(clean->record(attempt("flaky", 1, Outcome::Passed, 2, 200 + later)).has_value());
+    ASSERT_TRUE(clean->record(attempt("t", 1, Outcome::Passed, 3, 200 + later)).has_value());
     auto db = open(Purpose::Read);
-    const auto evidence = recent_card_evidence(*db, "gnu:A", "host-a", CARD_VERDICT_RUNS);
-    ASSERT_TRUE(evidence.has_value()) << evidence.error();
-    const bool in_window = later < CARD_VERDICT_RUNS;
-    ASSERT_EQ(evidence->size(), in_window ? 1U : 0U) << later;
-    if (in_window) {
-      EXPECT_EQ((*evidence)[0].card, expected[0].card);
-      EXPECT_EQ((*evidence)[0].test, expected[0].test);
-      EXPECT_EQ((*evidence)[0].passed_on, expected[0].passed_on);
-    }
+    const auto passes = recent_card_passes(*db, "gnu:A", "host-a", CARD_VERDICT_RUNS);
+    ASSERT_TRUE(passes.has_value()) << passes.error();
+    using Passes = std::map<std::string, std::vector<std::int64_t>, std::less<>>;
+    const Passes expected = later < CARD_VERDICT_RUNS ? Passes{{"t", {0, 2, 3}}, {"u", {1}}} : Passes{{"t", {3}}};
+    EXPECT_EQ(*passes, expected) << later;
   }
 }
 

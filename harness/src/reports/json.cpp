@@ -84,6 +84,7 @@ JsonLine& JsonLine::object(std::string_view key_name, const TestProperties& fiel
 JsonLine& JsonLine::card_evidence(std::string_view key_name, const std::vector<CardEvidence>& evidence) {
   return array_of(key_name, evidence, [](JsonLine& item, const CardEvidence& test) {
     item.text("test", test.test).number("passed_on", test.passed_on);
+    if (test.recent) item.boolean("recent", true);
   });
 }
 

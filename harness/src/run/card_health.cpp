@@ -36,19 +36,33 @@ std::vector<CardTry> card_tries(const CompletedTest& test) {
   return tries;
 }
 
+bool CardHealth::add_evidence(unsigned card, CardEvidence evidence) {
+  auto& held = evidence_[card];
+  if (std::any_of(held.begin(), held.end(), [&](const CardEvidence& e) { return e.test == evidence.test; }))
+    return false;
+  held.push_back(std::move(evidence));
+  return true;
+}
+
 std::vector<unsigned> CardHealth::record(std::string_view test, std::span<const CardTry> tries) {
   std::vector<unsigned> grown;
   for (const CardTry& attempt : tries) insert_sorted(seen_, attempt.card);
-  if (tries.empty() || !tries.back().passed) return grown;
-  const unsigned passed_on = tries.back().card;
-  for (const CardTry& attempt : tries.first(tries.size() - 1)) {
-    if (attempt.passed || attempt.card == passed_on) continue;
-    auto& evidence = evidence_[attempt.card];
-    const bool known = std::any_of(evidence.begin(), evidence.end(), [&](const CardEvidence& e) { return e.test == test; });
-    if (known) continue;
-    evidence.push_back({std::string(test), passed_on});
-    insert_sorted(grown, attempt.card);
+  if (tries.empty()) return grown;
+  if (tries.back().passed) {
+    const unsigned passed_on = tries.back().card;
+    for (const CardTry& attempt : tries.first(tries.size() - 1)) {
+      if (attempt.passed || attempt.card == passed_on) continue;
+      if (add_evidence(attempt.card, {std::string(test), passed_on, false})) insert_sorted(grown, attempt.card);
+    }
+    return grown;
   }
+  const unsigned card = tries.front().card;
+  const bool one_card = std::all_of(tries.begin(), tries.end(), [&](const CardTry& t) { return t.card == card; });
+  const auto passes = recent_passes_.find(test);
+  if (!one_card || passes == recent_passes_.end()) return grown;
+  const auto elsewhere = std::find_if(passes->second.begin(), passes->second.end(), [&](unsigned c) { return c != card; });
+  if (elsewhere != passes->second.end() && add_evidence(card, {std::string(test), *elsewhere, true}))
+    grown.push_back(card);
   return grown;
 }
 
@@ -84,16 +98,28 @@ std::string_view card_verdict_word(const CardVerdict& verdict) {
 
 std::string render_card_verdict(const CardVerdict& verdict) {
   if (!verdict.suspect()) return fmt::format("card {} healthy", verdict.card);
-  std::vector<std::string> tests;
-  std::vector<unsigned> passed_on;
-  for (const CardEvidence& evidence : verdict.evidence) {
-    tests.push_back(evidence.test);
-    insert_sorted(passed_on, evidence.passed_on);
+  // This run's evidence in one clause, the recent runs' in another.
+  std::string clauses;
+  for (const bool recent : {false, true}) {
+    std::vector<std::string> tests;
+    std::vector<unsigned> passed_on;
+    for (const CardEvidence& evidence : verdict.evidence) {
+      if (evidence.recent != recent) continue;
+      tests.push_back(evidence.test);
+      insert_sorted(passed_on, evidence.passed_on);
+    }
+    if (tests.empty()) continue;
+    clauses += fmt::format("{}failed {}, which passed on {}{}", clauses.empty() ? "" : "; ", fmt::join(tests, ", "),
+                           cards_phrase(passed_on), recent ? " in recent runs" : "");
   }
   const std::string state =
       verdict.quarantined ? "quarantined" : fmt::format("suspect, not quarantined ({})", verdict.not_quarantined);
-  return fmt::format("card {} {}: failed {}, which passed on {}", verdict.card, state, fmt::join(tests, ", "),
-                     cards_phrase(passed_on));
+  return fmt::format("card {} {}: {}", verdict.card, state, clauses);
+}
+
+std::string render_card_evidence(const CardEvidence& evidence) {
+  return fmt::format("{}, which passed on card {}{}", evidence.test, evidence.passed_on,
+                     evidence.recent ? " in a recent run" : "");
 }
 
 std::string render_card_verdicts(std::span<const CardVerdict> verdicts) {

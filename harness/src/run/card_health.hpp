@@ -27,11 +27,18 @@ struct CardTry {
 // out), in order.
 std::vector<CardTry> card_tries(const CompletedTest& test);
 
+using RecentPasses = std::map<std::string, std::vector<unsigned>, std::less<>>;
+
 class CardHealth {
   // The run's test-by-card record, fed once per finished test; a card is
-  // suspect from the first test it failed that passed on another card.
+  // suspect from the first test it failed that passed on another card. A
+  // test whose every try failed, all on one card, is evidence against that
+  // card when it passed on another in `recent_passes` (the build's recent
+  // runs on this host); a test that failed on several cards blames none.
 
  public:
+  explicit CardHealth(RecentPasses recent_passes = {}) : recent_passes_(std::move(recent_passes)) {}
+
   std::vector<unsigned> record(std::string_view test, std::span<const CardTry> tries);
   // Adds a finished test's tries; returns the cards whose evidence this
   // test added to, in number order.
@@ -48,6 +55,11 @@ class CardHealth {
   // The evidence against `card` so far; none for a healthy card.
 
  private:
+  // Adds `evidence` against `card` unless its test is already held against
+  // it; true when it was added.
+  bool add_evidence(unsigned card, CardEvidence evidence);
+
+  RecentPasses recent_passes_;
   std::map<unsigned, std::vector<CardEvidence>> evidence_;
   std::vector<unsigned> seen_;
 };
@@ -57,7 +69,12 @@ std::string_view card_verdict_word(const CardVerdict& verdict);
 
 std::string render_card_verdict(const CardVerdict& verdict);
 // The verdict's line without its line end: "card 2 quarantined: failed ...",
-// "card 0 healthy".
+// "card 0 healthy". Evidence from the recent runs comes after this run's:
+//   card 2 quarantined: failed a, which passed on card 0; failed b, which passed on card 1 in recent runs
+
+std::string render_card_evidence(const CardEvidence& evidence);
+// One test of the evidence, as the quarantine record and the timeline give
+// it: "a, which passed on card 0", "b, which passed on card 1 in a recent run".
 
 std::string render_card_verdicts(std::span<const CardVerdict> verdicts);
 // The lines the console prints after the summary, one per suspect card and

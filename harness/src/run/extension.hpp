@@ -19,6 +19,9 @@ struct RunPlan {
   std::size_t workers = 1;
   bool shuffled = false;
   std::size_t retries = 0;  // a failed test runs again up to this many times
+  // The run's card health watch, when one is installed: plan may fill its
+  // recent passes.
+  CardHealthWatch* card_health = nullptr;
 };
 
 class RunExtension {

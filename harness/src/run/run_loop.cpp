@@ -65,7 +65,10 @@ class Run {
   // left running by a fail-fast stop.
  public:
   Run(const std::vector<TestDescAndFn>& tests, const RunConfig& config, Formatter& formatter)
-      : tests_(tests), config_(config), formatter_(formatter) {}
+      : tests_(tests),
+        config_(config),
+        formatter_(formatter),
+        card_health_(config.card_health ? config.card_health->recent_passes : RecentPasses{}) {}
   // Workers still running when the run ends early (fail-fast, a report that
   // cannot be written) finish on their own and send into a channel nobody
   // reads; the loop does not wait for them.

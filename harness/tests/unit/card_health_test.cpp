@@ -11,14 +11,16 @@ struct Finished {
   std::vector<CardTry> tries;
 };
 
-// "2<-t,u" for card 2 suspect on tests t and u; healthy cards are left out.
+// "2<-t@0,u@3~" for card 2 suspect on test t (passed on card 0) and u (passed
+// on card 3 in a recent run); healthy cards are left out.
 std::string suspects(const CardHealth& health, std::span<const unsigned> pool) {
   std::string text;
   for (const CardVerdict& verdict : health.verdicts(pool)) {
     if (!verdict.suspect()) continue;
     text += (text.empty() ? "" : " ") + std::to_string(verdict.card) + "<-";
     for (std::size_t i = 0; i < verdict.evidence.size(); ++i) {
-      text += (i ? "," : "") + verdict.evidence[i].test + "@" + std::to_string(verdict.evidence[i].passed_on);
+      const CardEvidence& e = verdict.evidence[i];
+      text += (i ? "," : "") + e.test + "@" + std::to_string(e.passed_on) + (e.recent ? "~" : "");
     }
   }
   return text;
@@ -71,6 +73,36 @@ TEST(CardHealth, ACardIsSuspectOnlyWhenATestItFailedPassedOnAnother) {
   }
 }
 
+TEST(CardHealth, ATestThatFailedOnOneCardAloneBlamesItWhenItRecentlyPassedOnAnother) {
+  // Recent runs: t passed on cards 0 and 2, u on card 2 only.
+  const RecentPasses recent = {{"t", {0, 2}}, {"u", {2}}};
+  struct Case {
+    const char* what;
+    Finished test;
+    std::string suspects;
+  };
+  const std::vector<Case> cases = {
+      {"failed on 2 alone", {"t", {{2, false}}}, "2<-t@0~"},
+      {"failed on 2 twice", {"t", {{2, false}, {2, false}}}, "2<-t@0~"},
+      {"failed on 0 alone: the pass on 2 counts", {"t", {{0, false}}}, "0<-t@2~"},
+      {"failed on 2, which alone it passed on", {"u", {{2, false}}}, ""},
+      {"failed on 2 and 1: the test's fault", {"t", {{2, false}, {1, false}}}, ""},
+      {"failed on 2, never passed recently", {"v", {{2, false}}}, ""},
+      {"failed on 2, passed on 3 in this run", {"t", {{2, false}, {3, true}}}, "2<-t@3"},
+  };
+  const std::vector<unsigned> pool{0, 1, 2, 3};
+  for (const Case& c : cases) {
+    CardHealth health(recent);
+    const auto grown = health.record(c.test.test, c.test.tries);
+    EXPECT_EQ(grown.empty(), c.suspects.empty()) << c.what;
+    EXPECT_EQ(suspects(health, pool), c.suspects) << c.what;
+    // The test failed in this run wherever it passed before: it is not excused.
+    if (!c.test.tries.back().passed) {
+      EXPECT_EQ(health.blamed_card(c.test.tries), std::nullopt) << c.what;
+    }
+  }
+}
+
 TEST(CardHealth, TheLinesAfterTheSummaryNameTheTestsAndTheCardsTheyPassedOn) {
   const auto verdict = [](unsigned card, std::vector<CardEvidence> evidence, bool quarantined = true,
                           std::string why = {}) { return CardVerdict{card, std::move(evidence), quarantined, why}; };
@@ -87,9 +119,16 @@ TEST(CardHealth, TheLinesAfterTheSummaryNameTheTestsAndTheCardsTheyPassedOn) {
       {{verdict(0, {}), verdict(1, {})}, "cards 0 and 1 healthy\n"},
       {{verdict(4, {{"t", 1}, {"u", 1}}, false, "record not written: Permission denied")},
        "card 4 suspect, not quarantined (record not written: Permission denied): failed t, u, which passed on card 1\n"},
+      {{verdict(2, {{"a", 0}, {"b", 1, true}, {"c", 0, true}})},
+       "card 2 quarantined: failed a, which passed on card 0; failed b, c, which passed on cards 0 and 1 in recent "
+       "runs\n"},
+      {{verdict(2, {{"b", 1, true}}, false, "read-only")},
+       "card 2 suspect, not quarantined (read-only): failed b, which passed on card 1 in recent runs\n"},
       {{}, ""},
   };
   for (const Case& c : cases) EXPECT_EQ(render_card_verdicts(c.verdicts), c.text);
+  EXPECT_EQ(render_card_evidence({"a", 0}), "a, which passed on card 0");
+  EXPECT_EQ(render_card_evidence({"b", 1, true}), "b, which passed on card 1 in a recent run");
 }
 
 }  // namespace

@@ -30,7 +30,6 @@ zlu_test(hardware_e2e_unit_tests
     tests/card_choice_test.cpp
     tests/card_reclaim_test.cpp
     tests/card_settings_test.cpp
-    tests/card_verdicts_test.cpp
     tests/quarantine_test.cpp
     tests/device_test.cpp
     tests/exit_status_test.cpp

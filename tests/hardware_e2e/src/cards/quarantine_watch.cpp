@@ -3,9 +3,8 @@
 #include <memory>
 #include <set>
 
-#include <fmt/format.h>
-
 #include "cards/quarantine.hpp"
+#include "harness/src/run/card_health.hpp"
 #include "timeline/timeline.hpp"
 
 namespace hardware_e2e {
@@ -18,7 +17,7 @@ harness::CardHealthWatch quarantine_watch(CardPool& pool, LockFolder folder) {
       -> std::expected<void, std::string> {
     pool.quarantine(card);
     std::vector<std::string> lines;
-    for (const auto& item : evidence) lines.push_back(fmt::format("{}, which passed on card {}", item.test, item.passed_on));
+    for (const auto& item : evidence) lines.push_back(harness::render_card_evidence(item));
     if (marked->insert(card).second) note_card_quarantined(card, lines);
     return write_quarantine(*shared_folder, new_quarantine(card, std::string(SUSPECT_REASON), std::move(lines)));
   };

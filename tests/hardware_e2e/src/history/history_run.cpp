@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "harness/src/run/outcome.hpp"
-#include "history/card_verdicts.hpp"
+#include "harness/src/run/card_health.hpp"
 #include "zlu-base/src/fd.hpp"
 #include "zlu-history/src/queries.hpp"
 #include "zlu-history/src/run_identity.hpp"
@@ -59,6 +59,18 @@ std::string measurements_json(const harness::Measurements& measurements) {
 
 std::string setting(const zlu_base::EnvLookup& env, std::string_view name) { return env(name).value_or(""); }
 
+// A card's evidence as the history keeps it: a JSON array of {test,
+// passed_on}, with "recent" for a pass in a recent run.
+std::string evidence_json(const harness::CardVerdict& verdict) {
+  auto evidence = nlohmann::json::array();
+  for (const auto& item : verdict.evidence) {
+    nlohmann::json entry = {{"test", item.test}, {"passed_on", item.passed_on}};
+    if (item.recent) entry["recent"] = true;
+    evidence.push_back(std::move(entry));
+  }
+  return evidence.dump();
+}
+
 }  // namespace
 
 std::expected<HistorySettings, std::string> read_history_settings(const zlu_base::EnvLookup& env) {
@@ -108,6 +120,7 @@ std::expected<void, std::string> HistoryRun::plan(std::vector<harness::TestDescA
     if (auto kept = keep_failures_of_latest_run(tests); !kept) return kept;
   }
   if (db_ && plan.workers > 1 && !plan.shuffled) put_longest_first(tests);
+  if (db_ && plan.card_health != nullptr) read_recent_passes(*plan.card_health);
   for (const auto& test : tests) {
     if (!test.desc.ignore) planned_.emplace_back(test.desc.name);
   }
@@ -183,15 +196,23 @@ void HistoryRun::attempt_ended(std::string_view test, std::size_t try_number, co
     give_up("the run's further attempts are not recorded", written.error());
 }
 
+void HistoryRun::read_recent_passes(harness::CardHealthWatch& watch) {
+  auto passes =
+      zlu_history::recent_card_passes(*db_, facts_.build_id, facts_.host, zlu_history::CARD_VERDICT_RUNS);
+  if (!passes) return give_up("the run is not recorded", passes.error());
+  for (auto& [test, cards] : *passes) {
+    auto& into = watch.recent_passes[test];
+    for (const auto card : cards) into.push_back(static_cast<unsigned>(card));
+  }
+}
+
 void HistoryRun::cards_judged(std::span<const harness::CardVerdict> verdicts) {
   if (!writer_) return;
-  auto recent = zlu_history::recent_card_evidence(writer_->database(), facts_.build_id, facts_.host,
-                                                  zlu_history::CARD_VERDICT_RUNS);
-  if (!recent) return give_up("the cards' verdicts are not recorded", recent.error());
-  const auto stored = stored_verdicts(verdicts, *recent);
+  std::vector<std::string> evidence;
+  for (const auto& verdict : verdicts) evidence.push_back(evidence_json(verdict));
   std::vector<zlu_history::CardVerdictRecord> records;
-  for (const auto& verdict : stored)
-    records.push_back({.card = verdict.card, .verdict = verdict.verdict, .evidence = verdict.evidence});
+  for (std::size_t i = 0; i < verdicts.size(); ++i)
+    records.push_back({verdicts[i].card, harness::card_verdict_word(verdicts[i]), evidence[i]});
   if (auto written = writer_->record_verdicts(records); !written)
     give_up("the cards' verdicts are not recorded", written.error());
 }

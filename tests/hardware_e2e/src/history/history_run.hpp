@@ -54,7 +54,8 @@ class HistoryRun : public harness::RunExtension {
   HistoryRun(zlu_history::StoreLocation store, bool rerun_failed, RunFacts facts);
 
   // Opens the store; keeps only the latest run's failures (ZLU_TEST_RERUN);
-  // puts the longest tests first on more than one worker, unshuffled.
+  // puts the longest tests first on more than one worker, unshuffled; gives
+  // card health the recent runs' passes.
   std::expected<void, std::string> plan(std::vector<harness::TestDescAndFn>& tests,
                                         const harness::RunPlan& plan) override;
   std::unique_ptr<harness::Formatter> listener() override;
@@ -63,8 +64,7 @@ class HistoryRun : public harness::RunExtension {
   void run_started(const std::string& run_id, harness::WallClock::time_point started);
   void attempt_ended(std::string_view test, std::size_t try_number, const harness::Attempt& attempt);
 
-  // Writes each card's verdict: the run's, made suspect also by the evidence
-  // of the build's recent runs on this host (zlu_history::CARD_VERDICT_RUNS).
+  // Writes each card's verdict as the run gave it.
   void cards_judged(std::span<const harness::CardVerdict> verdicts);
 
   // Marks the run ended with the process's exit status.
@@ -73,6 +73,9 @@ class HistoryRun : public harness::RunExtension {
  private:
   std::expected<void, std::string> keep_failures_of_latest_run(std::vector<harness::TestDescAndFn>& tests);
   void put_longest_first(std::vector<harness::TestDescAndFn>& tests);
+  // Gives the card health watch the cards each test passed on in the build's
+  // latest runs on this host (zlu_history::CARD_VERDICT_RUNS).
+  void read_recent_passes(harness::CardHealthWatch& watch);
   // Names the store's failure once; nothing more is written this run.
   void give_up(std::string_view what, std::string_view error);
 
