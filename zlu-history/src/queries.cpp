@@ -84,6 +84,12 @@ StoredAttempt attempt_of_row(Row row) {
                        .measurements = text_cell(row[11])};
 }
 
+// Each series' attempts and failures since $1, counted in the order of its
+// index; the caller joins the series for their names.
+constexpr std::string_view SERIES_TALLIES =
+    "(SELECT series_key, count(*) AS attempts, sum(CASE WHEN outcome = 'passed' THEN 0 ELSE 1 END) AS failures "
+    "FROM attempts WHERE started_us >= $1 GROUP BY series_key)";
+
 double failure_rate(const Tally& tally) {
   return tally.attempts == 0 ? 0.0 : static_cast<double>(tally.failures) / static_cast<double>(tally.attempts);
 }
@@ -131,8 +137,8 @@ std::expected<std::vector<FlakyTest>, std::string> flaky_tests(Database& db, Mic
   const Param from = since;
   std::map<std::pair<std::string, std::string>, FlakyTest> tests;
   auto done = db.query(
-      "SELECT build_id, test, host, coalesce(card, -1), count(*), sum(CASE WHEN outcome = 'passed' THEN 0 ELSE 1 END) "
-      "FROM attempts WHERE started_us >= $1 GROUP BY build_id, test, host, card",
+      std::string("SELECT s.build_id, s.test, s.host, s.card, t.attempts, t.failures FROM ") +
+          std::string(SERIES_TALLIES) + " t JOIN series s ON s.series_key = t.series_key",
       std::span(&from, 1), [&](Row row) {
         auto& test = tests[{text_cell(row[0]), text_cell(row[1])}];
         const Tally tally{integer_cell(row[4]), integer_cell(row[5])};
@@ -159,8 +165,9 @@ std::expected<std::vector<CardFailures>, std::string> card_failures(Database& db
   std::vector<CardFailures> cards;
   Tally everything;
   auto done = db.query(
-      "SELECT host, card, count(*), sum(CASE WHEN outcome = 'passed' THEN 0 ELSE 1 END) "
-      "FROM attempts WHERE card IS NOT NULL AND started_us >= $1 GROUP BY host, card ORDER BY host, card",
+      std::string("SELECT s.host, s.card, sum(t.attempts), sum(t.failures) FROM ") + std::string(SERIES_TALLIES) +
+          " t JOIN series s ON s.series_key = t.series_key WHERE s.card <> -1 GROUP BY s.host, s.card "
+          "ORDER BY s.host, s.card",
       std::span(&from, 1), [&](Row row) {
         CardFailures card{.host = text_cell(row[0]),
                           .card = integer_cell(row[1]),

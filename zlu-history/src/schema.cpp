@@ -1,5 +1,6 @@
 #include "schema.hpp"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -13,10 +14,11 @@ namespace {
 // the dialect's auto-numbered primary key. A later version appends a step
 // and never edits one that has shipped.
 //
-// An attempt repeats its run's build and host so that the questions over
-// every attempt (flaky, cards) read one covering index in its own order,
-// without a join or a sort.
-constexpr std::array<std::string_view, 2> MIGRATIONS = {
+// An attempt names its series: the build × test × host × card it ran on
+// (card -1: none). The questions over every attempt (flaky, cards) count
+// each series' outcomes from one covering index of small integers in its
+// own order, and name the few thousand series afterwards.
+constexpr std::array<std::string_view, 3> MIGRATIONS = {
     R"sql(
 CREATE TABLE history_schema (version INTEGER NOT NULL);
 INSERT INTO history_schema (version) VALUES (0);
@@ -68,6 +70,25 @@ CREATE TABLE card_verdicts (
 );
 CREATE INDEX card_verdicts_by_card ON card_verdicts (host, card, run_key);
 )sql",
+    // Each attempt's series, for the questions over every attempt.
+    R"sql(
+CREATE TABLE series (
+  series_key {key},
+  build_id TEXT NOT NULL,
+  test TEXT NOT NULL,
+  host TEXT NOT NULL,
+  card INTEGER NOT NULL,
+  UNIQUE (build_id, test, host, card)
+);
+INSERT INTO series (build_id, test, host, card)
+  SELECT DISTINCT build_id, test, host, coalesce(card, -1) FROM attempts;
+ALTER TABLE attempts ADD COLUMN series_key BIGINT REFERENCES series (series_key);
+UPDATE attempts SET series_key = (SELECT s.series_key FROM series s WHERE s.build_id = attempts.build_id
+  AND s.test = attempts.test AND s.host = attempts.host AND s.card = coalesce(attempts.card, -1));
+CREATE INDEX attempts_by_series ON attempts (series_key, outcome, started_us);
+DROP INDEX attempts_by_build_test;
+DROP INDEX attempts_by_card;
+)sql",
 };
 
 std::string in_dialect(std::string_view script, Dialect dialect) {
@@ -79,18 +100,18 @@ std::string in_dialect(std::string_view script, Dialect dialect) {
   return text;
 }
 
-std::expected<void, std::string> apply_missing_steps(Database& db) {
+std::expected<void, std::string> apply_missing_steps(Database& db, std::int64_t target) {
   auto version = schema_version(db);
   if (!version) return std::unexpected(version.error());
   if (*version > current_schema_version())
     return std::unexpected(fmt::format("the history has schema version {}, newer than this build's {}", *version,
                                        current_schema_version()));
-  for (auto step = *version; step < current_schema_version(); ++step) {
+  for (auto step = *version; step < target; ++step) {
     if (auto done = db.execute(in_dialect(MIGRATIONS[static_cast<std::size_t>(step)], db.dialect())); !done)
       return std::unexpected(fmt::format("schema step to version {}: {}", step + 1, done.error()));
   }
-  if (*version == current_schema_version()) return {};
-  const Param next = current_schema_version();
+  if (*version >= target) return {};
+  const Param next = target;
   return db.query("UPDATE history_schema SET version = $1", std::span(&next, 1), [](Row) {});
 }
 
@@ -113,21 +134,29 @@ std::expected<std::int64_t, std::string> schema_version(Database& db) {
   return version->front();
 }
 
-std::expected<void, std::string> migrate(Database& db) {
+std::expected<void, std::string> migrate(Database& db) { return migrate_to(db, current_schema_version()); }
+
+std::expected<void, std::string> migrate_to(Database& db, std::int64_t target) {
   // Most opens find the schema current and need no lock at all.
-  if (auto version = schema_version(db); version && *version == current_schema_version()) return {};
+  if (auto version = schema_version(db); version && *version == target) return {};
   // The lock is taken before the version is read, so that two writers never
   // both find version 0 and both create the tables.
   const std::string_view begin = db.dialect() == Dialect::Sqlite
                                      ? "BEGIN IMMEDIATE"
                                      : "BEGIN; SELECT pg_advisory_xact_lock(7402391)";
   if (auto begun = db.execute(begin); !begun) return begun;
-  auto applied = apply_missing_steps(db);
+  auto applied = apply_missing_steps(db, std::min(target, current_schema_version()));
   if (!applied) {
     (void)db.execute("ROLLBACK");
     return applied;
   }
-  return db.execute("COMMIT");
+  if (auto committed = db.execute("COMMIT"); !committed) return committed;
+  // A step over a long history rewrites much of the file into the log,
+  // where every later reader would look its pages up until a writer starts
+  // the log afresh: it is folded back now. Readers still in the log keep it
+  // for later, which is no error.
+  if (db.dialect() == Dialect::Sqlite) (void)db.execute("PRAGMA wal_checkpoint(TRUNCATE)");
+  return {};
 }
 
 }  // namespace zlu_history

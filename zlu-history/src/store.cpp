@@ -68,13 +68,28 @@ std::expected<std::unique_ptr<Database>, std::string> open_store(const StoreLoca
   if (*version > current_schema_version())
     return std::unexpected(fmt::format("history {}: schema version {} is newer than this tool's {}", location.text,
                                        *version, current_schema_version()));
+  // A history an earlier suite wrote is brought forward as a suite of this
+  // build would bring it, so that the tool can read it before such a run.
+  if (*version < current_schema_version()) {
+    if (auto migrated = migrate(**db); !migrated)
+      return std::unexpected(fmt::format("history {}: {}", location.text, migrated.error()));
+  }
   return db;
 }
 
 std::expected<RunWriter, std::string> RunWriter::begin(std::unique_ptr<Database> db, const RunRecord& run) {
   auto run_key = insert_run(*db, run);
   if (!run_key) return std::unexpected(run_key.error());
-  return RunWriter(std::move(db), *run_key, run.host, run.build_id);
+  RunWriter writer(std::move(db), *run_key, run.host, run.build_id);
+  // The series the build's earlier runs on this host wrote, so that an
+  // attempt is one statement unless its series is new.
+  const std::array<Param, 2> params = {std::string_view(run.build_id), std::string_view(run.host)};
+  auto known = writer.db_->query(
+      "SELECT test, card, series_key FROM series WHERE build_id = $1 AND host = $2", params, [&](Row row) {
+        writer.series_.emplace(std::pair(text_cell(row[0]), integer_cell(row[1])), integer_cell(row[2]));
+      });
+  if (!known) return std::unexpected(known.error());
+  return writer;
 }
 
 std::expected<bool, std::string> record_unfinished_run(Database& db, const RunRecord& run) {
@@ -87,19 +102,43 @@ std::expected<bool, std::string> record_unfinished_run(Database& db, const RunRe
   return true;
 }
 
+std::expected<std::int64_t, std::string> RunWriter::series_key(std::string_view test, std::int64_t card) {
+  const auto known = series_.find(std::pair(std::string(test), card));
+  if (known != series_.end()) return known->second;
+  const std::array<Param, 4> params = {build_id_, test, std::string_view(host_), card};
+  constexpr std::string_view FIND =
+      "SELECT series_key FROM series WHERE build_id = $1 AND test = $2 AND host = $3 AND card = $4";
+  auto found = query_integers(*db_, FIND, params);
+  // Another writer may add the series between the two statements; the
+  // insert then changes nothing and the second look finds its row.
+  if (found && found->empty()) {
+    auto added = db_->query(
+        "INSERT INTO series (build_id, test, host, card) VALUES ($1, $2, $3, $4) ON CONFLICT DO NOTHING", params,
+        [](Row) {});
+    if (!added) return std::unexpected(added.error());
+    found = query_integers(*db_, FIND, params);
+  }
+  if (!found) return std::unexpected(found.error());
+  if (found->empty()) return std::unexpected(fmt::format("the series of {} on card {} was not written", test, card));
+  series_.emplace(std::pair(std::string(test), card), found->front());
+  return found->front();
+}
+
 std::expected<void, std::string> RunWriter::record(const AttemptRecord& attempt) {
   const auto optional_param = [](const std::optional<std::int64_t>& value) -> Param {
     return value ? Param(*value) : Param(std::monostate{});
   };
-  const std::array<Param, 12> params = {run_key_,         build_id_,        attempt.test,
+  auto series = series_key(attempt.test, attempt.card.value_or(-1));
+  if (!series) return std::unexpected(series.error());
+  const std::array<Param, 13> params = {run_key_,         build_id_,        attempt.test,
                                         attempt.try_number, optional_param(attempt.card),
                                         host_,            attempt.started,
                                         attempt.duration, optional_param(attempt.card_wait),
                                         outcome_name(attempt.outcome), attempt.message,
-                                        attempt.measurements};
+                                        attempt.measurements, *series};
   return db_->query(
       "INSERT INTO attempts (run_key, build_id, test, try_number, card, host, started_us, duration_us, card_wait_us, "
-      "outcome, message, measurements) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) "
+      "outcome, message, measurements, series_key) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13) "
       "ON CONFLICT DO NOTHING",
       params, [](Row) {});
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -16,6 +17,7 @@ namespace zlu_history {
 
 // Why opening is wanted: a suite records and creates the store on first use;
 // the tool reads and refuses a store that does not exist or has no history.
+// Both bring the schema of an earlier build forward.
 enum class Purpose { Record, Read };
 
 // The database at `location`, with its schema current (Record) or checked
@@ -58,10 +60,16 @@ class RunWriter {
   RunWriter(std::unique_ptr<Database> db, std::int64_t run_key, std::string host, std::string build_id)
       : db_(std::move(db)), run_key_(run_key), host_(std::move(host)), build_id_(std::move(build_id)) {}
 
+  // The key of this run's series of `test` on `card` (-1: none): read with
+  // the build's other series on this host when the run begins, or written
+  // on its first attempt in the history.
+  std::expected<std::int64_t, std::string> series_key(std::string_view test, std::int64_t card);
+
   std::unique_ptr<Database> db_;
   std::int64_t run_key_;
   std::string host_;
   std::string build_id_;
+  std::map<std::pair<std::string, std::int64_t>, std::int64_t> series_;
 };
 
 }  // namespace zlu_history

@@ -10,8 +10,10 @@
 
 #include "scratch_store.hpp"
 #include "zlu-history/src/location.hpp"
+#include "zlu-history/src/postgres_database.hpp"
 #include "zlu-history/src/queries.hpp"
 #include "zlu-history/src/schema.hpp"
+#include "zlu-history/src/sqlite_database.hpp"
 #include "zlu-history/src/store.hpp"
 
 namespace zlu_history_tests {
@@ -62,6 +64,14 @@ class Store : public testing::TestWithParam<Backend> {
     } else {
       location_ = {StoreLocation::Kind::SqliteFile, (scratch_.path() / "history.db").string()};
     }
+  }
+
+  // A connection that leaves the schema as it finds it.
+  std::unique_ptr<Database> connect() {
+    auto db = GetParam() == Backend::Postgres ? open_postgres(location_.text)
+                                              : open_sqlite(location_.text, CreateFile::Yes);
+    if (!db) throw std::runtime_error(db.error());
+    return std::move(*db);
   }
 
   std::unique_ptr<Database> open(Purpose purpose = Purpose::Record) {
@@ -265,15 +275,43 @@ TEST_P(Store, KeepsEachCardsLatestVerdictAndTheFirstOfARun) {
   EXPECT_EQ((*verdicts)[1].run_id, "v1");
 }
 
-TEST_P(Store, AHistoryWrittenBeforeCardVerdictsGainsTheirTable) {
+TEST_P(Store, AHistoryOfTheFirstVersionIsMigratedAndCountedAsBefore) {
   {
-    auto db = open();
-    ASSERT_TRUE(db->execute("DROP TABLE card_verdicts").has_value());
-    ASSERT_TRUE(db->execute("UPDATE history_schema SET version = 1").has_value());
-    ASSERT_EQ(*schema_version(*db), 1);
+    // A run as the first version wrote it: "flaky" failed on card 1 and
+    // passed on card 0; "solo" passed without a card.
+    auto db = connect();
+    ASSERT_TRUE(migrate_to(*db, 1).has_value());
+    auto written = db->execute(
+        "INSERT INTO runs (run_id, started_us, host, build_id, arguments, partition_spec, cards, retries, task, "
+        "planned) VALUES ('old', 100, 'host-a', 'gnu:A', '[]', '', '0-3', 1, '', '');"
+        "INSERT INTO attempts (run_key, build_id, test, try_number, card, host, started_us, duration_us, "
+        "card_wait_us, outcome, message, measurements) SELECT run_key, 'gnu:A', t.test, t.try, t.card, 'host-a', "
+        "100, 5, 0, t.outcome, '', '{}' FROM runs, (SELECT 'flaky' AS test, 1 AS try, 1 AS card, 'failed' AS outcome "
+        "UNION ALL SELECT 'flaky', 2, 0, 'passed' UNION ALL SELECT 'solo', 1, NULL, 'passed') t");
+    ASSERT_TRUE(written.has_value()) << written.error();
   }
-  auto db = open();
+  // The tool reads it before any suite of this build has written to it,
+  // and a later run of the build adds to the same series: "flaky" failed on
+  // card 1 again.
+  auto db = open(Purpose::Read);
   EXPECT_EQ(*schema_version(*db), current_schema_version());
+  EXPECT_EQ(flaky_tests(*db, 0)->size(), 1U);
+  auto later = RunWriter::begin(open(), run("new", 200, "gnu:A"));
+  ASSERT_TRUE(later->record(attempt("flaky", 1, Outcome::Failed, 1, 200)).has_value());
+  const auto flaky = flaky_tests(*db, 0);
+  ASSERT_TRUE(flaky.has_value()) << flaky.error();
+  ASSERT_EQ(flaky->size(), 1U);
+  EXPECT_EQ((*flaky)[0].total.attempts, 3);
+  EXPECT_EQ((*flaky)[0].total.failures, 2);
+  EXPECT_EQ((*flaky)[0].by_host_card.size(), 2U);
+  EXPECT_EQ((*flaky)[0].by_host_card.at({"host-a", 1}).attempts, 2);
+  EXPECT_EQ((*flaky)[0].by_host_card.at({"host-a", 0}).failures, 0);
+  const auto cards = card_failures(*db, 0);
+  ASSERT_TRUE(cards.has_value()) << cards.error();
+  ASSERT_EQ(cards->size(), 2U) << "the attempt without a card is on no card";
+  EXPECT_EQ((*cards)[1].own.attempts, 2);
+  EXPECT_EQ((*cards)[1].own.failures, 2);
+  EXPECT_EQ((*cards)[1].others.attempts, 1);
   const auto verdicts = latest_card_verdicts(*db);
   EXPECT_TRUE(verdicts.has_value() && verdicts->empty());
 }
