@@ -21,7 +21,7 @@ harness::CardHealthWatch quarantine_watch(CardPool& pool, LockFolder folder) {
     if (marked->insert(card).second) note_card_quarantined(card, lines);
     return write_quarantine(*shared_folder, new_quarantine(card, std::string(SUSPECT_REASON), std::move(lines)));
   };
-  return harness::CardHealthWatch{pool.cards(), std::move(quarantine)};
+  return harness::CardHealthWatch{pool.cards(), std::move(quarantine), {}};
 }
 
 }  // namespace hardware_e2e
