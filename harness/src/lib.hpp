@@ -149,16 +149,18 @@ struct CardVerdict {
   bool suspect() const { return !evidence.empty(); }
 };
 
+// For each test, the cards it passed on in the build's recent runs on this
+// host, in number order.
+using RecentPasses = std::map<std::string, std::vector<unsigned>, std::less<>>;
+
 struct CardHealthWatch {
   // The pool's cards, each given a verdict even when no test ran on it.
   std::vector<unsigned> cards;
   // Quarantines `card` on the evidence so far, called on the run loop's
   // thread each time its evidence grows; the error says why it could not.
   std::function<std::expected<void, std::string>(unsigned card, std::span<const CardEvidence> evidence)> quarantine;
-  // For each test, the cards it passed on in the build's recent runs on
-  // this host, in number order; filled before the run by a suite that keeps
-  // a history.
-  std::map<std::string, std::vector<unsigned>, std::less<>> recent_passes;
+  // Filled before the run by a suite that keeps a history.
+  RecentPasses recent_passes;
 };
 
 // Installs `watch` for the next run: a test that failed on a suspect card

@@ -27,8 +27,6 @@ struct CardTry {
 // out), in order.
 std::vector<CardTry> card_tries(const CompletedTest& test);
 
-using RecentPasses = std::map<std::string, std::vector<unsigned>, std::less<>>;
-
 class CardHealth {
   // The run's test-by-card record, fed once per finished test; a card is
   // suspect from the first test it failed that passed on another card. A
